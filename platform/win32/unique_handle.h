@@ -1,0 +1,113 @@
+#pragma once
+// Move-only owners for Win32 handles and COM pointers. Every handle the
+// program opens is held by one of these, so no normal path closes by hand.
+#include <windows.h>
+#include <objbase.h>
+
+#include <utility>
+
+namespace rivak::win {
+
+template <class T, class Traits>
+class Unique {
+public:
+    Unique() = default;
+    explicit Unique(T value) : value_(value) {}
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+    Unique(Unique&& other) noexcept : value_(std::exchange(other.value_, Traits::Invalid())) {}
+    Unique& operator=(Unique&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.value_, Traits::Invalid()));
+        return *this;
+    }
+    ~Unique() { reset(); }
+
+    T get() const { return value_; }
+    explicit operator bool() const { return value_ != Traits::Invalid(); }
+    T release() { return std::exchange(value_, Traits::Invalid()); }
+    void reset(T value = Traits::Invalid()) {
+        if (value_ != Traits::Invalid()) Traits::Close(value_);
+        value_ = value;
+    }
+
+private:
+    T value_ = Traits::Invalid();
+};
+
+struct FileHandleTraits {  // CreateFileW: INVALID_HANDLE_VALUE on failure
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FindHandleTraits {
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { ::FindClose(h); }
+};
+struct GdiTraits {
+    static HGDIOBJ Invalid() { return nullptr; }
+    static void Close(HGDIOBJ h) { ::DeleteObject(h); }
+};
+struct IconTraits {
+    static HICON Invalid() { return nullptr; }
+    static void Close(HICON h) { ::DestroyIcon(h); }
+};
+struct WindowTraits {
+    static HWND Invalid() { return nullptr; }
+    static void Close(HWND h) { ::DestroyWindow(h); }
+};
+
+using UniqueFile = Unique<HANDLE, FileHandleTraits>;
+using UniqueFind = Unique<HANDLE, FindHandleTraits>;
+using UniqueGdi = Unique<HGDIOBJ, GdiTraits>;
+using UniqueIcon = Unique<HICON, IconTraits>;
+using UniqueWindow = Unique<HWND, WindowTraits>;
+
+// A COM interface pointer that releases itself.
+template <class I>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) {
+            reset();
+            p_ = std::exchange(other.p_, nullptr);
+        }
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    I* get() const { return p_; }
+    I* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    // For out-parameters: releases what is held and hands out the slot.
+    I** put() {
+        reset();
+        return &p_;
+    }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+    void reset() {
+        if (p_) std::exchange(p_, nullptr)->Release();
+    }
+
+private:
+    I* p_ = nullptr;
+};
+
+// COM for the calling thread, apartment-threaded as the shell wants it.
+class ComApartment {
+public:
+    ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (SUCCEEDED(hr_)) ::CoUninitialize();
+    }
+    bool ok() const { return SUCCEEDED(hr_); }
+
+private:
+    HRESULT hr_;
+};
+
+}  // namespace rivak::win
