@@ -65,7 +65,6 @@ public:
 
 private:
     friend class MemorySession;
-    friend class MemoryShortcutReader;
 
     struct Node {
         Path name;

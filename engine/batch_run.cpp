@@ -1,0 +1,51 @@
+#include <utility>
+
+#include "engine/attribute_engine.h"
+
+namespace rivak {
+
+AttributeEngine::AttributeEngine(const OptionSource& options, ShortcutReader& shortcuts,
+                                 ProgressDisplay& progress, FileSystemFactory openFileSystem)
+    : options_(options),
+      shortcuts_(shortcuts),
+      progress_(progress),
+      openFileSystem_(std::move(openFileSystem)) {}
+
+void AttributeEngine::OpenFileSystem() {
+    fs_ = openFileSystem_ ? openFileSystem_() : nullptr;
+    linkedWalks_.clear();
+}
+
+void AttributeEngine::ReleaseFileSystem() {
+    fs_.reset();
+    linkedWalks_.clear();
+    list2_.clear();
+    list2_.shrink_to_fit();
+}
+
+void AttributeEngine::CngATr() {
+    processedCount_ = 0;
+    OpenFileSystem();
+
+    // Whatever ends the batch, the progress display goes away and the next
+    // batch starts with a fresh file-system object.
+    struct EndOfBatch {
+        AttributeEngine& engine;
+        ~EndOfBatch() {
+            engine.ReleaseFileSystem();
+            try {
+                engine.progress_.Hide();
+            } catch (...) {
+            }
+        }
+    } end{*this};
+
+    progress_.Show();
+    const std::size_t count = list1.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const Descent d = Process(list1[i]);
+        if (!d.folder.empty()) Walk(d, 1);
+    }
+}
+
+}  // namespace rivak

@@ -1,0 +1,71 @@
+#include <exception>
+
+#include "engine/attribute_engine.h"
+
+namespace rivak {
+
+namespace {
+
+bool EndsWithDotDot(const Path& s) {
+    return s.size() >= 2 && s[s.size() - 1] == NativeChar('.') && s[s.size() - 2] == NativeChar('.');
+}
+
+NativeString Decimal(std::int64_t n) {
+    NativeChar digits[24];
+    NativeChar* end = digits + sizeof digits / sizeof digits[0];
+    NativeChar* p = end;
+    std::uint64_t u = n < 0 ? 0 : static_cast<std::uint64_t>(n);
+    do {
+        *--p = NativeChar('0' + u % 10);
+        u /= 10;
+    } while (u);
+    return NativeString(p, end);
+}
+
+}  // namespace
+
+Path AttributeEngine::ProcessEntry(const Path& path) { return Process(path).folder; }
+
+// Each step that fails is skipped and the next one runs; nothing fails out.
+AttributeEngine::Descent AttributeEngine::Process(const Path& path) {
+    Descent result;
+    Path s = path;
+    if (On(Option::Check5)) {
+        if (std::optional<Path> target = ResolveShortcut(s, shortcuts_)) {
+            result.throughLink = *target != s;
+            s = std::move(*target);
+        }
+    }
+    if (!fs_) return Descent{};
+
+    Path a = fs_->Dir(s, probe::kAnything);
+    const Path b = fs_->Dir(s, probe::kPlainFiles);
+    if (a == RIVAK_T(".") || a == RIVAK_T("..") || EndsWithDotDot(s)) a.clear();
+    if (a.empty()) return Descent{};
+
+    if (!b.empty()) {
+        ApplyAttributes(fs_->GetFile(s));
+        return Descent{};
+    }
+    // A folder, or an entry the plain-file probe leaves out (a system file):
+    // the latter has no folder object, so it is counted but keeps its word.
+    if (options_.Value(Option::Check6) == kUnchecked) ApplyAttributes(fs_->GetFolder(s));
+    result.folder = std::move(s);
+    return result;
+}
+
+void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
+    ++processedCount_;
+    try {
+        progress_.SetCounter(Decimal(processedCount_));
+        progress_.RepaintCounter();
+    } catch (const std::exception&) {
+        // A counter that cannot be drawn never stops the batch.
+    }
+    // A word that could not be read is not written: rewriting a guessed 0
+    // would clear system and archive, which no option names.
+    if (!item || !item->word) return;
+    fs_->SetAttributes(*item, RewriteWord(*item->word, options_));
+}
+
+}  // namespace rivak

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "test_support.h"
+
+namespace rivak {
+namespace {
+
+using namespace testing_support;
+
+constexpr AttributeWord RO = attr::kReadOnly, H = attr::kHidden, D = attr::kDirectory;
+
+TEST(BatchRun, EmptyListShowsAndHidesAndCountsNothing) {
+    Rig rig;
+    rig.Run({});
+    EXPECT_EQ(rig.progress.shows, 1);
+    EXPECT_EQ(rig.progress.hides, 1);
+    EXPECT_FALSE(rig.progress.visible);
+    EXPECT_EQ(rig.engine.ProcessedCount(), 0);
+    EXPECT_EQ(rig.progress.sets, 0);
+    EXPECT_EQ(rig.fs.counters().opened, 1u);
+    EXPECT_EQ(rig.fs.counters().released, 1u);
+}
+
+TEST(BatchRun, ListedPathsInOrderEachFolderWalkedBeforeTheNextPath) {
+    Rig rig;
+    rig.fs.AddFile(P("first.txt"), RO);
+    rig.fs.AddFolder(P("dir"), H);
+    rig.fs.AddFile(P("dir", N("inner")), RO);
+    rig.fs.AddFile(P("last.txt"), H);
+    rig.fs.RecordWrites(true);
+    const std::vector<Path> list = {P("first.txt"), P("dir"), Path(), P("missing"), P("last.txt")};
+    rig.Run(list);
+    const std::vector<Path> want = {P("first.txt"), P("dir"), P("dir", N("inner")), P("last.txt")};
+    EXPECT_EQ(rig.fs.writeLog(), want);
+    EXPECT_EQ(rig.engine.list1, list) << "the batch leaves the path list as it was";
+    EXPECT_EQ(rig.W(P("dir")), D);
+    EXPECT_EQ(rig.engine.ProcessedCount(), 4);
+}
+
+TEST(BatchRun, EveryBatchCountsFromZero) {
+    Rig rig;
+    rig.fs.AddFile(P("a"), RO);
+    rig.fs.AddFile(P("b"), RO);
+    rig.Run({P("a"), P("b")});
+    EXPECT_EQ(rig.progress.counter, N("2"));
+    rig.Run({P("a"), P("b")});
+    EXPECT_EQ(rig.engine.ProcessedCount(), 2);
+    EXPECT_EQ(rig.progress.sets, 4);
+    EXPECT_EQ(rig.fs.counters().opened, 2u) << "a new file-system object for each batch";
+    EXPECT_EQ(rig.fs.counters().released, 2u);
+}
+
+TEST(BatchRun, HundredThousandRowsAreAllHandled) {
+    Rig rig;
+    const int n = 100000;
+    std::vector<Path> list;
+    for (int i = 0; i < n; ++i) {
+        list.push_back(P(N("f") + Num(i)));
+        rig.fs.AddFile(list.back(), RO | H);
+    }
+    rig.Run(list);
+    EXPECT_EQ(rig.engine.ProcessedCount(), n);
+    EXPECT_EQ(rig.W(list.back()), 0u);
+}
+
+// A file system whose listings fail with an exception, as an allocation
+// failure deep in a walk would.
+class ThrowingListing final : public FileSystem {
+public:
+    explicit ThrowingListing(std::unique_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
+    Path Dir(const Path& path, unsigned mask) override {
+        if (path.find(RIVAK_T('*')) != Path::npos) throw std::runtime_error("listing failed");
+        return inner_->Dir(path, mask);
+    }
+    Path Dir() override { return inner_->Dir(); }
+    std::optional<FsObject> GetFile(const Path& p) override { return inner_->GetFile(p); }
+    std::optional<FsObject> GetFolder(const Path& p) override { return inner_->GetFolder(p); }
+    bool SetAttributes(const FsObject& o, AttributeWord w) override { return inner_->SetAttributes(o, w); }
+    bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
+    std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
+
+private:
+    std::unique_ptr<FileSystem> inner_;
+};
+
+TEST(BatchRun, ErrorEndsTheBatchButHidesTheProgressAndReleasesTheFileSystem) {
+    MemoryFileSystem fs;
+    fs.AddFolder(P("dir"), RO);
+    fs.AddFile(P("after"), RO);
+    TestOptions options;
+    RecordingProgress progress;
+    AttributeEngine engine(options, fs.Shortcuts(), progress,
+                           [&fs] { return std::make_unique<ThrowingListing>(fs.Open()); });
+    engine.list1 = {P("dir"), P("after")};
+    EXPECT_THROW(engine.CngATr(), std::runtime_error);
+    EXPECT_FALSE(progress.visible);
+    EXPECT_EQ(progress.hides, 1);
+    EXPECT_EQ(fs.counters().released, fs.counters().opened);
+    EXPECT_EQ(fs.Word(P("after")), RO) << "nothing after the error is handled";
+
+    // The next batch starts afresh.
+    engine.list1 = {P("after")};
+    engine.CngATr();
+    EXPECT_EQ(engine.ProcessedCount(), 1);
+    EXPECT_EQ(fs.Word(P("after")), 0u);
+}
+
+TEST(BatchRun, CommandLineBatchUsesTheDefaults) {
+    MemoryFileSystem fs;
+    fs.AddFile(P("a"), RO | H);
+    fs.AddFolder(P("d"), RO | H);
+    DefaultOptions defaults;
+    RecordingProgress progress;
+    AttributeEngine engine(defaults, fs.Shortcuts(), progress, fs.Factory());
+    engine.list1 = {P("a"), P("d")};
+    engine.CngATr();
+    EXPECT_EQ(fs.Word(P("a")), 0u);
+    EXPECT_EQ(fs.Word(P("d")), D);
+}
+
+}  // namespace
+}  // namespace rivak

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "test_support.h"
+
+namespace rivak {
+namespace {
+
+using namespace testing_support;
+
+constexpr AttributeWord RO = attr::kReadOnly, H = attr::kHidden, D = attr::kDirectory, A = attr::kArchive;
+
+class FolderWalker : public ::testing::Test {
+protected:
+    Rig rig;
+    // MoreDir as the batch calls it, with a file-system object open.
+    void Walk(const Path& folder, std::int32_t level = 1) {
+        rig.engine.OpenFileSystem();
+        rig.engine.MoreDir(folder, level);
+        rig.engine.ReleaseFileSystem();
+    }
+    // A chain root/d1/d2/.../dN, each folder holding one file "f".
+    Path Chain(const Path& root, int depth) {
+        Path p = root;
+        for (int i = 1; i <= depth; ++i) {
+            p += kPathSeparator;
+            p += N("d") + Num(i);
+            rig.fs.AddFolder(p, RO | H);
+            rig.fs.AddFile(p + kPathSeparator + N("f"), RO | H);
+        }
+        return p;
+    }
+    static Path Level(const Path& root, int depth) {  // folder d<depth> of a chain
+        Path p = root;
+        for (int i = 1; i <= depth; ++i) p += kPathSeparator + (N("d") + Num(i));
+        return p;
+    }
+};
+
+TEST_F(FolderWalker, EmptyFolderCountsNothing) {
+    rig.fs.AddFolder(P("e"));
+    Walk(P("e"));
+    EXPECT_EQ(rig.engine.ProcessedCount(), 0);
+    EXPECT_EQ(rig.fs.counters().listings, 1u);
+}
+
+TEST_F(FolderWalker, FilesOnlyAreAllRewrittenWithoutDescent) {
+    rig.fs.AddFolder(P("d"), RO);
+    for (int i = 0; i < 5; ++i) rig.fs.AddFile(P("d", N("f") + Num(i)), RO | H | A);
+    Walk(P("d"));
+    EXPECT_EQ(rig.engine.ProcessedCount(), 5);
+    EXPECT_EQ(rig.fs.counters().listings, 1u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(rig.W(P("d", N("f") + Num(i))), A);
+    EXPECT_EQ(rig.W(P("d")), D | RO) << "the walked folder's own word belongs to its parent's walk";
+}
+
+TEST_F(FolderWalker, StopsAfterTwentyFiveLevels) {
+    rig.fs.AddFolder(P("top"));
+    Chain(P("top"), 30);
+    Walk(P("top"));
+    for (int depth = 1; depth <= 30; ++depth) {
+        SCOPED_TRACE(depth);
+        const Path folder = Level(P("top"), depth);
+        // d<k> lies on level k, its file on level k + 1.
+        EXPECT_EQ(rig.W(folder), depth <= kMaxDepth ? D : (D | RO | H));
+        EXPECT_EQ(rig.W(folder + kPathSeparator + N("f")), depth + 1 <= kMaxDepth ? 0u : (RO | H));
+    }
+    EXPECT_EQ(rig.engine.ProcessedCount(), 25 + 24);
+}
+
+TEST_F(FolderWalker, LevelAboveTheLimitDoesNothing) {
+    rig.fs.AddFolder(P("d"));
+    rig.fs.AddFile(P("d", N("f")), RO);
+    Walk(P("d"), kMaxDepth + 1);
+    EXPECT_EQ(rig.W(P("d", N("f"))), RO);
+    EXPECT_EQ(rig.fs.counters().listings, 0u);
+}
+
+TEST_F(FolderWalker, EveryEntryBeforeTheFirstDescentAndSubfoldersInListingOrder) {
+    for (int subfolders : {60, 61, 200}) {
+        SCOPED_TRACE(subfolders);
+        Rig r;
+        r.fs.AddFolder(P("d"));
+        std::vector<Path> order;
+        for (int i = 0; i < subfolders; ++i) {
+            // Names that sort differently from the order they were made in.
+            const Path sub = P("d", N("s") + Num((i * 37) % subfolders));
+            r.fs.AddFolder(sub, RO);
+            r.fs.AddFile(sub + kPathSeparator + N("x"), RO);
+            r.fs.AddFile(P("d", N("file") + Num(i)), H);
+            order.push_back(sub);
+        }
+        r.fs.RecordWrites(true);
+        r.engine.OpenFileSystem();
+        r.engine.MoreDir(P("d"), 1);
+        r.engine.ReleaseFileSystem();
+        const std::vector<Path>& log = r.fs.writeLog();
+        ASSERT_EQ(log.size(), static_cast<std::size_t>(3 * subfolders));
+        // First the folder's own entries (2 per subfolder), then each subfolder's content.
+        for (std::size_t i = 0; i < log.size() / 3 * 2; ++i)
+            EXPECT_EQ(log[i].find(N("x")), Path::npos) << "descended before the listing was done";
+        for (int i = 0; i < subfolders; ++i)
+            EXPECT_EQ(log[2 * subfolders + i], order[i] + kPathSeparator + N("x"));
+    }
+}
+
+TEST_F(FolderWalker, CheckSixEntersFoldersButLeavesTheirWords) {
+    rig.options.Set(Option::Check6, 1);
+    rig.fs.AddFolder(P("top"));
+    Chain(P("top"), 3);
+    Walk(P("top"));
+    for (int depth = 1; depth <= 3; ++depth) {
+        EXPECT_EQ(rig.W(Level(P("top"), depth)), D | RO | H);
+        EXPECT_EQ(rig.W(Level(P("top"), depth) + kPathSeparator + N("f")), 0u);
+    }
+    EXPECT_EQ(rig.engine.ProcessedCount(), 3) << "only the files are counted";
+}
+
+TEST_F(FolderWalker, FolderThatCannotBeListedYieldsNothing) {
+    rig.fs.AddFolder(P("d"));
+    rig.fs.AddFile(P("d", N("f")), RO);
+    rig.fs.FailListing(P("d"));
+    Walk(P("d"));
+    EXPECT_EQ(rig.engine.ProcessedCount(), 0);
+    EXPECT_EQ(rig.W(P("d", N("f"))), RO);
+}
+
+TEST_F(FolderWalker, ShortcutsInsideFolders) {
+    rig.fs.AddFolder(P("d"));
+    rig.fs.AddFolder(P("far"), H);
+    rig.fs.AddFile(P("far", N("g")), RO);
+    rig.fs.AddShortcut(P("d", N("to-far.lnk")), P("far"), RO | A);
+    rig.fs.AddShortcut(P("d", N("twice.lnk")), P("d", N("to-far.lnk")), RO | A);
+    rig.fs.AddShortcut(P("d", N("broken.lnk")), P("far"), RO | A);
+    rig.fs.FailShortcut(P("d", N("broken.lnk")));
+    Walk(P("d"));
+    EXPECT_EQ(rig.W(P("far")), D) << "the target folder is rewritten";
+    EXPECT_EQ(rig.W(P("far", N("g"))), 0u) << "and walked";
+    EXPECT_EQ(rig.W(P("d", N("to-far.lnk"))), RO | A) << "the shortcut itself is not touched";
+    EXPECT_EQ(rig.W(P("d", N("twice.lnk"))), RO | A);
+    EXPECT_EQ(rig.W(P("d", N("broken.lnk"))), A) << "an unreadable shortcut is taken as it is";
+}
+
+TEST_F(FolderWalker, ShortcutsOffRewriteTheShortcutFiles) {
+    rig.options.Set(Option::Check5, 0);
+    rig.fs.AddFolder(P("d"));
+    rig.fs.AddFolder(P("far"), H);
+    rig.fs.AddShortcut(P("d", N("to-far.lnk")), P("far"), RO | A);
+    Walk(P("d"));
+    EXPECT_EQ(rig.W(P("d", N("to-far.lnk"))), A);
+    EXPECT_EQ(rig.W(P("far")), D | H);
+    EXPECT_EQ(rig.fs.counters().shortcutReads, 0u);
+}
+
+TEST_F(FolderWalker, SelfReferencesFinishAndRewriteEverything) {
+    rig.fs.AddFolder(P("d"), RO);
+    rig.fs.AddFile(P("d", N("f")), RO | H);
+    rig.fs.AddFolder(P("d", N("sub")), H);
+    rig.fs.AddFile(P("d", N("sub"), N("g")), RO);
+    rig.fs.AddShortcut(P("d", N("me1.lnk")), P("d"));
+    rig.fs.AddShortcut(P("d", N("me2.lnk")), P("d"));
+    rig.fs.AddFolderLink(P("d", N("sub"), N("up")), P("d"));  // a junction back up
+    rig.fs.AddFolderLink(P("d", N("sub"), N("up2")), P("d"));
+    rig.Run({P("d")});
+    EXPECT_EQ(rig.W(P("d")), D);
+    EXPECT_EQ(rig.W(P("d", N("f"))), 0u);
+    EXPECT_EQ(rig.W(P("d", N("sub"))), D);
+    EXPECT_EQ(rig.W(P("d", N("sub"), N("g"))), 0u);
+    // The naive walk lists 2^25 folders; this one a handful.
+    EXPECT_LE(rig.fs.counters().listings, 10u);
+}
+
+// A folder first reached deep down and later from higher up must be walked
+// again, or entries the naive walk reaches from there would stay untouched.
+TEST_F(FolderWalker, ShallowerReachWalksAgainDeeperReachDoesNot) {
+    for (bool deepFirst : {true, false}) {
+        SCOPED_TRACE(deepFirst ? "deep reach first" : "shallow reach first");
+        Rig r;
+        r.fs.AddFolder(P("target"));
+        Path t = P("target");
+        for (int i = 1; i <= 25; ++i) {
+            t += kPathSeparator + (N("t") + Num(i));
+            r.fs.AddFolder(t);
+            r.fs.AddFile(t + kPathSeparator + N("f"), RO);
+        }
+        r.fs.AddFolder(P("root"));
+        const Path deepBranch = deepFirst ? N("a") : N("b");
+        const Path shallowBranch = deepFirst ? N("b") : N("a");
+        Path deep = P("root", deepBranch);
+        r.fs.AddFolder(P("root", deepBranch));
+        r.fs.AddFolder(P("root", shallowBranch));
+        for (int i = 1; i <= 15; ++i) {
+            deep += kPathSeparator + (N("a") + Num(i));
+            r.fs.AddFolder(deep);
+        }
+        // Reached at level 17 (deep, target walked at 18) and at level 2 (target walked at 3).
+        r.fs.AddShortcut(deep + kPathSeparator + N("deep.lnk"), P("target"));
+        r.fs.AddShortcut(P("root", shallowBranch, N("shallow.lnk")), P("target"));
+        r.Run({P("root")});
+        // From the walk at level 3, t<k> is on level k + 2 and its file on k + 3.
+        Path tk = P("target");
+        for (int k = 1; k <= 25; ++k) {
+            tk += kPathSeparator + (N("t") + Num(k));
+            EXPECT_EQ(r.W(tk + kPathSeparator + N("f")), k + 3 <= kMaxDepth ? 0u : RO) << "t" << k;
+        }
+    }
+}
+
+TEST_F(FolderWalker, LargeFolderIsProcessedWhole) {
+    rig.fs.AddFolder(P("big"));
+    const int n = 100000;
+    for (int i = 0; i < n; ++i) rig.fs.AddFile(P("big", N("f") + Num(i)), RO | H);
+    Walk(P("big"));
+    EXPECT_EQ(rig.engine.ProcessedCount(), n);
+    EXPECT_EQ(rig.W(P("big", N("f") + Num(n - 1))), 0u);
+    EXPECT_EQ(rig.progress.counter, Num(n));
+}
+
+}  // namespace
+}  // namespace rivak

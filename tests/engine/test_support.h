@@ -1,0 +1,78 @@
+#pragma once
+// Pieces the engine tests share: options that can be set per test, a
+// progress display that records what it was told, and a tree builder.
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/attribute_engine.h"
+#include "platform/fake/memory_file_system.h"
+
+namespace rivak::testing_support {
+
+class TestOptions final : public OptionSource {
+public:
+    TestOptions() {
+        for (int i = 0; i < 6; ++i) values[i] = DefaultValue(static_cast<Option>(i));
+    }
+    int Value(Option o) const override { return values[static_cast<int>(o)]; }
+    void Set(Option o, int v) { values[static_cast<int>(o)] = v; }
+    std::array<int, 6> values{};
+};
+
+class RecordingProgress final : public ProgressDisplay {
+public:
+    void Show() override {
+        visible = true;
+        ++shows;
+    }
+    void SetCounter(const NativeString& text) override {
+        counter = text;
+        ++sets;
+        repainted = false;
+    }
+    void RepaintCounter() override {
+        repainted = true;
+        ++repaints;
+    }
+    void Hide() override {
+        visible = false;
+        ++hides;
+    }
+    bool visible = false;
+    bool repainted = true;
+    int shows = 0, hides = 0, sets = 0, repaints = 0;
+    NativeString counter;
+};
+
+// A path below the fake's root: P("a", "b") is "M:\a\b" ("M:/a/b" on POSIX).
+template <class... Names>
+Path P(const Names&... names) {
+    Path p = MemoryFileSystem::Root();
+    ((p += kPathSeparator, p += Path(names)), ...);
+    return p;
+}
+
+inline NativeString N(const char* ascii) { return NativeString(ascii, ascii + std::char_traits<char>::length(ascii)); }
+
+inline NativeString Num(long long n) {
+    const std::string s = std::to_string(n);
+    return NativeString(s.begin(), s.end());
+}
+
+// An engine over a fresh in-memory tree.
+struct Rig {
+    MemoryFileSystem fs;
+    TestOptions options;
+    RecordingProgress progress;
+    AttributeEngine engine{options, fs.Shortcuts(), progress, fs.Factory()};
+
+    void Run(std::vector<Path> paths) {
+        engine.list1 = std::move(paths);
+        engine.CngATr();
+    }
+    AttributeWord W(const Path& p) const { return fs.Word(p).value(); }
+};
+
+}  // namespace rivak::testing_support
