@@ -35,6 +35,8 @@ void AttributeEngine::Walk(const Descent& descent, std::int32_t level) {
     const bool follow = On(Option::Check5);
     for (Path name = fs_->Dir(xPath + kPathSeparator + RIVAK_T("*.*"), probe::kAnything); !name.empty();
          name = fs_->Dir()) {
+        // The entry processor would only discard them, after two probes each.
+        if (name == RIVAK_T(".") || name == RIVAK_T("..")) continue;
         Path full = xPath + kPathSeparator + name;
         bool linked = false;
         if (follow && IsShortcutName(full)) {
