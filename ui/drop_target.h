@@ -1,0 +1,48 @@
+#pragma once
+// The OLE drop target of the main window's drop frame.
+#include <windows.h>
+#include <ole2.h>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+#include "engine/native_string.h"
+
+namespace rivak::ui {
+
+// The paths of a file-list drop (CF_HDROP) in the order the drop data holds
+// them; empty when the data offers no file list.
+std::optional<PathList> DroppedFiles(IDataObject* data);
+
+// The effect told to the drag source. Never a move: the drop leaves the
+// dragged items where they are, so a source that only offers to move them
+// is told nothing can be dropped.
+DWORD DropEffectFor(DWORD allowedBySource);
+
+// Hands every drop, whatever its data, to `onDrop`. Created with one
+// reference, which its creator owns (ComPtr); RegisterDragDrop takes its own.
+class DropTarget final : public IDropTarget {
+public:
+    using Handler = std::function<void(IDataObject*)>;
+    explicit DropTarget(Handler onDrop) : onDrop_(std::move(onDrop)) {}
+    DropTarget(const DropTarget&) = delete;
+    DropTarget& operator=(const DropTarget&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD keys, POINTL point, DWORD* effect) override;
+    HRESULT STDMETHODCALLTYPE DragLeave() override;
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
+
+private:
+    ~DropTarget() = default;
+
+    std::atomic<ULONG> refs_{1};
+    Handler onDrop_;
+};
+
+}  // namespace rivak::ui
