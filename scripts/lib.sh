@@ -1,0 +1,198 @@
+# Shared pieces of rivak's build, test and run scripts. Source it from bash:
+#   source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+#
+# Variables (set on sourcing):
+#   RIVAK_ROOT          checkout root
+#   RIVAK_NATIVE_DIR    native build tree   (default build/native)
+#   RIVAK_WIN_DIR       Windows build tree  (default build/win)
+#   RIVAK_WINEPREFIX    private Wine prefix (default $RIVAK_WIN_DIR/wineprefix)
+#   RIVAK_JOBS          parallel build jobs (default 2)
+# Any of the last four may be set before sourcing.
+#
+# Functions (each returns non-zero on failure):
+#   rivak_log MSG...             print a "==> MSG" progress line to stderr
+#   rivak_install_deps           apt-get install the build/test packages that are
+#                                missing, and generate the ja_JP.UTF-8 locale;
+#                                a no-op (dpkg query only) when all is there
+#   rivak_configure_native       cmake-configure $RIVAK_NATIVE_DIR (-Werror)
+#   rivak_configure_win          cmake-configure $RIVAK_WIN_DIR with the MinGW toolchain
+#   rivak_build DIR [TARGET...]  build DIR (all targets, or the given ones)
+#   rivak_wine_env [PREFIX]      export WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES,
+#                                LANG/LC_ALL=ja_JP.UTF-8 for wine commands
+#   rivak_wine_prefix [PREFIX]   create the prefix once (wineboot, Japanese font
+#                                replacements, shell folders kept inside the
+#                                prefix); later calls only check a stamp file.
+#                                Also calls rivak_wine_env.
+#   rivak_wineserver_start       start a persistent "wineserver -p" for the prefix
+#   rivak_wineserver_stop        wineserver -k (quietly; fine if none runs)
+#   rivak_xvfb_start             start a private Xvfb on the first free display
+#                                from :90 up; exports DISPLAY, sets RIVAK_XVFB_PID
+#   rivak_xvfb_stop              stop the Xvfb started above
+#   rivak_display                keep $DISPLAY if set, else rivak_xvfb_start
+#   rivak_cleanup                rivak_wineserver_stop + rivak_xvfb_stop;
+#                                meant for "trap rivak_cleanup EXIT"
+#   rivak_winpath PATH           print the Windows form of a Linux path (winepath -w)
+
+RIVAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+: "${RIVAK_NATIVE_DIR:=$RIVAK_ROOT/build/native}"
+: "${RIVAK_WIN_DIR:=$RIVAK_ROOT/build/win}"
+: "${RIVAK_WINEPREFIX:=$RIVAK_WIN_DIR/wineprefix}"
+: "${RIVAK_JOBS:=2}"
+export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_JOBS
+
+RIVAK_PACKAGES=(cmake g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
+  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth)
+
+rivak_log() { printf '==> %s\n' "$*" >&2; }
+
+_rivak_as_root() {
+  if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
+}
+
+rivak_install_deps() {
+  local missing=() p
+  for p in "${RIVAK_PACKAGES[@]}"; do
+    dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qx installed || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    rivak_log "installing ${missing[*]}"
+    _rivak_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q || return
+    _rivak_as_root env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -q --no-install-recommends "${missing[@]}" || return
+  fi
+  if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+    rivak_log "generating the ja_JP.UTF-8 locale"
+    if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+      echo 'ja_JP.UTF-8 UTF-8' | _rivak_as_root tee -a /etc/locale.gen >/dev/null || return
+    fi
+    _rivak_as_root locale-gen || return
+  fi
+}
+
+rivak_configure_native() {
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_DIR" -DRIVAK_WERROR=ON "$@"
+}
+
+rivak_configure_win() {
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_WIN_DIR" -DRIVAK_WERROR=ON \
+    -DCMAKE_TOOLCHAIN_FILE="$RIVAK_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
+rivak_build() {
+  local dir=$1; shift
+  local targets=()
+  (($#)) && targets=(--target "$@")
+  cmake --build "$dir" -j"$RIVAK_JOBS" "${targets[@]}"
+}
+
+rivak_wine_env() {
+  export WINEPREFIX=${1:-$RIVAK_WINEPREFIX}
+  export WINEDEBUG=-all
+  # winemenubuilder would copy shortcuts the program writes into the host desktop.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+}
+
+# Font names as the program's dialogs and the Japanese system ask for them.
+RIVAK_FONT_REPLACEMENTS=("MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "ＭＳ Ｐゴシック" "ＭＳ ゴシック")
+
+rivak_wine_prefix() {
+  local prefix=${1:-$RIVAK_WINEPREFIX}
+  rivak_wine_env "$prefix"
+  [[ -f $prefix/.rivak-ready ]] && return 0
+  mkdir -p "$(dirname "$prefix")" || return
+  (
+    # One setup at a time: ctest may start several tests on a fresh prefix.
+    flock 9 || exit
+    [[ -f $prefix/.rivak-ready ]] && exit 0
+    local t0=$SECONDS
+    rivak_log "creating the Wine prefix $prefix"
+    rm -rf "$prefix"
+    wineboot --init >/dev/null 2>&1 || exit
+    wineserver -w || exit
+
+    local reg name
+    reg=$(mktemp --suffix=.reg) || exit
+    {
+      printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+      for name in "${RIVAK_FONT_REPLACEMENTS[@]}"; do
+        printf '"%s"="IPAPGothic"\r\n' "$name"
+      done
+      printf '\r\n'
+    } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$reg" || exit
+    wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
+    local rc=$?
+    wineserver -w
+    rm -f "$reg"
+    ((rc == 0)) || exit $rc
+    wine reg query 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' 2>/dev/null \
+      | grep -q IPAPGothic || { rivak_log "font replacements not in the registry"; exit 1; }
+
+    # Keep the user's shell folders (Desktop, SendTo's neighbours...) inside
+    # the prefix instead of links to the host's home folders.
+    local d
+    for d in "$prefix"/drive_c/users/*/*; do
+      if [[ -L $d ]]; then rm -f "$d" && mkdir -p "$d"; fi
+    done
+    touch "$prefix/.rivak-ready"
+    rivak_log "Wine prefix ready in $((SECONDS - t0)) s"
+  ) 9>"$prefix.lock"
+}
+
+rivak_wineserver_start() {
+  rivak_wine_env "${1:-${WINEPREFIX:-$RIVAK_WINEPREFIX}}"
+  wineserver -p </dev/null >/dev/null 2>&1 || return
+  # The first wine process of a server starts the Wine services, which live as
+  # long as the server and inherit that process's stdout/stderr: start them
+  # here on /dev/null, or ctest would wait on their open pipe for ever.
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+}
+
+rivak_wineserver_stop() {
+  [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]] || return 0
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}
+
+rivak_xvfb_start() {
+  local n
+  for ((n = 90; n < 190; n++)); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    RIVAK_XVFB_PID=$!
+    local i
+    for ((i = 0; i < 50; i++)); do
+      [[ -e /tmp/.X11-unix/X$n ]] && { export DISPLAY=":$n"; rivak_log "Xvfb on :$n"; return 0; }
+      kill -0 "$RIVAK_XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    # Lost the display to another starter (or Xvfb hung): try the next one.
+    kill "$RIVAK_XVFB_PID" 2>/dev/null
+    wait "$RIVAK_XVFB_PID" 2>/dev/null
+    RIVAK_XVFB_PID=
+  done
+  rivak_log "no free X display for Xvfb"
+  return 1
+}
+
+rivak_xvfb_stop() {
+  [[ -n ${RIVAK_XVFB_PID:-} ]] || return 0
+  kill "$RIVAK_XVFB_PID" 2>/dev/null
+  wait "$RIVAK_XVFB_PID" 2>/dev/null
+  RIVAK_XVFB_PID=
+}
+
+rivak_display() {
+  [[ -n ${DISPLAY:-} ]] && return 0
+  rivak_xvfb_start
+}
+
+rivak_cleanup() {
+  rivak_wineserver_stop
+  rivak_xvfb_stop
+}
+
+rivak_winpath() {
+  winepath -w "$1" 2>/dev/null
+}

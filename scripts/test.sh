@@ -1,0 +1,52 @@
+#!/bin/bash
+# test.sh: builds rivak natively and for Windows and runs every test: the
+# native ctest, then the Windows ctest under Wine (private prefix, private
+# Xvfb). Installs missing packages first. Exit status 0 only if all passed.
+# Extra arguments go to both ctest runs (e.g. -R options).
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+declare -a summary=()
+failed=0
+step() {  # step NAME COMMAND...: run, time and record one step
+  local name=$1 t0=$SECONDS rc
+  shift
+  rivak_log "$name"
+  "$@"
+  rc=$?
+  if ((rc == 0)); then
+    summary+=("ok     $(printf '%4d' $((SECONDS - t0))) s  $name")
+  else
+    summary+=("FAILED $(printf '%4d' $((SECONDS - t0))) s  $name (exit $rc)")
+    failed=1
+  fi
+  return $rc
+}
+finish() {
+  rivak_cleanup
+  printf '\n==== rivak test summary ====\n'
+  printf '  %s\n' "${summary[@]}"
+  if ((failed)); then echo "RESULT: FAILED"; else echo "RESULT: all passed"; fi
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+cd "$RIVAK_ROOT" || exit 1
+step "packages" rivak_install_deps || exit 1
+
+native_ok=0
+step "native configure" rivak_configure_native &&
+  step "native build" rivak_build "$RIVAK_NATIVE_DIR" && native_ok=1
+((native_ok)) &&
+  step "native tests" ctest --test-dir "$RIVAK_NATIVE_DIR" --output-on-failure -j"$RIVAK_JOBS" "$@"
+
+# The Windows half runs even when the native half failed, so one run shows both.
+step "windows configure" rivak_configure_win &&
+  step "windows build" rivak_build "$RIVAK_WIN_DIR" || exit 1
+step "wine prefix" rivak_wine_prefix || exit 1
+step "xvfb" rivak_xvfb_start || exit 1
+step "wineserver" rivak_wineserver_start || exit 1
+# Serial: the window tests share one display and one wineserver.
+step "windows tests" ctest --test-dir "$RIVAK_WIN_DIR" --output-on-failure "$@"
+
+exit $failed
