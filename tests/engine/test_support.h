@@ -46,15 +46,17 @@ public:
     NativeString counter;
 };
 
+// ASCII test names in the platform's string type.
+inline NativeString N(const char* ascii) { return NativeString(ascii, ascii + std::char_traits<char>::length(ascii)); }
+inline const NativeString& N(const NativeString& s) { return s; }
+
 // A path below the fake's root: P("a", "b") is "M:\a\b" ("M:/a/b" on POSIX).
 template <class... Names>
 Path P(const Names&... names) {
     Path p = MemoryFileSystem::Root();
-    ((p += kPathSeparator, p += Path(names)), ...);
+    ((p += kPathSeparator, p += N(names)), ...);
     return p;
 }
-
-inline NativeString N(const char* ascii) { return NativeString(ascii, ascii + std::char_traits<char>::length(ascii)); }
 
 inline NativeString Num(long long n) {
     const std::string s = std::to_string(n);
