@@ -7,8 +7,12 @@
 #include <new>
 #include <string>
 
+#include "platform/win32/file_system_win.h"
+#include "platform/win32/shortcut_reader_win.h"
 #include "ui/layout.h"
 #include "ui/main_window_commands.h"
+#include "ui/main_window_label.h"
+#include "ui/progress_window.h"
 #include "ui/res/resource.h"
 
 namespace rivak::ui {
@@ -19,7 +23,8 @@ namespace {
 constexpr int kClientWidth = 3405;
 constexpr int kClientHeight = 2730;
 
-constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+// No WS_CLIPCHILDREN: the group box leaves its inside to the parent to paint.
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr DWORD kExStyle = 0;
 
 struct ControlSpec {
@@ -155,6 +160,7 @@ void MainWindow::CreateControls() {
                                      r.bottom - r.top, hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
                                      instance_, nullptr);
         if (child && spec.id == kFrame1) SetWindowSubclass(child, &FrameProc, 1, 0);
+        if (child && spec.id == kLabel1) InstallWrappedLabel(child);
     }
     for (int id = kCheck1; id <= kCheck6; ++id)
         SendMessageW(control(static_cast<ControlId>(id)), BM_SETCHECK,
@@ -285,6 +291,34 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
 bool TakeDialogKeys(MSG& msg) {
     HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
     return root && IsDialogMessageW(root, &msg);
+}
+
+int RunMainWindow(HINSTANCE instance, int nCmdShow) {
+    // The drop frame needs OLE on this thread (after COM, it only adds a count).
+    win::OleApartment ole;
+    if (!ole.ok()) {
+        MessageBoxW(nullptr, L"ドラッグ＆ドロップの準備ができないため、起動できませんでした。", L"rivak",
+                    MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    win::Win32ShortcutReader shortcuts;
+    ProgressWindow progress(instance);
+    MainWindow window(shortcuts, progress, win::Win32FileSystemFactory());
+    if (!window.Create(instance)) {
+        MessageBoxW(nullptr, L"メインウィンドウを作れないため、起動できませんでした。", L"rivak",
+                    MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    ShowWindow(window.hwnd(), nCmdShow);
+    UpdateWindow(window.hwnd());
+
+    MSG msg{};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (TakeDialogKeys(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
 }
 
 }  // namespace rivak::ui

@@ -1,14 +1,14 @@
 #include "ui/main_window_commands.h"
 
-#if __has_include("ui/shortcut_dialog.h")
+#if __has_include("ui/shortcut_dialog.h") && __has_include("ui/shortcut_dialog.cpp")
 #include "ui/shortcut_dialog.h"
 #define RIVAK_HAVE_SHORTCUT_DIALOG 1
 #endif
-#if __has_include("ui/version_dialog.h")
+#if __has_include("ui/version_dialog.h") && __has_include("ui/version_dialog.cpp")
 #include "ui/version_dialog.h"
 #define RIVAK_HAVE_VERSION_DIALOG 1
 #endif
-#if __has_include("ui/help_launcher.h")
+#if __has_include("ui/help_launcher.h") && __has_include("ui/help_launcher.cpp")
 #include "ui/help_launcher.h"
 #define RIVAK_HAVE_HELP_LAUNCHER 1
 #endif
