@@ -3,6 +3,7 @@
 // program opens is held by one of these, so no normal path closes by hand.
 #include <windows.h>
 #include <objbase.h>
+#include <ole2.h>
 
 #include <utility>
 
@@ -103,6 +104,21 @@ public:
     ComApartment& operator=(const ComApartment&) = delete;
     ~ComApartment() {
         if (SUCCEEDED(hr_)) ::CoUninitialize();
+    }
+    bool ok() const { return SUCCEEDED(hr_); }
+
+private:
+    HRESULT hr_;
+};
+
+// OLE (drag and drop) for the calling thread; COM comes with it.
+class OleApartment {
+public:
+    OleApartment() : hr_(::OleInitialize(nullptr)) {}
+    OleApartment(const OleApartment&) = delete;
+    OleApartment& operator=(const OleApartment&) = delete;
+    ~OleApartment() {
+        if (SUCCEEDED(hr_)) ::OleUninitialize();
     }
     bool ok() const { return SUCCEEDED(hr_); }
 

@@ -1,0 +1,129 @@
+#include "platform/win32/file_system_win.h"
+
+#include "platform/win32/path_win.h"
+
+namespace rivak::win {
+
+namespace {
+
+constexpr DWORD kMaskable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x8 /* volume label */ |
+                            FILE_ATTRIBUTE_DIRECTORY;
+
+// Read-only and normal entries always pass; hidden, system, volume and
+// directory entries only when the mask names every one of those they have.
+bool Admitted(DWORD attributes, unsigned mask) { return (attributes & kMaskable & ~mask) == 0; }
+
+bool IsDot(const Path& name) { return name == L"." || name == L".."; }
+
+}  // namespace
+
+DWORD MergedAttributes(DWORD disk, AttributeWord rewritten) {
+    const DWORD merged = ((disk & ~kRewrittenAttributes) | (rewritten & kRewrittenAttributes)) & kSettableAttributes;
+    return merged ? merged : FILE_ATTRIBUTE_NORMAL;
+}
+
+DWORD Win32FileSystem::Attributes(const Path& path) {
+    if (reuseProbe_ && cacheValid_ && cachedPath_ == path) return cachedAttributes_;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (!path.empty()) {
+        ++attributeReads_;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
+            attributes = data.dwFileAttributes;
+    }
+    if (reuseProbe_) {
+        cachedPath_ = path;
+        cachedAttributes_ = attributes;
+        cacheValid_ = true;
+    }
+    return attributes;
+}
+
+Path Win32FileSystem::Dir(const Path& path, unsigned mask) {
+    find_.reset();
+    const Path last = LastComponent(path);
+    if (!HasWildcard(last)) {
+        // A single name: one look-up, whatever the size of its folder.
+        const DWORD attributes = Attributes(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !Admitted(attributes, mask)) return Path();
+        if (IsDot(last) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Path();
+        return last;
+    }
+
+    Forget();
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileExW(ExtendedPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                     nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find) return Path();
+    while (!Admitted(data.dwFileAttributes, mask)) {
+        if (!FindNextFileW(find.get(), &data)) return Path();
+    }
+    find_ = std::move(find);
+    findMask_ = mask;
+    return data.cFileName;
+}
+
+Path Win32FileSystem::Dir() {
+    if (!find_) return Path();
+    WIN32_FIND_DATAW data;
+    do {
+        if (!FindNextFileW(find_.get(), &data)) {
+            find_.reset();
+            return Path();
+        }
+    } while (!Admitted(data.dwFileAttributes, findMask_));
+    return data.cFileName;
+}
+
+std::optional<FsObject> Win32FileSystem::GetFile(const Path& path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::nullopt;
+    return FsObject{path, false, attributes};
+}
+
+std::optional<FsObject> Win32FileSystem::GetFolder(const Path& path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::nullopt;
+    return FsObject{path, true, attributes};
+}
+
+bool Win32FileSystem::SetAttributes(const FsObject& object, AttributeWord word) {
+    DWORD disk = object.word ? static_cast<DWORD>(*object.word) : INVALID_FILE_ATTRIBUTES;
+    if (disk == INVALID_FILE_ATTRIBUTES) {
+        // Without the word on disk nothing could be kept; read it now.
+        Forget();
+        disk = Attributes(object.path);
+        if (disk == INVALID_FILE_ATTRIBUTES) return false;
+    }
+    Forget();
+    const std::wstring target = ExtendedPath(object.path);
+    const DWORD merged = MergedAttributes(disk, word);
+    if (SetFileAttributesW(target.c_str(), merged)) return true;
+    // A file system that knows none of the newer bits may refuse them all.
+    if (GetLastError() != ERROR_INVALID_PARAMETER) return false;
+    constexpr DWORD kClassic = kSettableAttributes & 0x000031A7;
+    const DWORD classic = merged & kClassic;
+    return SetFileAttributesW(target.c_str(), classic ? classic : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool Win32FileSystem::IsLinkedFolder(const Path& folder) {
+    const DWORD attributes = Attributes(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::optional<FolderKey> Win32FileSystem::FolderIdentity(const Path& folder) {
+    UniqueFile handle(CreateFileW(ExtendedPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    return FolderKey{info.dwVolumeSerialNumber,
+                     (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+FileSystemFactory Win32FileSystemFactory() {
+    return [] { return std::make_unique<Win32FileSystem>(); };
+}
+
+}  // namespace rivak::win

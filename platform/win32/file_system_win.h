@@ -1,0 +1,61 @@
+#pragma once
+// The engine's file system on Win32: the probe and enumeration on
+// FindFirstFileExW/GetFileAttributesExW, the attribute word on
+// Get/SetFileAttributesW. Every call gets the "\\?\" form of its path.
+#include <windows.h>
+
+#include <memory>
+
+#include "engine/file_system.h"
+#include "platform/win32/unique_handle.h"
+
+namespace rivak::win {
+
+// The attribute bits SetFileAttributesW takes; the others (directory,
+// reparse point, compressed, ...) are the file system's own.
+inline constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+    0x00020000 /* no scrub data */ | 0x00080000 /* pinned */ | 0x00100000 /* unpinned */;
+// What the engine rewrites; everything else keeps its value on disk.
+inline constexpr DWORD kRewrittenAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// The word to hand to SetFileAttributesW when `rewritten` is written over an
+// object whose word on disk is `disk`.
+DWORD MergedAttributes(DWORD disk, AttributeWord rewritten);
+
+class Win32FileSystem final : public FileSystem {
+public:
+    // `reuseProbe`: a probe's answer serves the calls on the same path that
+    // follow it at once (the engine asks twice and then looks the entry up).
+    explicit Win32FileSystem(bool reuseProbe = true) : reuseProbe_(reuseProbe) {}
+
+    Path Dir(const Path& path, unsigned mask) override;
+    Path Dir() override;
+    std::optional<FsObject> GetFile(const Path& path) override;
+    std::optional<FsObject> GetFolder(const Path& path) override;
+    bool SetAttributes(const FsObject& object, AttributeWord word) override;
+    bool IsLinkedFolder(const Path& folder) override;
+    std::optional<FolderKey> FolderIdentity(const Path& folder) override;
+
+    // Calls made to the system for single paths (tests count them).
+    unsigned long long AttributeReads() const { return attributeReads_; }
+
+private:
+    // The attributes of `path`, or INVALID_FILE_ATTRIBUTES.
+    DWORD Attributes(const Path& path);
+    void Forget() { cacheValid_ = false; }
+
+    bool reuseProbe_;
+    UniqueFind find_;
+    unsigned findMask_ = 0;
+    Path cachedPath_;
+    DWORD cachedAttributes_ = INVALID_FILE_ATTRIBUTES;
+    bool cacheValid_ = false;
+    unsigned long long attributeReads_ = 0;
+};
+
+FileSystemFactory Win32FileSystemFactory();
+
+}  // namespace rivak::win
