@@ -16,7 +16,8 @@
 #                                a no-op (dpkg query only) when all is there
 #   rivak_configure_native       cmake-configure $RIVAK_NATIVE_DIR (-Werror)
 #   rivak_configure_win          cmake-configure $RIVAK_WIN_DIR with the MinGW toolchain
-#   rivak_build DIR [TARGET...]  build DIR (all targets, or the given ones)
+#   rivak_build DIR [TARGET...]  build DIR (all targets, or the given ones);
+#                                with RIVAK_KEEP_GOING=1 it goes on past errors
 #   rivak_wine_env [PREFIX]      export WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES,
 #                                LANG/LC_ALL=ja_JP.UTF-8 for wine commands
 #   rivak_wine_prefix [PREFIX]   create the prefix once (wineboot, Japanese font
@@ -80,9 +81,17 @@ rivak_configure_win() {
 
 rivak_build() {
   local dir=$1; shift
-  local targets=()
+  local targets=() native=()
   (($#)) && targets=(--target "$@")
-  cmake --build "$dir" -j"$RIVAK_JOBS" "${targets[@]}"
+  # RIVAK_KEEP_GOING=1: build all that builds, so the tests that did build can still run.
+  if [[ ${RIVAK_KEEP_GOING:-0} == 1 ]]; then
+    if grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt" 2>/dev/null; then
+      native=(-- -k 0)
+    else
+      native=(-- -k)
+    fi
+  fi
+  cmake --build "$dir" -j"$RIVAK_JOBS" "${targets[@]}" "${native[@]}"
 }
 
 rivak_wine_env() {
@@ -128,6 +137,7 @@ rivak_wine_prefix() {
     ((rc == 0)) || exit $rc
     wine reg query 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' 2>/dev/null \
       | grep -q IPAPGothic || { rivak_log "font replacements not in the registry"; exit 1; }
+    wineserver -w
 
     # Keep the user's shell folders (Desktop, SendTo's neighbours...) inside
     # the prefix instead of links to the host's home folders.
@@ -142,7 +152,12 @@ rivak_wine_prefix() {
 
 rivak_wineserver_start() {
   rivak_wine_env "${1:-${WINEPREFIX:-$RIVAK_WINEPREFIX}}"
-  wineserver -p </dev/null >/dev/null 2>&1 || return
+  if ! wineserver -p </dev/null >/dev/null 2>&1; then
+    # A server runs already: a lingering one ends within seconds, then ours
+    # can start; one that outlives the wait is taken to be persistent.
+    timeout 15 wineserver -w >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || rivak_log "using the wineserver already running"
+  fi
   # The first wine process of a server starts the Wine services, which live as
   # long as the server and inherit that process's stdout/stderr: start them
   # here on /dev/null, or ctest would wait on their open pipe for ever.
