@@ -13,8 +13,29 @@
 namespace rivak::win {
 
 namespace {
+
 // The longest path Win32 knows, terminator included.
 constexpr int kLongestPath = 32768;
+
+// A '?' past a "\\?\" prefix can be no part of a name: the stored path went
+// through a code page that lacks some of its characters.
+bool LostCharacters(const Path& path) {
+    const std::size_t start = path.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
+    return path.find(L'?', start) != Path::npos;
+}
+
+// The target's path from the shortcut's item list, which keeps every name
+// in UTF-16.
+std::optional<Path> PathOfItemList(IShellLinkW& link) {
+    PIDLIST_ABSOLUTE items = nullptr;
+    if (link.GetIDList(&items) != S_OK || !items) return std::nullopt;
+    std::vector<wchar_t> buffer(kLongestPath, L'\0');
+    const BOOL ok = SHGetPathFromIDListEx(items, buffer.data(), kLongestPath, GPFIDL_DEFAULT);
+    CoTaskMemFree(items);
+    if (!ok) return std::nullopt;
+    return Path(buffer.data());
+}
+
 }  // namespace
 
 std::optional<Path> Win32ShortcutReader::Target(const Path& shortcutFile) {
@@ -39,7 +60,11 @@ std::optional<Path> Win32ShortcutReader::Target(const Path& shortcutFile) {
         if (hr == S_FALSE) return Path();  // a shell item that is not a file
         buffer.back() = L'\0';
         const Path target(buffer.data());
-        if (static_cast<int>(target.size()) < size - 1 || size == kLongestPath) return target;
+        if (static_cast<int>(target.size()) >= size - 1 && size != kLongestPath) continue;
+        if (LostCharacters(target)) {
+            if (std::optional<Path> exact = PathOfItemList(*link.get())) return exact;
+        }
+        return target;
     }
     return std::nullopt;
 }
