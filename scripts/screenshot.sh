@@ -35,10 +35,12 @@ mkdir -p "$(dirname "$out")"
 
 work=$(mktemp -d)
 wine_pid=
+tree=
 cleanup() {
   [[ -n $wine_pid ]] && kill "$wine_pid" 2>/dev/null
   rivak_cleanup
   rm -rf "$work"
+  [[ -n $tree ]] && rm -rf "$tree"
 }
 trap cleanup EXIT
 
@@ -80,11 +82,13 @@ shoot() { import -display "$DISPLAY" -window "$desktop" "$1" 2>/dev/null; }
 settle() {
   local prev="" sum n
   for ((n = 0; n < 60; n++)); do
-    sleep 0.25
+    sleep "$([[ $mode == progress ]] && echo 0.05 || echo 0.25)"
     shoot "$work/probe.png" || continue
     sum=$(convert "$work/probe.png" -format '%k %#' info: 2>/dev/null)
     # One colour: still the bare desktop.
     [[ ${sum%% *} -le 1 ]] && continue
+    # The progress window changes with every count: seen once is enough.
+    [[ $mode == progress ]] && return 0
     [[ $sum == "$prev" ]] && return 0
     prev=$sum
   done
@@ -101,6 +105,14 @@ keys() {  # keys KEY...: typed into the focused Wine window, one by one
 }
 
 settle || rivak_log "the picture did not settle; taking it anyway"
+# The counter is drawn as it goes: the probe that showed it is the picture.
+# A moment later the count is higher, if the batch is still running.
+if [[ $mode == progress ]]; then
+  cp "$work/probe.png" "$work/progress.png"
+  sleep 1
+  shoot "$work/later.png" &&
+    [[ $(convert "$work/later.png" -format '%k' info: 2>/dev/null) -gt 1 ]] && mv "$work/later.png" "$work/progress.png"
+fi
 
 case $mode in
   main|progress) ;;
@@ -111,9 +123,12 @@ case $mode in
   *) rivak_log "unknown mode $mode"; exit 2 ;;
 esac
 [[ $mode == main || $mode == progress ]] || { sleep 1; settle; }
-[[ $mode == progress ]] && sleep 1
 
-shoot "$work/full.png" || { rivak_log "import failed"; exit 1; }
+if [[ $mode == progress ]]; then
+  mv "$work/progress.png" "$work/full.png"
+else
+  shoot "$work/full.png" || { rivak_log "import failed"; exit 1; }
+fi
 if ((crop)); then
   # The desktop is one flat colour: trimming it leaves the windows.
   convert "$work/full.png" -bordercolor "$(convert "$work/full.png" -format '%[pixel:p{0,0}]' info:)" \

@@ -9,10 +9,12 @@
 
 #include "platform/win32/file_system_win.h"
 #include "platform/win32/shortcut_reader_win.h"
+#include "ui/help_launcher.h"
 #include "ui/layout.h"
-#include "ui/main_window_commands.h"
 #include "ui/main_window_label.h"
 #include "ui/progress_window.h"
+#include "ui/shortcut_dialog.h"
+#include "ui/version_dialog.h"
 #include "ui/res/resource.h"
 
 namespace rivak::ui {
@@ -244,13 +246,13 @@ void MainWindow::OnCommand(int id, int code) {
         Quit();
         break;
     case kMakeLink:
-        ShowShortcutDialogFromMenu(instance_, hwnd());
+        ShowShortcutDialog(instance_, hwnd());
         break;
     case kOpenHelp:
-        OpenHelpFromMenu(hwnd());
+        OpenHelp(hwnd());
         break;
     case kVersion:
-        ShowVersionDialogFromMenu(instance_, kCaption);
+        ShowVersionDialog(instance_, kCaption);
         break;
     default:
         break;
