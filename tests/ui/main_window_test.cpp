@@ -197,6 +197,32 @@ TEST_F(MainWindowTest, EveryControlHasItsCaptionPlaceAndSize) {
     }
 }
 
+TEST_F(MainWindowTest, MovingToAnotherDpiLaysTheControlsOutAgainInTwips) {
+    // What the system sends when the window moves to a monitor of 144 dpi.
+    const UINT dpi = 144;
+    RECT suggested{};
+    GetWindowRect(Main(), &suggested);
+    suggested.right = suggested.left + (suggested.right - suggested.left) * 3 / 2;
+    suggested.bottom = suggested.top + (suggested.bottom - suggested.top) * 3 / 2;
+    SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    for (const ControlCase& c : kControlCases) {
+        const RECT r = RectInParent(Ctl(c.id));
+        EXPECT_EQ(r.left, Px(c.left, dpi)) << c.id;
+        EXPECT_EQ(r.top, Px(c.top, dpi)) << c.id;
+        EXPECT_EQ(r.right - r.left, Px(c.width, dpi)) << c.id;
+        EXPECT_EQ(r.bottom - r.top, Px(c.height, dpi)) << c.id;
+    }
+    RECT now{};
+    GetWindowRect(Main(), &now);
+    EXPECT_EQ(now.right - now.left, suggested.right - suggested.left);
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(MainWindow::kCheck1), WM_GETFONT, 0, 0)), sizeof font, &font);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi));
+    EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight) << "the message font of the new dpi";
+}
+
 TEST_F(MainWindowTest, ControlKindsAndEightBlanksBeforeTheArrow) {
     const auto style = [&](MainWindow::ControlId id) { return GetWindowLongPtrW(Ctl(id), GWL_STYLE); };
     for (auto id : {MainWindow::kCheck1, MainWindow::kCheck2, MainWindow::kCheck3, MainWindow::kCheck4,
