@@ -142,6 +142,7 @@ public:
         current_ = nullptr;
     }
     bool finished() const { return steps_.empty(); }
+    std::size_t remaining() const { return steps_.size(); }
 
 private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
