@@ -148,6 +148,15 @@ TEST_F(MainWindowTest, ProgramIconBigAndSmall) {
         const int expected = GetSystemMetricsForDpi(which == ICON_BIG ? SM_CXICON : SM_CXSMICON, dpi_);
         EXPECT_EQ(bitmap.bmWidth, expected);
         EXPECT_EQ(bitmap.bmHeight, expected);
+
+        // The picture stands free: its top-left corner is transparent, its
+        // middle is not.
+        HDC dc = CreateCompatibleDC(nullptr);
+        const HGDIOBJ old = SelectObject(dc, info.hbmMask);
+        EXPECT_EQ(GetPixel(dc, 0, 0), RGB(255, 255, 255)) << "corner under the mask";
+        EXPECT_EQ(GetPixel(dc, expected / 2, expected / 2), RGB(0, 0, 0)) << "middle drawn";
+        SelectObject(dc, old);
+        DeleteDC(dc);
     }
 }
 

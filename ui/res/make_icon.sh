@@ -1,8 +1,7 @@
 #!/bin/bash
-# Rebuilds rivak.ico from the pixel map rivak_icon.xpm with ImageMagick.
-# "-type Palette" keeps the 8-bit palettised form (256-entry colour table);
-# the "None" pixels become the icon's transparent AND mask.
+# Rebuilds rivak.ico from the pixel map rivak_icon.xpm (see make_icon.py) and
+# shows what ImageMagick makes of it: 32x32, 8-bit, a palette.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
-convert rivak_icon.xpm -type Palette ICO:rivak.ico
-identify rivak.ico
+python3 make_icon.py rivak_icon.xpm rivak.ico
+identify -format '%f: %wx%h %[bit-depth]-bit %[type], %[colors] colours\n' rivak.ico
