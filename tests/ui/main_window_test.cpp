@@ -21,6 +21,7 @@
 #include "platform/win32/unique_handle.h"
 #include "tests/ui/main_window_support.h"
 #include "ui/main_window.h"
+#include "ui/version_dialog.h"
 
 namespace rivak::ui {
 namespace {
@@ -327,6 +328,27 @@ TEST_F(MainWindowTest, TabOrderCrossesTheLayout) {
     }
     for (auto id : {MainWindow::kLabel1, MainWindow::kFrame1, MainWindow::kLine1})
         EXPECT_EQ(GetWindowLongPtrW(Ctl(id), GWL_STYLE) & WS_TABSTOP, 0) << id;
+}
+
+TEST_F(MainWindowTest, TabAlsoWorksInTheModelessVersionDialog) {
+    // The version dialog has no message loop of its own: the program's loop
+    // hands its keys over, as it does the main window's.
+    SendMessageW(Main(), WM_COMMAND, MAKEWPARAM(MainWindow::kVersion, 0), 0);
+    Pump();
+    HWND dialog = VersionDialogWindow();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(IsWindowVisible(dialog));
+    EXPECT_TRUE(IsWindowEnabled(Main())) << "modeless: the main window stays usable";
+    SetForegroundWindow(dialog);
+    HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    ASSERT_NE(first, nullptr);
+    SetFocus(first);
+    const HWND expected = GetNextDlgTabItem(dialog, first, FALSE);
+    MSG down{first, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+    EXPECT_TRUE(TakeDialogKeys(down));
+    EXPECT_EQ(GetFocus(), expected);
+    SendMessageW(dialog, WM_CLOSE, 0, 0);
+    Pump();
 }
 
 // ---- menus --------------------------------------------------------------------
