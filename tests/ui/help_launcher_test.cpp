@@ -44,13 +44,50 @@ TEST(ShellOpenMessageTest, TableOfResults) {
     for (const auto& c : cases) EXPECT_EQ(ShellOpenMessage(c.r), c.message) << "result " << c.r;
 }
 
+std::wstring ModulePath() {
+    std::wstring module(32768, L'\0');
+    module.resize(GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size())));
+    return module;
+}
+
 TEST(ProgramFolderTest, IsTheFolderOfThisProgram) {
-    wchar_t module[MAX_PATH]{};
-    ASSERT_GT(GetModuleFileNameW(nullptr, module, MAX_PATH), 0u);
+    const std::wstring module = ModulePath();
+    ASSERT_FALSE(module.empty());
     const std::wstring folder = ProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_NE(folder.back(), L'\\');
-    EXPECT_EQ(folder + L"\\" + std::filesystem::path(module).filename().wstring(), std::wstring(module));
+    EXPECT_EQ(folder + L"\\" + std::filesystem::path(module).filename().wstring(), module);
+}
+
+// A copy of this program in a folder whose path is longer than MAX_PATH
+// runs the test above on itself.
+TEST(ProgramFolderTest, LongerThanMaxPath) {
+    wchar_t variable[8]{};
+    if (GetEnvironmentVariableW(L"RIVAK_LONG_PATH_CHILD", variable, 8)) GTEST_SKIP() << "running as the copy";
+    TempFolder base(L"rivak-long");
+    std::filesystem::path deep = base.path();
+    while (deep.wstring().size() <= MAX_PATH + 20) deep /= std::wstring(40, L'd');
+    std::error_code error;
+    std::filesystem::create_directories(deep, error);
+    if (error) GTEST_SKIP() << "cannot make a folder path of " << deep.wstring().size() << " characters here";
+    const auto copy = deep / L"copy_of_test.exe";
+    std::filesystem::copy_file(ModulePath(), copy, error);
+    ASSERT_FALSE(error) << "cannot copy the test program";
+    SetEnvironmentVariableW(L"RIVAK_LONG_PATH_CHILD", L"1");
+    std::wstring command = L"\"" + copy.wstring() + L"\" --gtest_filter=ProgramFolderTest.IsTheFolderOfThisProgram";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const std::wstring application = L"\\\\?\\" + copy.wstring();
+    const BOOL started = CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    SetEnvironmentVariableW(L"RIVAK_LONG_PATH_CHILD", nullptr);
+    if (!started) GTEST_SKIP() << "a program this deep cannot be started here, error " << GetLastError();
+    win::UniqueFile processHandle(process.hProcess), threadHandle(process.hThread);
+    ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(code, 0u) << "ProgramFolder is wrong for a path of " << copy.wstring().size() << " characters";
 }
 
 class HelpLauncherTest : public ::testing::Test {
