@@ -20,6 +20,7 @@
 #include "ui/layout.h"
 #include "ui/program_folder.h"
 #include "ui/shortcut_dialog.h"
+#include "ui/version_dialog.h"
 
 namespace rivak::ui {
 namespace {
@@ -195,6 +196,23 @@ TEST_F(ShortcutDialogTest, ModalHoldsOffTheMainWindowUntilHidden) {
     EXPECT_FALSE(mainEnabledWhileOpen);
     EXPECT_TRUE(IsWindowEnabled(main_.get()));
     EXPECT_EQ(GetActiveWindow(), main_.get());
+}
+
+// Like a modal form, it holds off every other window of the program that
+// is open, the modeless version dialog too.
+TEST_F(ShortcutDialogTest, ModalHoldsOffTheOtherOpenWindows) {
+    ShowVersionDialog(GetModuleHandleW(nullptr), L"RIVAK ver 1.5");
+    HWND version = VersionDialogWindow();
+    ASSERT_TRUE(version);
+    bool versionEnabledWhileOpen = true;
+    Run({[&] {
+        versionEnabledWhileOpen = IsWindowEnabled(version) != FALSE;
+        Click(kShortcutCommand2);
+    }});
+    EXPECT_FALSE(versionEnabledWhileOpen);
+    EXPECT_TRUE(IsWindowEnabled(version));
+    EXPECT_TRUE(IsWindowEnabled(main_.get()));
+    SendMessageW(version, WM_CLOSE, 0, 0);
 }
 
 TEST_F(ShortcutDialogTest, TabOrderAndKeys) {
