@@ -47,7 +47,11 @@ trap cleanup EXIT
 rivak_wine_prefix || exit 1
 unset DISPLAY
 rivak_xvfb_start || exit 1
-rivak_wineserver_start || exit 1
+# Right after a fresh prefix the last wineserver may still be on its way out.
+if ! rivak_wineserver_start; then
+  sleep 2
+  rivak_wineserver_start || { rivak_log "wineserver would not start"; exit 1; }
+fi
 
 args=()
 if [[ $mode == progress ]]; then
