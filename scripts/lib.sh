@@ -41,7 +41,7 @@ RIVAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${RIVAK_JOBS:=2}"
 export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_JOBS
 
-RIVAK_PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
+RIVAK_PACKAGES=(cmake make g++ fp-utils libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
   mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth)
 
 rivak_log() { printf '==> %s\n' "$*" >&2; }
