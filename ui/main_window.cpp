@@ -156,13 +156,13 @@ void MainWindow::LoadIcons() {
 }
 
 void MainWindow::CreateControls() {
-    for (const ControlSpec& spec : kControls) {
-        const RECT r = ToPixels(spec.twips, dpi_);
-        HWND child = CreateWindowExW(0, spec.className, spec.caption, spec.style, r.left, r.top, r.right - r.left,
-                                     r.bottom - r.top, hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+    for (const ControlSpec& def : kControls) {
+        const RECT r = ToPixels(def.twips, dpi_);
+        HWND child = CreateWindowExW(0, def.className, def.caption, def.style, r.left, r.top, r.right - r.left,
+                                     r.bottom - r.top, hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.id)),
                                      instance_, nullptr);
-        if (child && spec.id == kFrame1) SetWindowSubclass(child, &FrameProc, 1, 0);
-        if (child && spec.id == kLabel1) InstallWrappedLabel(child);
+        if (child && def.id == kFrame1) SetWindowSubclass(child, &FrameProc, 1, 0);
+        if (child && def.id == kLabel1) InstallWrappedLabel(child);
     }
     for (int id = kCheck1; id <= kCheck6; ++id)
         SendMessageW(control(static_cast<ControlId>(id)), BM_SETCHECK,
@@ -174,10 +174,10 @@ void MainWindow::CreateControls() {
 // it the message font of that dpi.
 void MainWindow::Layout() {
     font_.reset(CreateMessageFont(dpi_));
-    for (const ControlSpec& spec : kControls) {
-        HWND child = control(spec.id);
+    for (const ControlSpec& def : kControls) {
+        HWND child = control(def.id);
         if (!child) continue;
-        const RECT r = ToPixels(spec.twips, dpi_);
+        const RECT r = ToPixels(def.twips, dpi_);
         SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
