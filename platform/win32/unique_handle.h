@@ -62,6 +62,15 @@ using UniqueGdi = Unique<HGDIOBJ, GdiTraits>;
 using UniqueIcon = Unique<HICON, IconTraits>;
 using UniqueWindow = Unique<HWND, WindowTraits>;
 
+// Memory the shell hands out with CoTaskMemAlloc (PIDLs, known-folder paths).
+template <class T>
+struct CoTaskMemTraits {
+    static T* Invalid() { return nullptr; }
+    static void Close(T* p) { ::CoTaskMemFree(p); }
+};
+template <class T>
+using UniqueCoTaskMem = Unique<T*, CoTaskMemTraits<T>>;
+
 // A COM interface pointer that releases itself.
 template <class I>
 class ComPtr {
