@@ -8,12 +8,17 @@
 namespace rivak {
 
 // Replaces the rows of `list` with the pieces of `text`. A text holding a
-// double quote anywhere is read in the quoted form (only text between pairs
-// of quotes is taken); any other text is split at every single blank. On
-// return `text` holds what was not consumed.
+// double quote anywhere is read in the quoted form; any other text is split
+// at every single blank. On return `text` holds what was not consumed.
 //
-// An opening quote without a partner: the text after it is taken whole as
-// the last piece, so a path whose closing quote was lost is still handled.
+// Quoted form: the text between each pair of quotes is a piece (empty ones
+// too), and so is every run outside quotes that blanks or quotes delimit.
+// The shell quotes only the paths that hold a blank, so Send To with
+// C:\a.txt and C:\My Files\c.txt starts us with
+//     C:\a.txt "C:\My Files\c.txt"
+// and both are paths. Blanks outside quotes only separate here. An opening
+// quote without a partner takes the rest of the text whole as the last
+// piece, so a path whose closing quote was lost is still handled.
 template <class Str>
 void SplitCommandLine(Str& text, std::vector<Str>& list) {
     using Char = typename Str::value_type;
@@ -23,20 +28,24 @@ void SplitCommandLine(Str& text, std::vector<Str>& list) {
     if (text.empty()) return;
 
     if (text.find(kQuote) != Str::npos) {
-        std::size_t pos = 0;  // start of the unconsumed text
-        for (;;) {
-            const std::size_t open = text.find(kQuote, pos);
-            if (open == Str::npos) break;
-            const std::size_t close = text.find(kQuote, open + 1);
-            if (close == Str::npos) {
-                list.push_back(text.substr(open + 1));
-                pos = text.size();
-                break;
+        const Char delimiters[] = {kQuote, kBlank, Char(0)};
+        std::size_t pos = 0;
+        while (pos < text.size()) {
+            if (text[pos] == kBlank) {
+                ++pos;
+            } else if (text[pos] == kQuote) {
+                const std::size_t close = text.find(kQuote, pos + 1);
+                const std::size_t end = close == Str::npos ? text.size() : close;
+                list.push_back(text.substr(pos + 1, end - pos - 1));
+                pos = close == Str::npos ? text.size() : close + 1;
+            } else {
+                std::size_t end = text.find_first_of(delimiters, pos);
+                if (end == Str::npos) end = text.size();
+                list.push_back(text.substr(pos, end - pos));
+                pos = end;
             }
-            list.push_back(text.substr(open + 1, close - open - 1));
-            pos = close + 1;
         }
-        text.erase(0, pos);
+        text.clear();
         return;
     }
 

@@ -110,6 +110,18 @@ TEST_F(RivakExeTest, BlankFormSplitsAtEveryBlank) {
     EXPECT_TRUE(Kept(inSpaced));
 }
 
+// As Send To starts it: only the path holding a blank is quoted.
+TEST_F(RivakExeTest, MixedCommandLineHandlesQuotedAndUnquotedPaths) {
+    const std::wstring a = File(L"a"), bc = File(L"b c"), d = File(L"d");
+    const std::wstring b = File(L"b"), c = File(L"c");
+    EXPECT_EQ(Run(a + L" " + Q(bc) + L" " + d), 0u);
+    EXPECT_EQ(Named(a), 0u);
+    EXPECT_EQ(Named(bc), 0u);
+    EXPECT_EQ(Named(d), 0u);
+    EXPECT_TRUE(Kept(b)) << "the quoted path is one path, not two";
+    EXPECT_TRUE(Kept(c));
+}
+
 TEST_F(RivakExeTest, MissingPathsAreSkipped) {
     const std::wstring real = File(L"real.txt");
     EXPECT_EQ(Run(Q(temp_.At(L"nothing here")) + Q(temp_.At(L"none\\deeper.txt")) + Q(real) + Q(L"")), 0u);
