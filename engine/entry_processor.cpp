@@ -1,5 +1,3 @@
-#include <exception>
-
 #include "engine/attribute_engine.h"
 
 namespace rivak {
@@ -49,23 +47,35 @@ AttributeEngine::Descent AttributeEngine::Process(const Path& path) {
     }
     // A folder, or an entry the plain-file probe leaves out (a system file):
     // the latter has no folder object, so it is counted but keeps its word.
-    if (options_.Value(Option::Check6) == kUnchecked) ApplyAttributes(fs_->GetFolder(s));
+    if (options().Value(Option::Check6) == kUnchecked) ApplyAttributes(fs_->GetFolder(s));
     result.folder = std::move(s);
     return result;
 }
 
 void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
     ++processedCount_;
-    try {
-        progress_.SetCounter(Decimal(processedCount_));
-        progress_.RepaintCounter();
-    } catch (const std::exception&) {
-        // A counter that cannot be drawn never stops the batch.
-    }
+    // The first count of a batch at once, then at most one drawing a frame;
+    // the batch draws the final count before it hides the display.
+    const Clock::time_point now = Clock::now();
+    if (!lastDraw_ || now - *lastDraw_ >= kFrame) DrawCounter(now);
     // A word that could not be read is not written: rewriting a guessed 0
     // would clear system and archive, which no option names.
     if (!item || !item->word) return;
-    fs_->SetAttributes(*item, RewriteWord(*item->word, options_));
+    fs_->SetAttributes(*item, RewriteWord(*item->word, options()));
+}
+
+// The display checks its queue only while it draws, so whatever asks the
+// window for its count then gets the current one.
+void AttributeEngine::DrawCounter(Clock::time_point now) {
+    lastDraw_ = now;
+    drawnCount_ = processedCount_;
+    try {
+        progress_.SetCounter(Decimal(processedCount_));
+        progress_.RepaintCounter();
+    } catch (...) {
+        // A counter that cannot be drawn never stops the batch (nor
+        // escapes the end of one, where this runs too).
+    }
 }
 
 }  // namespace rivak

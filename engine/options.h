@@ -13,8 +13,8 @@ enum class Option { Check1, Check2, Check3, Check4, Check5, Check6 };
 inline constexpr int kUnchecked = 0;
 inline constexpr int kChecked = 1;
 
-// Where the engine reads an option, at the moment it needs it (no copy is
-// kept, so a box changed between two reads takes effect at the next read).
+// Where the engine reads an option: at the moment it needs it outside a
+// batch, once at the start of a batch (OptionSnapshot).
 class OptionSource {
 public:
     virtual ~OptionSource() = default;
@@ -22,6 +22,21 @@ public:
 };
 
 int DefaultValue(Option option);
+
+// The six values of another source, read once. A batch handles no input
+// while it runs, so the boxes cannot change under it; reading them once
+// spares a window message per option and entry.
+class OptionSnapshot final : public OptionSource {
+public:
+    OptionSnapshot() = default;
+    explicit OptionSnapshot(const OptionSource& from) {
+        for (int i = 0; i < 6; ++i) values_[i] = from.Value(static_cast<Option>(i));
+    }
+    int Value(Option option) const override { return values_[static_cast<int>(option)]; }
+
+private:
+    int values_[6] = {};
+};
 
 // The options a fresh start has: clear read-only, clear hidden, follow
 // shortcuts, rewrite folders too. A command-line batch always uses these.

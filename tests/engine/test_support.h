@@ -2,6 +2,7 @@
 // Pieces the engine tests share: options that can be set per test, a
 // progress display that records what it was told, and a tree builder.
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ public:
 
 class RecordingProgress final : public ProgressDisplay {
 public:
+    using Clock = std::chrono::steady_clock;
     void Show() override {
         visible = true;
         ++shows;
@@ -35,15 +37,24 @@ public:
     void RepaintCounter() override {
         repainted = true;
         ++repaints;
+        drawn.push_back(counter);
+        drawTimes.push_back(Clock::now());
+        if (engine) countAtDraw.push_back(engine->ProcessedCount());
     }
     void Hide() override {
         visible = false;
         ++hides;
+        counterAtHide = counter;
     }
     bool visible = false;
     bool repainted = true;
     int shows = 0, hides = 0, sets = 0, repaints = 0;
-    NativeString counter;
+    NativeString counter, counterAtHide;
+    // Every drawing: the text drawn, when, and the engine's count then.
+    const AttributeEngine* engine = nullptr;
+    std::vector<NativeString> drawn;
+    std::vector<Clock::time_point> drawTimes;
+    std::vector<std::int64_t> countAtDraw;
 };
 
 // ASCII test names in the platform's string type.
