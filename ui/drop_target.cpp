@@ -1,8 +1,14 @@
 #include "ui/drop_target.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
+#include <cstring>
+#include <new>
 #include <utility>
+
+#include "platform/win32/unique_handle.h"
 
 namespace rivak::ui {
 
@@ -26,17 +32,36 @@ private:
     bool filled_ = false;
 };
 
-}  // namespace
+using UniquePidl = win::UniqueCoTaskMem<ITEMIDLIST>;
 
-std::optional<PathList> DroppedFiles(IDataObject* data) {
-    if (!data) return std::nullopt;
-    FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    if (data->QueryGetData(&format) != S_OK) return std::nullopt;
-    Medium medium;
-    if (FAILED(data->GetData(&format, medium.put()))) return std::nullopt;
+// Locks an HGLOBAL for as long as it lives.
+class Locked {
+public:
+    explicit Locked(HGLOBAL memory) : memory_(memory), data_(memory ? GlobalLock(memory) : nullptr) {}
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    ~Locked() {
+        if (data_) GlobalUnlock(memory_);
+    }
+    const BYTE* data() const { return static_cast<const BYTE*>(data_); }
+    std::size_t size() const { return data_ ? GlobalSize(memory_) : 0; }
+
+private:
+    HGLOBAL memory_;
+    void* data_;
+};
+
+bool GetGlobal(IDataObject* data, CLIPFORMAT format, Medium& medium) {
+    FORMATETC wanted{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    if (data->QueryGetData(&wanted) != S_OK) return false;
+    if (FAILED(data->GetData(&wanted, medium.put()))) return false;
     medium.filled();
-    if (medium.get().tymed != TYMED_HGLOBAL || !medium.get().hGlobal) return std::nullopt;
+    return medium.get().tymed == TYMED_HGLOBAL && medium.get().hGlobal;
+}
 
+std::optional<PathList> FileList(IDataObject* data) {
+    Medium medium;
+    if (!GetGlobal(data, CF_HDROP, medium)) return std::nullopt;
     const auto drop = static_cast<HDROP>(medium.get().hGlobal);
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     PathList paths;
@@ -50,6 +75,107 @@ std::optional<PathList> DroppedFiles(IDataObject* data) {
         paths.push_back(std::move(path));
     }
     return paths;
+}
+
+// The name of the last item of `pidl` inside its folder, as a path takes it;
+// none for an item that is not part of the file system.
+std::optional<Path> NameInFolder(PCIDLIST_ABSOLUTE pidl) {
+    win::ComPtr<IShellFolder> folder;
+    PCUITEMID_CHILD last = nullptr;
+    if (FAILED(SHBindToParent(pidl, IID_IShellFolder, folder.put_void(), &last))) return std::nullopt;
+    SFGAOF attributes = SFGAO_FILESYSTEM;
+    if (FAILED(folder->GetAttributesOf(1, &last, &attributes)) || !(attributes & SFGAO_FILESYSTEM))
+        return std::nullopt;
+    STRRET name{};
+    if (FAILED(folder->GetDisplayNameOf(last, SHGDN_INFOLDER | SHGDN_FORPARSING, &name))) return std::nullopt;
+    PWSTR out = nullptr;
+    if (FAILED(StrRetToStrW(&name, last, &out)) || !out) return std::nullopt;
+    const win::UniqueCoTaskMem<wchar_t> text(out);
+    if (!*text.get()) return std::nullopt;
+    return Path(text.get());
+}
+
+// The file-system path of an item, at full length. The shell's own answer is
+// taken when it is clearly whole; an answer MAX_PATH - 1 long may have been
+// cut there (Wine cuts so and reports success), so the path is then built
+// from the parent's path and the item's name, one level at a time.
+std::optional<Path> FileSystemPath(PCIDLIST_ABSOLUTE pidl) {
+    std::optional<Path> whole;
+    PWSTR out = nullptr;
+    if (SUCCEEDED(SHGetNameFromIDList(pidl, SIGDN_FILESYSPATH, &out)) && out) {
+        const win::UniqueCoTaskMem<wchar_t> text(out);
+        if (*text.get()) whole = Path(text.get());
+    }
+    if (whole && whole->size() < MAX_PATH - 1) return whole;
+    if (!ILIsEmpty(pidl)) {
+        UniquePidl parent(ILClone(pidl));
+        if (parent && ILRemoveLastID(parent.get())) {
+            if (std::optional<Path> folder = FileSystemPath(parent.get())) {
+                if (std::optional<Path> name = NameInFolder(pidl)) {
+                    if (folder->back() != L'\\') *folder += L'\\';
+                    return *folder + *name;
+                }
+            }
+        }
+    }
+    // Longer than any cut: the shell gave it whole.
+    if (whole && whole->size() >= MAX_PATH) return whole;
+    return std::nullopt;
+}
+
+// True when a shell ID list starts at `offset` and ends inside the block.
+bool IdListFits(const BYTE* block, std::size_t size, std::size_t offset) {
+    while (offset <= size && size - offset >= sizeof(USHORT)) {
+        USHORT cb;
+        std::memcpy(&cb, block + offset, sizeof cb);
+        if (cb == 0) return true;
+        if (cb < sizeof(USHORT) || cb > size - offset) return false;
+        offset += cb;
+    }
+    return false;
+}
+
+// The Shell IDList Array (CIDA): a count, then offsets of the parent folder's
+// ID list and of each item's list relative to it. It comes from another
+// process, so every offset is checked against the block before use.
+std::optional<PathList> ShellIdList(IDataObject* data) {
+    static const auto format = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    Medium medium;
+    if (!format || !GetGlobal(data, format, medium)) return std::nullopt;
+    const Locked block(medium.get().hGlobal);
+    const BYTE* base = block.data();
+    const std::size_t size = block.size();
+    if (!base || size < sizeof(UINT)) return std::nullopt;
+    UINT count;
+    std::memcpy(&count, base, sizeof count);
+    const std::size_t slots = (size - sizeof(UINT)) / sizeof(UINT);
+    if (slots == 0 || count > slots - 1) return std::nullopt;
+    const auto offsetOf = [&](UINT i) {
+        UINT offset;
+        std::memcpy(&offset, base + sizeof(UINT) * (1 + i), sizeof offset);
+        return static_cast<std::size_t>(offset);
+    };
+    if (!IdListFits(base, size, offsetOf(0))) return std::nullopt;
+    const auto parent = reinterpret_cast<PCIDLIST_ABSOLUTE>(base + offsetOf(0));
+
+    PathList paths;
+    for (UINT i = 1; i <= count; ++i) {
+        const std::size_t offset = offsetOf(i);
+        if (!IdListFits(base, size, offset)) continue;
+        UniquePidl item(ILCombine(parent, reinterpret_cast<PCUIDLIST_RELATIVE>(base + offset)));
+        if (!item) throw std::bad_alloc();
+        if (std::optional<Path> path = FileSystemPath(item.get())) paths.push_back(std::move(*path));
+    }
+    if (paths.empty()) return std::nullopt;
+    return paths;
+}
+
+}  // namespace
+
+std::optional<PathList> DroppedFiles(IDataObject* data) {
+    if (!data) return std::nullopt;
+    if (std::optional<PathList> files = FileList(data)) return files;
+    return ShellIdList(data);
 }
 
 DWORD DropEffectFor(DWORD allowedBySource) {
@@ -92,14 +218,14 @@ HRESULT DropTarget::DragOver(DWORD, POINTL, DWORD* effect) {
 HRESULT DropTarget::DragLeave() { return S_OK; }
 
 HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
-    if (effect) *effect = DropEffectFor(*effect);
-    // The source waits in DoDragDrop while the batch runs; nothing may
-    // unwind through OLE's frames.
+    // Nothing may unwind through OLE's frames.
+    bool taken = false;
     try {
-        if (onDrop_) onDrop_(data);
+        taken = onDrop_ && onDrop_(data);
     } catch (...) {
-        return E_UNEXPECTED;
+        taken = false;
     }
+    if (effect) *effect = taken ? DropEffectFor(*effect) : DROPEFFECT_NONE;
     return S_OK;
 }
 

@@ -11,8 +11,10 @@
 
 namespace rivak::ui {
 
-// The paths of a file-list drop (CF_HDROP) in the order the drop data holds
-// them; empty when the data offers no file list.
+// The paths of a file-list drop in the order the drop data holds them: the
+// file list (CF_HDROP) or, without one, the file-system paths of a Shell
+// IDList Array, which is all Explorer offers for paths longer than MAX_PATH.
+// Empty when the data holds no file-system path at all.
 std::optional<PathList> DroppedFiles(IDataObject* data);
 
 // The effect told to the drag source. Never a move: the drop leaves the
@@ -20,11 +22,14 @@ std::optional<PathList> DroppedFiles(IDataObject* data);
 // is told nothing can be dropped.
 DWORD DropEffectFor(DWORD allowedBySource);
 
-// Hands every drop, whatever its data, to `onDrop`. Created with one
-// reference, which its creator owns (ComPtr); RegisterDragDrop takes its own.
+// Hands every drop, whatever its data, to `onDrop`, which must return at
+// once: the drag source waits in DoDragDrop until Drop returns. `onDrop`
+// answers false when it could not take the drop; the source is then told
+// nothing was dropped. Created with one reference, which its creator owns
+// (ComPtr); RegisterDragDrop takes its own.
 class DropTarget final : public IDropTarget {
 public:
-    using Handler = std::function<void(IDataObject*)>;
+    using Handler = std::function<bool(IDataObject*)>;
     explicit DropTarget(Handler onDrop) : onDrop_(std::move(onDrop)) {}
     DropTarget(const DropTarget&) = delete;
     DropTarget& operator=(const DropTarget&) = delete;

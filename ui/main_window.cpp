@@ -108,7 +108,7 @@ std::wstring Widen(const char* text) {
 
 MainWindow::MainWindow(ShortcutReader& shortcuts, ProgressDisplay& progress, FileSystemFactory openFileSystem)
     : engine_(*this, shortcuts, progress, std::move(openFileSystem)) {
-    *drop_.put() = new DropTarget([this](IDataObject* data) { TakeDrop(data); });
+    *drop_.put() = new DropTarget([this](IDataObject* data) { return TakeDrop(data); });
 }
 
 MainWindow::~MainWindow() {
@@ -189,30 +189,62 @@ int MainWindow::Value(Option option) const {
     return static_cast<int>(state);
 }
 
-void MainWindow::TakeDrop(IDataObject* data) {
+bool MainWindow::TakeDrop(IDataObject* data) {
+    // The data object is only valid during the drop: its paths are read now.
+    PendingDrop drop;
     try {
-        if (auto files = DroppedFiles(data)) engine_.list1 = std::move(*files);
+        drop.files = DroppedFiles(data);
     } catch (const std::bad_alloc&) {
+        drop.files.reset();
+        drop.unreadable = true;
+    }
+    pendingDrops_.push_back(std::move(drop));
+    if (!PostMessageW(hwnd(), kRunDrop, 0, 0)) {
+        pendingDrops_.pop_back();
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::RunNextDrop() {
+    if (pendingDrops_.empty()) return;
+    // Only a message loop inside a batch (none today) could bring this here;
+    // the drop then waits its turn.
+    if (batchRunning_) {
+        PostMessageW(hwnd(), kRunDrop, 0, 0);
+        return;
+    }
+    PendingDrop drop = std::move(pendingDrops_.front());
+    pendingDrops_.pop_front();
+    if (drop.unreadable) {
         ReportFailure(L"ドロップされたファイルの一覧を読み込めませんでした。メモリが足りません。");
         return;
     }
+    if (drop.files) engine_.list1 = std::move(*drop.files);
     RunBatch();
 }
 
 void MainWindow::RunBatch() {
     // The batch hides the progress window itself however it ends; what is
-    // left is to say why it stopped and go on serving the window.
-    try {
-        engine_.CngATr();
-    } catch (const std::bad_alloc&) {
-        ReportFailure(L"メモリが足りないため、属性の変更を途中で中止しました。");
-    } catch (const std::exception& e) {
-        std::wstring text = L"エラーが起きたため、属性の変更を途中で中止しました。";
-        if (const std::wstring detail = Widen(e.what()); !detail.empty()) text += L"\n\n" + detail;
-        ReportFailure(text);
-    } catch (...) {
-        ReportFailure(L"エラーが起きたため、属性の変更を途中で中止しました。");
+    // left is to say why it stopped (once it has) and go on serving the window.
+    std::wstring failure = L"エラーが起きたため、属性の変更を途中で中止しました。";
+    {
+        batchRunning_ = true;
+        struct Running {
+            bool& flag;
+            ~Running() { flag = false; }
+        } running{batchRunning_};
+        try {
+            engine_.CngATr();
+            return;
+        } catch (const std::bad_alloc&) {
+            failure = L"メモリが足りないため、属性の変更を途中で中止しました。";
+        } catch (const std::exception& e) {
+            if (const std::wstring detail = Widen(e.what()); !detail.empty()) failure += L"\n\n" + detail;
+        } catch (...) {
+        }
     }
+    ReportFailure(failure);
 }
 
 void MainWindow::ReportFailure(const std::wstring& what) {
@@ -276,6 +308,9 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         Layout();
         return 0;
     }
+    case kRunDrop:
+        RunNextDrop();
+        return 0;
     case WM_CLOSE:
         Quit();
         return 0;

@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <deque>
+#include <optional>
+
 #include "engine/attribute_engine.h"
 #include "platform/win32/unique_handle.h"
 #include "ui/drop_target.h"
@@ -23,6 +26,8 @@ public:
     };
     // Menu items.
     enum CommandId : int { kCloseForm = 201, kMakeLink, kOpenHelp, kVersion };
+    // Posted by each drop; runs that drop's batch.
+    static constexpr UINT kRunDrop = WM_APP + 1;
 
     MainWindow(ShortcutReader& shortcuts, ProgressDisplay& progress, FileSystemFactory openFileSystem);
     ~MainWindow() override;
@@ -41,9 +46,11 @@ public:
     // The boxes as they are at this moment.
     int Value(Option option) const override;
 
-    // The drop intake: a file list replaces list1, then one batch runs,
-    // whatever the data was.
-    void TakeDrop(IDataObject* data);
+    // The drop intake: takes the drop's file list, if any, and posts the
+    // batch to this window; false when it could not. The batch runs from the
+    // message loop (posted messages come before input): a file list replaces
+    // list1, then one batch runs, whatever the data was.
+    bool TakeDrop(IDataObject* data);
 
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
 
@@ -51,6 +58,7 @@ private:
     void CreateControls();
     void Layout();
     void OnCommand(int id, int code);
+    void RunNextDrop();
     void RunBatch();
     void ReportFailure(const std::wstring& what);
     void LoadIcons();
@@ -59,6 +67,16 @@ private:
     HINSTANCE instance_ = nullptr;
     UINT dpi_ = 96;
     AttributeEngine engine_;
+    // A drop's file list (none for other data) or its failure to be read,
+    // waiting for its batch. Each drop has its own, in drop order, so a drop
+    // that comes before an earlier one's batch has run, or while it runs,
+    // never changes that batch's list.
+    struct PendingDrop {
+        std::optional<PathList> files;
+        bool unreadable = false;
+    };
+    std::deque<PendingDrop> pendingDrops_;
+    bool batchRunning_ = false;
     win::ComPtr<DropTarget> drop_;
     bool dropRegistered_ = false;
     win::UniqueGdi font_;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,11 +24,13 @@ public:
     std::optional<Path> Target(const Path&) override { return std::nullopt; }
 };
 
-// Counts what a batch does to the progress window; can fail on Show.
+// Counts what a batch does to the progress window; can fail on Show, and
+// lets a test look in when a batch starts and ends.
 class CountingProgress final : public ProgressDisplay {
 public:
     void Show() override {
         ++shows;
+        if (onShow) onShow();
         if (throwOnShow) throw std::runtime_error("progress window unavailable");
     }
     void SetCounter(const NativeString& text) override {
@@ -35,8 +38,12 @@ public:
         lastCounter = text;
     }
     void RepaintCounter() override {}
-    void Hide() override { ++hides; }
+    void Hide() override {
+        ++hides;
+        if (onHide) onHide();
+    }
 
+    std::function<void()> onShow, onHide;
     int shows = 0, hides = 0, counters = 0;
     bool throwOnShow = false;
     NativeString lastCounter;
@@ -55,6 +62,21 @@ public:
         const wchar_t end = L'\0';
         Append(bytes, &end, sizeof end);
         return Make(CF_HDROP, std::move(bytes));
+    }
+    // A Shell IDList Array: the parent folder's ID list, then each item's
+    // list relative to it, found through offsets after the count.
+    static win::ComPtr<IDataObject> ShellIdList(PCIDLIST_ABSOLUTE parent, const std::vector<PCUIDLIST_RELATIVE>& items) {
+        const UINT count = static_cast<UINT>(items.size());
+        std::vector<unsigned char> bytes(sizeof(UINT) * (count + 2));
+        std::memcpy(bytes.data(), &count, sizeof count);
+        std::vector<PCUIDLIST_RELATIVE> lists{parent};
+        lists.insert(lists.end(), items.begin(), items.end());
+        for (UINT i = 0; i < lists.size(); ++i) {
+            const UINT offset = static_cast<UINT>(bytes.size());
+            std::memcpy(bytes.data() + sizeof(UINT) * (i + 1), &offset, sizeof offset);
+            Append(bytes, lists[i], ILGetSize(lists[i]));
+        }
+        return Make(static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST)), std::move(bytes));
     }
     static win::ComPtr<IDataObject> Text(const std::wstring& text) {
         std::vector<unsigned char> bytes;

@@ -5,6 +5,7 @@
 #include <ole2.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include "platform/win32/unique_handle.h"
 #include "tests/ui/main_window_support.h"
 #include "ui/main_window.h"
+#include "ui/progress_window.h"
 #include "ui/version_dialog.h"
 
 namespace rivak::ui {
@@ -531,6 +533,7 @@ public:
         std::filesystem::remove_all(folder_, ignored);
     }
     const std::vector<std::wstring>& paths() const { return paths_; }
+    std::wstring folder() const { return folder_.wstring(); }
     void SetAll(DWORD attributes) const {
         for (const auto& p : paths_) SetFileAttributesW(p.c_str(), attributes);
     }
@@ -541,8 +544,11 @@ private:
     std::vector<std::wstring> paths_;
 };
 
+constexpr DWORD RO = FILE_ATTRIBUTE_READONLY, H = FILE_ATTRIBUTE_HIDDEN;
+
+// Long paths too.
 DWORD ReadOnlyAndHidden(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    return GetFileAttributesW((L"\\\\?\\" + path).c_str()) & (RO | H);
 }
 
 TEST_F(MainWindowTest, DropEffectIsNeverMove) {
@@ -574,7 +580,7 @@ TEST_F(MainWindowTest, DropEffectIsNeverMove) {
 
 TEST_F(MainWindowTest, DropOfThreeFilesReplacesTheListAndRunsOneBatch) {
     TempFiles files({L"A.txt", L"B.txt", L"C.txt"});
-    files.SetAll(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    files.SetAll(RO | H);
     // Reverse order in the drop data: the rows follow the data, not the names.
     const std::vector<std::wstring> dropped{files.paths()[2], files.paths()[0], files.paths()[1]};
     window_->engine().list1 = {L"C:\\old\\one", L"", L"C:\\old\\two"};
@@ -584,6 +590,9 @@ TEST_F(MainWindowTest, DropOfThreeFilesReplacesTheListAndRunsOneBatch) {
     IDropTarget* target = window_->dropTarget();
     ASSERT_EQ(target->DragEnter(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     ASSERT_EQ(target->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    EXPECT_EQ(progress_.shows, 0) << "Drop returns before its batch starts";
+    for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), static_cast<DWORD>(RO | H));
+    Pump();
 
     EXPECT_EQ(window_->engine().list1, dropped);
     EXPECT_EQ(progress_.shows, 1);
@@ -596,12 +605,76 @@ TEST_F(MainWindowTest, DropOfThreeFilesReplacesTheListAndRunsOneBatch) {
     EXPECT_EQ(progress_.lastCounter, L"3");
 }
 
+TEST_F(MainWindowTest, DropReturnsBeforeTheProgressWindowIsShown) {
+    // The shipped progress window this time: not even made when Drop returns.
+    ProgressWindow progress(GetModuleHandleW(nullptr));
+    MainWindow window(shortcuts_, progress, win::Win32FileSystemFactory());
+    ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr)));
+    TempFiles files({L"one.txt", L"two.txt", L"three.txt"});
+    files.SetAll(RO | H);
+    auto data = MemoryDataObject::Files(files.paths());
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
+    ASSERT_EQ(window.dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+    EXPECT_TRUE(!progress.window() || !IsWindowVisible(progress.window())) << "shown before Drop returned";
+    for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), static_cast<DWORD>(RO | H));
+
+    Pump();
+    ASSERT_NE(progress.window(), nullptr) << "the batch ran from the message loop";
+    EXPECT_FALSE(IsWindowVisible(progress.window()));
+    EXPECT_EQ(progress.CounterText(), L"3");
+    for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
+}
+
+// Drops that come before the previous drop's batch has run, or while it
+// runs: one batch each, in drop order, each over its own files, and the path
+// list of a running batch never changes.
+TEST_F(MainWindowTest, EveryDropRunsOneBatchOverItsOwnFiles) {
+    TempFiles a({L"a1.txt", L"a2.txt"}), b({L"b.txt"}), c({L"c1.txt", L"c2.txt", L"c3.txt"});
+    for (const TempFiles* f : {&a, &b, &c}) f->SetAll(RO | H);
+    auto dropA = MemoryDataObject::Files(a.paths());
+    auto dropB = MemoryDataObject::Files(b.paths());
+    auto dropC = MemoryDataObject::Files(c.paths());
+    IDropTarget* target = window_->dropTarget();
+    std::vector<std::vector<std::wstring>> atShow, atHide;
+    std::vector<std::int64_t> counts;
+    progress_.onShow = [&] {
+        atShow.push_back(window_->engine().list1);
+        // A drop while the first batch runs.
+        if (atShow.size() == 1) {
+            DWORD effect = DROPEFFECT_COPY;
+            EXPECT_EQ(target->Drop(dropC.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+        }
+    };
+    progress_.onHide = [&] {
+        atHide.push_back(window_->engine().list1);
+        counts.push_back(window_->engine().ProcessedCount());
+    };
+    DWORD effect = DROPEFFECT_COPY;
+    ASSERT_EQ(target->Drop(dropA.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    ASSERT_EQ(target->Drop(dropB.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    EXPECT_EQ(progress_.shows, 0);
+    Pump();
+
+    const std::vector<std::vector<std::wstring>> want{a.paths(), b.paths(), c.paths()};
+    EXPECT_EQ(progress_.shows, 3);
+    EXPECT_EQ(progress_.hides, 3);
+    EXPECT_EQ(atShow, want);
+    EXPECT_EQ(atHide, want) << "a batch's list stays as it was while it runs";
+    EXPECT_EQ(counts, (std::vector<std::int64_t>{2, 1, 3}));
+    for (const TempFiles* f : {&a, &b, &c})
+        for (const auto& p : f->paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
+    Pump();
+    EXPECT_EQ(progress_.shows, 3) << "no batch without a drop";
+}
+
 TEST_F(MainWindowTest, DropOfTextRunsTheBatchAgainOverThePreviousRowsWithTodaysOptions) {
     TempFiles files({L"one.txt", L"two.txt"});
     files.SetAll(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     auto fileDrop = MemoryDataObject::Files(files.paths());
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(window_->dropTarget()->Drop(fileDrop.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
     ASSERT_EQ(progress_.shows, 1);
 
     // Back to read-only and hidden; now only the hidden bit is to go.
@@ -614,6 +687,7 @@ TEST_F(MainWindowTest, DropOfTextRunsTheBatchAgainOverThePreviousRowsWithTodaysO
     ASSERT_EQ(window_->dropTarget()->DragEnter(text.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
     ASSERT_EQ(window_->dropTarget()->Drop(text.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
 
     EXPECT_EQ(window_->engine().list1, files.paths());
     EXPECT_EQ(progress_.shows, 2);
@@ -626,6 +700,7 @@ TEST_F(MainWindowTest, DropOfTextRightAfterStartRunsAnEmptyBatch) {
     auto text = MemoryDataObject::Text(L"hello");
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(window_->dropTarget()->Drop(text.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
     EXPECT_TRUE(window_->engine().list1.empty());
     EXPECT_EQ(progress_.shows, 1);
     EXPECT_EQ(progress_.hides, 1);
@@ -640,6 +715,7 @@ TEST_F(MainWindowTest, DropKeepsLongPathsWholeAndEveryRowPastThe16BitLimit) {
     auto data = MemoryDataObject::Files(dropped);
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
     ASSERT_EQ(window_->engine().list1.size(), dropped.size());
     EXPECT_EQ(window_->engine().list1.front(), longPath);
     EXPECT_EQ(window_->engine().list1, dropped);
@@ -665,6 +741,7 @@ TEST_F(MainWindowTest, BatchThatThrowsIsReportedAndTheWindowCarriesOn) {
     auto data = MemoryDataObject::Text(L"x");
     DWORD effect = DROPEFFECT_COPY;
     const HRESULT hr = window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect);
+    Pump();
     watcher.join();
     EXPECT_EQ(hr, S_OK);
     ASSERT_TRUE(found) << "no message box titled rivak";
@@ -675,8 +752,117 @@ TEST_F(MainWindowTest, BatchThatThrowsIsReportedAndTheWindowCarriesOn) {
     // The next drop runs normally.
     progress_.throwOnShow = false;
     ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
     EXPECT_EQ(progress_.shows, 2);
     EXPECT_TRUE(IsWindow(Main()));
+}
+
+// ---- drops of a Shell IDList Array ------------------------------------------------
+
+using UniquePidl = win::UniqueCoTaskMem<ITEMIDLIST>;
+
+UniquePidl PidlOf(const std::wstring& path) {
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr);
+    return UniquePidl(pidl);
+}
+
+// The items of a folder as the shell lists them (as Explorer puts them in a
+// drop), by name: the way to an ID list for an item past MAX_PATH.
+std::vector<std::pair<std::wstring, UniquePidl>> ItemsOf(PCIDLIST_ABSOLUTE folderPidl) {
+    std::vector<std::pair<std::wstring, UniquePidl>> items;
+    win::ComPtr<IShellFolder> folder;
+    if (FAILED(SHBindToObject(nullptr, folderPidl, nullptr, IID_IShellFolder, folder.put_void()))) return items;
+    win::ComPtr<IEnumIDList> list;
+    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, list.put()) != S_OK)
+        return items;
+    PITEMID_CHILD child = nullptr;
+    while (list->Next(1, &child, nullptr) == S_OK) {
+        UniquePidl owned(child);
+        STRRET name{};
+        PWSTR text = nullptr;
+        if (SUCCEEDED(folder->GetDisplayNameOf(child, SHGDN_INFOLDER | SHGDN_FORPARSING, &name)) &&
+            SUCCEEDED(StrRetToStrW(&name, child, &text))) {
+            items.emplace_back(text, std::move(owned));
+            CoTaskMemFree(text);
+        }
+    }
+    return items;
+}
+
+TEST_F(MainWindowTest, ShellIdListDropTakesFullPathsInOrderPastMaxPath) {
+    TempFiles base(std::vector<std::wstring>{});
+    // A folder whose path is near MAX_PATH, so its items' paths go past it.
+    const std::wstring folder = base.folder() + L"\\" + std::wstring(230 - base.folder().size(), L'p');
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::wstring longName = std::wstring(100, L'L') + L".txt";
+    const std::wstring names[] = {L"third.txt", longName, L"first.txt"};
+    std::vector<std::wstring> paths;
+    for (const auto& name : names) {
+        paths.push_back(folder + L"\\" + name);
+        win::UniqueFile file(CreateFileW((L"\\\\?\\" + paths.back()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         RO | H, nullptr));
+        ASSERT_TRUE(file) << "file " << paths.size();
+    }
+    ASSERT_GT(paths[1].size(), 300u);
+    struct Remove {
+        const std::vector<std::wstring>& paths;
+        ~Remove() {
+            for (const auto& p : paths) {
+                SetFileAttributesW((L"\\\\?\\" + p).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW((L"\\\\?\\" + p).c_str());
+            }
+        }
+    } remove{paths};
+
+    const UniquePidl parent = PidlOf(folder);
+    ASSERT_TRUE(parent);
+    auto items = ItemsOf(parent.get());
+    std::vector<PCUIDLIST_RELATIVE> order;
+    for (const auto& name : names)
+        for (const auto& [itemName, pidl] : items)
+            if (itemName == name) order.push_back(pidl.get());
+    ASSERT_EQ(order.size(), 3u) << "the shell lists the folder's three files";
+
+    auto data = MemoryDataObject::ShellIdList(parent.get(), order);
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+    Pump();
+    EXPECT_EQ(window_->engine().list1, paths) << "whole paths, in the order of the drop";
+    EXPECT_EQ(window_->engine().ProcessedCount(), 3);
+    for (const auto& p : paths) EXPECT_EQ(ReadOnlyAndHidden(p), 0u) << p.size() << " characters";
+}
+
+// Items outside the file system (Control Panel) are left out; a drop of
+// only such items is no file list, and the previous one is run again.
+TEST_F(MainWindowTest, ShellIdListLeavesOutItemsWithoutAFileSystemPath) {
+    TempFiles files({L"a.txt", L"b.txt"});
+    files.SetAll(RO | H);
+    PIDLIST_ABSOLUTE raw = nullptr;
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw), S_OK);
+    const UniquePidl desktop(raw);
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_CONTROLS, &raw), S_OK);
+    const UniquePidl controls(raw);
+    const UniquePidl a = PidlOf(files.paths()[0]), b = PidlOf(files.paths()[1]);
+    ASSERT_TRUE(a && b);
+
+    // Items of the desktop: their lists are the absolute ones.
+    auto mixed = MemoryDataObject::ShellIdList(desktop.get(), {a.get(), controls.get(), b.get()});
+    DWORD effect = DROPEFFECT_COPY;
+    ASSERT_EQ(window_->dropTarget()->Drop(mixed.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
+    EXPECT_EQ(window_->engine().list1, files.paths());
+    EXPECT_EQ(progress_.shows, 1);
+    for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
+
+    files.SetAll(RO | H);
+    auto none = MemoryDataObject::ShellIdList(desktop.get(), {controls.get()});
+    ASSERT_EQ(window_->dropTarget()->Drop(none.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+    Pump();
+    EXPECT_EQ(window_->engine().list1, files.paths()) << "no file-system item: the list stays";
+    EXPECT_EQ(progress_.shows, 2) << "and the batch runs again over it";
+    for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
 }
 
 // ---- a real drag and drop through OLE ----------------------------------------------
@@ -731,6 +917,8 @@ TEST_F(MainWindowTest, OleDragAndDropReachesFrame1Only) {
         DWORD effect = DROPEFFECT_NONE;
         const HRESULT hr = DoDragDrop(data.get(), &source, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK,
                                       &effect);
+        EXPECT_EQ(progress_.shows, showsBefore) << "no batch inside DoDragDrop";
+        Pump();
         EXPECT_NE(effect, static_cast<DWORD>(DROPEFFECT_MOVE));
         if (c.taken) {
             EXPECT_EQ(hr, DRAGDROP_S_DROP);
