@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -141,28 +140,6 @@ TEST(BatchRun, CounterOfABatchOf1234EndsAtExactly1234) {
     EXPECT_LE(rig.progress.repaints, 2 + elapsed / std::chrono::milliseconds(16));
     EXPECT_EQ(rig.progress.sets, rig.progress.repaints) << "the text is set only to be drawn";
 }
-
-// Passes every call on; runs `onWrite` after each attribute write.
-class HookedWrites final : public FileSystem {
-public:
-    HookedWrites(std::unique_ptr<FileSystem> inner, std::function<void()> onWrite)
-        : inner_(std::move(inner)), onWrite_(std::move(onWrite)) {}
-    Path Dir(const Path& path, unsigned mask) override { return inner_->Dir(path, mask); }
-    Path Dir() override { return inner_->Dir(); }
-    std::optional<FsObject> GetFile(const Path& p) override { return inner_->GetFile(p); }
-    std::optional<FsObject> GetFolder(const Path& p) override { return inner_->GetFolder(p); }
-    bool SetAttributes(const FsObject& o, AttributeWord w) override {
-        const bool done = inner_->SetAttributes(o, w);
-        onWrite_();
-        return done;
-    }
-    bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
-    std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
-
-private:
-    std::unique_ptr<FileSystem> inner_;
-    std::function<void()> onWrite_;
-};
 
 // Entries that take about a millisecond each. The write of entry k follows
 // its count, so the engine read its clock for count k between the writes of

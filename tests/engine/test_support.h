@@ -3,6 +3,7 @@
 // progress display that records what it was told, and a tree builder.
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,28 @@ public:
     std::vector<NativeString> drawn;
     std::vector<Clock::time_point> drawTimes;
     std::vector<std::int64_t> countAtDraw;
+};
+
+// Passes every call on; runs `onWrite` after each attribute write.
+class HookedWrites final : public FileSystem {
+public:
+    HookedWrites(std::unique_ptr<FileSystem> inner, std::function<void()> onWrite)
+        : inner_(std::move(inner)), onWrite_(std::move(onWrite)) {}
+    Path Dir(const Path& path, unsigned mask) override { return inner_->Dir(path, mask); }
+    Path Dir() override { return inner_->Dir(); }
+    std::optional<FsObject> GetFile(const Path& p) override { return inner_->GetFile(p); }
+    std::optional<FsObject> GetFolder(const Path& p) override { return inner_->GetFolder(p); }
+    bool SetAttributes(const FsObject& o, AttributeWord w) override {
+        const bool done = inner_->SetAttributes(o, w);
+        onWrite_();
+        return done;
+    }
+    bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
+    std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
+
+private:
+    std::unique_ptr<FileSystem> inner_;
+    std::function<void()> onWrite_;
 };
 
 // ASCII test names in the platform's string type.

@@ -1,11 +1,17 @@
 // Form5 as the batch drives it, on a real (virtual) display.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "tests/engine/test_support.h"
 #include "ui/layout.h"
 #include "ui/progress_window.h"
 
@@ -163,9 +169,127 @@ TEST_F(ProgressWindowTest, RepaintDrawsWithoutAMessageLoop) {
     EXPECT_GT(InkIn(label2), blank + 20) << "the digits are on the screen";
 }
 
+// ---- the counter as a batch draws it -------------------------------------------
+
+// The engine and the shipped window over an in-memory tree whose writes can
+// be slowed down. Label2 is watched: every text it is given, every paint, and
+// every question another thread asks it (answered only when the batch checks
+// its queue) is logged with the engine's count at that moment. (Wine's label
+// draws a new text at once, inside WM_SETTEXT; Windows' paints it later.)
+class CounterTest : public ProgressWindowTest {
+protected:
+    static constexpr UINT kAsk = WM_APP + 7;
+    struct Seen {
+        std::wstring text;
+        std::int64_t count;
+    };
+
+    void SetUp() override {
+        ProgressWindowTest::SetUp();
+        if (IsSkipped()) return;
+        progress_.SetCounter(L"");
+        ASSERT_TRUE(SetWindowSubclass(progress_.label(ProgressWindow::kLabel2), &Watch, 1,
+                                      reinterpret_cast<DWORD_PTR>(this)));
+    }
+    void TearDown() override {
+        if (progress_.window()) RemoveWindowSubclass(progress_.label(ProgressWindow::kLabel2), &Watch, 1);
+    }
+
+    static LRESULT CALLBACK Watch(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR self) {
+        auto* test = reinterpret_cast<CounterTest*>(self);
+        if (msg == WM_SETTEXT && lp)
+            test->texts.push_back({reinterpret_cast<const wchar_t*>(lp), test->engine_.ProcessedCount()});
+        if (msg == WM_PAINT) test->paints.push_back({TextOf(hwnd), test->engine_.ProcessedCount()});
+        if (msg == kAsk) {
+            test->answers.push_back({TextOf(hwnd), test->engine_.ProcessedCount()});
+            return 1;
+        }
+        return DefSubclassProc(hwnd, msg, wp, lp);
+    }
+
+    std::vector<Path> Files(int n) {
+        std::vector<Path> list;
+        for (int i = 0; i < n; ++i) {
+            list.push_back(testing_support::P(L"f" + std::to_wstring(serial_++)));
+            fs_.AddFile(list.back(), attr::kReadOnly | attr::kHidden);
+        }
+        return list;
+    }
+    void Run(std::vector<Path> list) {
+        engine_.list1 = std::move(list);
+        engine_.CngATr();
+    }
+
+    MemoryFileSystem fs_;
+    DefaultOptions options_;
+    std::function<void()> onWrite_ = [] {};
+    AttributeEngine engine_{options_, fs_.Shortcuts(), progress_, [this] {
+                                return std::make_unique<testing_support::HookedWrites>(fs_.Open(),
+                                                                                       [this] { onWrite_(); });
+                            }};
+    std::vector<Seen> texts, paints, answers;
+    int serial_ = 0;
+};
+
+TEST_F(CounterTest, BatchOf1234LeavesExactly1234AndTheNextStartsAt1) {
+    Run(Files(1234));
+    EXPECT_EQ(progress_.CounterText(), L"1234");
+    EXPECT_FALSE(IsWindowVisible(progress_.window()));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front().text, L"1");
+    EXPECT_EQ(texts.back().text, L"1234");
+    EXPECT_LT(texts.size(), 1234u / 2) << "not one drawing per entry";
+
+    texts.clear();
+    Run(Files(10));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front().text, L"1") << "the second batch starts again at 1";
+    EXPECT_EQ(progress_.CounterText(), L"10");
+}
+
+// A batch of a second and a half: every paint of the counter, and every
+// answer it gives while the batch checks its queue, shows the count of that
+// moment; the first count is on the screen before the second entry.
+TEST_F(CounterTest, LongBatchShowsTheCurrentCountAtEveryPaintAndQueueCheck) {
+    const HWND label2 = progress_.label(ProgressWindow::kLabel2);
+    bool firstPainted = false;
+    int writes = 0;
+    onWrite_ = [&] {
+        // Entry 1 is written once counted, before entry 2 is looked at.
+        if (++writes == 1)
+            firstPainted = !texts.empty() && texts.back().text == L"1" && !GetUpdateRect(label2, nullptr, FALSE);
+        Sleep(1);
+    };
+    std::atomic<bool> done{false};
+    std::thread asker([&] {
+        while (!done) {
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutW(label2, kAsk, 0, 0, SMTO_NORMAL, 5000, &answer);
+            Sleep(20);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<Path> list = Files(600);
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) Sleep(1);
+    Run(std::move(list));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    done = true;
+    asker.join();
+
+    EXPECT_TRUE(firstPainted) << "the first count waited for a later drawing";
+    EXPECT_GT(texts.size(), 3u);
+    EXPECT_LT(texts.size(), 2 + static_cast<std::size_t>(elapsed / std::chrono::milliseconds(16)));
+    for (const Seen& t : texts) EXPECT_EQ(t.text, std::to_wstring(t.count)) << "given";
+    EXPECT_FALSE(paints.empty());
+    for (const Seen& p : paints) EXPECT_EQ(p.text, std::to_wstring(p.count)) << "painted";
+    EXPECT_GE(answers.size(), 2u) << "the batch checks its queue a few times a second";
+    for (const Seen& a : answers) EXPECT_EQ(a.text, std::to_wstring(a.count)) << "answered during the batch";
+    EXPECT_EQ(progress_.CounterText(), L"600");
+}
+
 // A batch of more than 5 s: the system must not take the window for hung,
 // and no input may be handled before the batch ends.
-TEST_F(ProgressWindowTest, LongBatchKeepsTheWindowAliveWithoutTakingInput) {
+TEST_F(CounterTest, LongBatchKeepsTheWindowAliveWithoutTakingInput) {
     progress_.Show();
     HWND w = progress_.window();
     MSG flush;
@@ -173,16 +297,22 @@ TEST_F(ProgressWindowTest, LongBatchKeepsTheWindowAliveWithoutTakingInput) {
     // Input waiting in the queue: the close box, which would hide the window.
     PostMessageW(w, WM_CLOSE, 0, 0);
     const ULONGLONG start = GetTickCount64();
-    int n = 0;
-    while (GetTickCount64() - start < 6500) {
-        progress_.SetCounter(std::to_wstring(++n));
-        progress_.RepaintCounter();
+    bool checked = false, hungDuring = true, visibleDuring = false;
+    onWrite_ = [&] {
+        if (checked) return;
         Sleep(5);
-    }
-    EXPECT_FALSE(IsHungAppWindow(w)) << "taken for hung during the batch";
-    EXPECT_TRUE(IsWindowVisible(w)) << "the queued close was handled during the batch";
+        if (GetTickCount64() - start < 6000) return;
+        checked = true;
+        hungDuring = IsHungAppWindow(w);
+        visibleDuring = IsWindowVisible(w);
+    };
+    std::vector<Path> list = Files(3000);
+    Run(std::move(list));
+    ASSERT_TRUE(checked) << "the batch ended within 6 s";
+    EXPECT_FALSE(hungDuring) << "taken for hung during the batch";
+    EXPECT_TRUE(visibleDuring) << "the queued close was handled during the batch";
 
-    // The same thread without repaints: the check above must be able to fail.
+    // The same thread without a batch: the check above must be able to fail.
     Sleep(6500);
     const bool hungWithout = IsHungAppWindow(w);
 
@@ -192,7 +322,7 @@ TEST_F(ProgressWindowTest, LongBatchKeepsTheWindowAliveWithoutTakingInput) {
         if (msg.hwnd == w && msg.message == WM_CLOSE) closeStillQueued = true;
         DispatchMessageW(&msg);
     }
-    EXPECT_TRUE(closeStillQueued) << "the repaint removed input from the queue";
+    EXPECT_TRUE(closeStillQueued) << "the batch removed input from the queue";
     if (!hungWithout) GTEST_SKIP() << "this system never reports a thread as hung; the first check proves nothing";
 }
 
