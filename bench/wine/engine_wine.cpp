@@ -1,4 +1,4 @@
-// engine_wine.exe ROOT [--no-reuse] [--window [--no-text] [--no-repaint] [--paint-every MS]]: one batch of the engine over
+// engine_wine.exe ROOT [--no-reuse] [--window [--no-text] [--no-repaint]]: one batch of the engine over
 // ROOT inside this process, with the Win32 backend, counting the calls the
 // engine makes and the attribute reads the backend sends to the system.
 // Without --window the progress display draws nothing, which separates the
@@ -67,8 +67,8 @@ private:
 // request, to tell their costs apart.
 class Partial final : public rivak::ProgressDisplay {
 public:
-    Partial(rivak::ProgressDisplay* window, bool text, bool repaint, ULONGLONG paintEvery)
-        : window_(window), text_(text), repaint_(repaint), paintEvery_(paintEvery) {}
+    Partial(rivak::ProgressDisplay* window, bool text, bool repaint)
+        : window_(window), text_(text), repaint_(repaint) {}
     void Show() override {
         if (window_) window_->Show();
     }
@@ -76,14 +76,7 @@ public:
         if (window_ && text_) window_->SetCounter(t);
     }
     void RepaintCounter() override {
-        if (!window_ || !repaint_) return;
-        // What a repaint limited to one per screen frame or so would save.
-        if (paintEvery_) {
-            const ULONGLONG now = GetTickCount64();
-            if (now - lastPaint_ < paintEvery_) return;
-            lastPaint_ = now;
-        }
-        window_->RepaintCounter();
+        if (window_ && repaint_) window_->RepaintCounter();
     }
     void Hide() override {
         if (window_) window_->Hide();
@@ -92,7 +85,6 @@ public:
 private:
     rivak::ProgressDisplay* window_;
     bool text_, repaint_;
-    ULONGLONG paintEvery_, lastPaint_ = 0;
 };
 
 }  // namespace
@@ -103,19 +95,17 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     bool reuse = true, window = false, text = true, repaint = true;
-    ULONGLONG paintEvery = 0;
     for (int i = 2; i < argc; ++i) {
         if (!std::wcscmp(argv[i], L"--no-reuse")) reuse = false;
         if (!std::wcscmp(argv[i], L"--window")) window = true;
         if (!std::wcscmp(argv[i], L"--no-text")) text = false;
         if (!std::wcscmp(argv[i], L"--no-repaint")) repaint = false;
-        if (!std::wcscmp(argv[i], L"--paint-every") && i + 1 < argc) paintEvery = std::wcstoull(argv[++i], nullptr, 10);
     }
     rivak::win::ComApartment com;
     const rivak::DefaultOptions options;
     rivak::win::Win32ShortcutReader shortcuts;
     rivak::ui::ProgressWindow progressWindow(GetModuleHandleW(nullptr));
-    Partial progress(window ? &progressWindow : nullptr, text, repaint, paintEvery);
+    Partial progress(window ? &progressWindow : nullptr, text, repaint);
     Counts counts;
     rivak::AttributeEngine engine(options, shortcuts, progress,
                                   [&] { return std::make_unique<Counting>(reuse, counts); });
@@ -123,11 +113,9 @@ int wmain(int argc, wchar_t** argv) {
     const auto t0 = std::chrono::steady_clock::now();
     engine.CngATr();
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("engine (%s, %s%s%s%s): %lld entries, %.3f s inside the process\n", reuse ? "probe reused" : "no reuse",
+    std::printf("engine (%s, %s%s%s): %lld entries, %.3f s inside the process\n", reuse ? "probe reused" : "no reuse",
                 window ? "progress window" : "no window", window && !text ? ", no counter text" : "",
-                window && !repaint ? ", no repaint" : "",
-                paintEvery ? (", repaint at most every " + std::to_string(paintEvery) + " ms").c_str() : "",
-                static_cast<long long>(engine.ProcessedCount()), s);
+                window && !repaint ? ", no repaint" : "", static_cast<long long>(engine.ProcessedCount()), s);
     std::printf("  calls: %llu probes, %llu listings, %llu next, %llu lookups, %llu writes, %llu link checks, "
                 "%llu identities; %llu attribute reads sent to the system\n",
                 counts.probes, counts.listings, counts.nexts, counts.lookups, counts.writes, counts.linkChecks,
