@@ -9,7 +9,11 @@
 #    attrib, and the engine alone in a process without a window
 #    (engine_wine.exe). Medians and ratios to the floor.
 # 2. A batch of one file against bare_window.exe, which only shows and hides
-#    one small window: the constant cost of a short windowed run under Wine.
+#    one small window: the constant cost of a short windowed run under Wine
+#    (without a window manager, Wine waits about 2 s for the first window it
+#    hides). floor.exe on that one file gives the cost of a run without a
+#    window; the difference is the window's constant, which floor.exe never
+#    pays: the trees' ratios are printed without it too.
 #
 # rivak.exe comes from an optimized tree of its own (build/win-release,
 # Release at -O2); the helper programs are built at -O2 too. Wall times
@@ -98,6 +102,7 @@ program() {  # program NAME: one run of it over the tree
   esac
 }
 
+declare -A floorOf=() rivakOf=()
 for shape in $trees; do
   folders=${shape%x*} files=${shape#*x}
   entries=$((folders * files + folders))
@@ -117,6 +122,8 @@ for shape in $trees; do
   done
   # shellcheck disable=SC2086
   floor=$(median ${times[floor.exe]})
+  # shellcheck disable=SC2086
+  floorOf[$shape]=$floor rivakOf[$shape]=$(median ${times[rivak.exe]})
   printf '\n%d folders of %d files, %d entries\n' "$folders" "$files" "$entries"
   for name in "${names[@]}"; do
     # shellcheck disable=SC2086
@@ -131,14 +138,23 @@ done
 mkdir -p "$one" || exit 1
 file=$one/one.txt
 winfile="Z:${file//\//\\}"
-declare -a single=() bare=()
+declare -a single=() bare=() nowindow=()
 for ((r = 1; r <= runs; r++)); do
   : >"$file" && setfattr -n user.DOSATTRIB -v '"0x2"' "$file" && chmod a-w "$file"
   single+=("$(seconds wine "$exe" "$winfile")")
-  bare+=("$(seconds wine "$bench/bare_window.exe")")
   chmod u+w "$file"
+  bare+=("$(seconds wine "$bench/bare_window.exe")")
+  nowindow+=("$(seconds wine "$bench/floor.exe" "Z:${one//\//\\}")")
 done
-s=$(median "${single[@]}") b=$(median "${bare[@]}")
+s=$(median "${single[@]}") b=$(median "${bare[@]}") n=$(median "${nowindow[@]}")
 printf '\none file\n'
 printf '  %-24s %8.2f s  %5.2f x bare   runs: %s\n' "rivak.exe, one file" "$s" "$(echo "$s / $b" | bc -l)" "${single[*]}"
 printf '  %-24s %8.2f s               runs: %s\n' "bare_window.exe" "$b" "${bare[*]}"
+printf '  %-24s %8.2f s               runs: %s\n' "floor.exe, one file" "$n" "${nowindow[*]}"
+
+constant=$(echo "$b - $n" | bc -l)
+printf '\nwithout the window constant (%.2f s = bare_window.exe - floor.exe on one file)\n' "$constant"
+for shape in $trees; do
+  rest=$(echo "${rivakOf[$shape]} - $constant" | bc -l)
+  printf '  %-24s %8.2f s  %5.2f x floor\n' "rivak.exe, $shape" "$rest" "$(echo "$rest / ${floorOf[$shape]}" | bc -l)"
+done
