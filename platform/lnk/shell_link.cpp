@@ -245,7 +245,14 @@ bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // drive or the share), no trailing separator past the root. nullopt for
 // anything else, so a crafted name can never lead outside the root the
 // caller maps.
-std::optional<std::u16string> AbsolutePath(const std::u16string& path) {
+std::optional<std::u16string> AbsolutePath(const std::u16string& given) {
+    // The long-path forms "\\?\C:\..." and "\\?\UNC\server\share\...".
+    std::u16string path = given;
+    if (path.starts_with(u"\\\\?\\UNC\\")) {
+        path.erase(2, 6);
+    } else if (path.starts_with(u"\\\\?\\")) {
+        path.erase(0, 4);
+    }
     if (std::any_of(path.begin(), path.end(), Forbidden)) return std::nullopt;
     const bool drive = path.size() >= 2 && path[1] == u':' &&
                        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));

@@ -190,6 +190,12 @@ inline std::vector<Case> Cases() {
     add("dot-dot never above the drive", s, Target(Kind::Absolute, u"C:\\b.txt"));
     s.linkInfo = UnicodeInfo(u"C:/a/./b//c.txt");
     add("slashes and dots", s, Target(Kind::Absolute, u"C:\\a\\b\\c.txt"));
+    s.linkInfo = UnicodeInfo(u"\\\\?\\C:\\long\\path");
+    add("long-path form", s, Target(Kind::Absolute, u"C:\\long\\path"));
+    s.linkInfo = UnicodeInfo(u"\\\\?\\UNC\\srv\\share\\f");
+    add("long-path form of a share", s, Target(Kind::Absolute, u"\\\\srv\\share\\f"));
+    s.linkInfo = UnicodeInfo(u"\\\\?\\UNC\\srv");
+    add("long-path form without a share", s, Target(Kind::Unresolvable, u""));
     s.linkInfo = UnicodeInfo(u"C:\\dir\\");
     add("trailing separator", s, Target(Kind::Absolute, u"C:\\dir"));
     s.linkInfo = UnicodeInfo(u"C:");
