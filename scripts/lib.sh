@@ -42,14 +42,17 @@ RIVAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_JOBS
 
 RIVAK_PACKAGES=(cmake make g++ fp-utils libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth
-  clang-14 libclang-rt-14-dev llvm-14 liblnk-utils)
+  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth)
 
 rivak_log() { printf '==> %s\n' "$*" >&2; }
 
 _rivak_as_root() {
   if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
 }
+
+# The fuzz build (clang, libFuzzer, llvm-symbolizer) and lnkinfo, the
+# shortcut tests' oracle.
+RIVAK_PACKAGES+=(clang-14 libclang-rt-14-dev llvm-14 liblnk-utils)
 
 rivak_install_deps() {
   local missing=() p
