@@ -58,8 +58,12 @@ std::optional<ShellLinkTarget> Read(const Blob& b, const AnsiDecoder& decode = k
     return ReadShellLink(exact, decode);
 }
 
+#ifndef RIVAK_LNK_FIXTURES
+#define RIVAK_LNK_FIXTURES "fixtures/lnk"
+#endif
+
 Blob Fixture(const char* name) {
-    std::ifstream in(std::string("fixtures/lnk/") + name, std::ios::binary);
+    std::ifstream in(std::string(RIVAK_LNK_FIXTURES "/") + name, std::ios::binary);
     return Blob(std::istreambuf_iterator<char>(in), {});
 }
 
