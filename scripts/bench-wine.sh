@@ -10,10 +10,12 @@
 #    (engine_wine.exe). Medians and ratios to the floor.
 # 2. A batch of one file against bare_window.exe, which only shows and hides
 #    one small window: the constant cost of a short windowed run under Wine
-#    (without a window manager, Wine waits about 2 s for the first window it
-#    hides). floor.exe on that one file gives the cost of a run without a
-#    window; the difference is the window's constant, which floor.exe never
-#    pays: the trees' ratios are printed without it too.
+#    (without a window manager, Wine waits 2 s for one to confirm the first
+#    window it hides; the Wine setting HKCU\Software\Wine\X11 Driver
+#    Managed=N takes that wait away). floor.exe on that one file gives the
+#    cost of a run without a window; the difference is the window's
+#    constant, which floor.exe never pays: the trees' ratios are printed
+#    without it too.
 #
 # rivak.exe comes from an optimized tree of its own (build/win-release,
 # Release at -O2); the helper programs are built at -O2 too. Wall times
