@@ -58,7 +58,7 @@ flags=(-std=c++20 -O2 -DNDEBUG -municode -static -DUNICODE -D_UNICODE -DWIN32_LE
   -D_WIN32_WINNT=0x0A00 -I"$RIVAK_ROOT")
 $cxx "${flags[@]}" -o "$bench/floor.exe" "$RIVAK_ROOT/bench/wine/floor.cpp" || exit 1
 $cxx "${flags[@]}" -mwindows -o "$bench/bare_window.exe" "$RIVAK_ROOT/bench/wine/bare_window.cpp" || exit 1
-engine_sources=("$RIVAK_ROOT"/engine/*.cpp "$RIVAK_ROOT"/platform/win32/*.cpp
+engine_sources=("$RIVAK_ROOT"/engine/*.cpp "$RIVAK_ROOT"/platform/win32/*.cpp "$RIVAK_ROOT"/platform/lnk/*.cpp
   "$RIVAK_ROOT/ui/progress_window.cpp" "$RIVAK_ROOT/ui/layout.cpp")
 $cxx "${flags[@]}" -o "$bench/engine_wine.exe" "$RIVAK_ROOT/bench/wine/engine_wine.cpp" "${engine_sources[@]}" \
   -lole32 -loleaut32 -luuid -lshell32 -lgdi32 -luser32 || exit 1
