@@ -23,6 +23,8 @@ public:
 
     // The path list of the current batch; filled by the caller.
     PathList list1;
+    // The deepest level walked (rivak.exe always uses kMaxDepth).
+    std::int32_t maxDepth = kMaxDepth;
 
     // Runs one batch over list1. An error that escapes (out of memory, say)
     // still hides the progress display and releases the file-system object,
