@@ -1,0 +1,287 @@
+// The rivak program itself, started as a user starts it: every option, bad
+// usage, -0, the dry run, the exit statuses, the texts in both languages.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "posix_test_support.h"
+#include "tests/lnk/lnk_writer.h"
+
+namespace rivak::cli {
+namespace {
+
+using namespace rivak::posix::testing;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the built program with `args`, `input` on its standard input and
+// `env` added to a minimal environment (no Wine prefix unless given).
+Result Rivak(const std::vector<std::string>& args, const std::string& input = "",
+             const std::map<std::string, std::string>& env = {}) {
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err)) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        std::vector<std::string> envs = {"PATH=/usr/bin:/bin", "HOME=/nonexistent", "LC_ALL="};
+        if (!env.count("LANG")) envs.push_back("LANG=C.UTF-8");
+        for (const auto& [k, v] : env) envs.push_back(k + "=" + v);
+        std::vector<char*> argv = {const_cast<char*>(RIVAK_CLI)}, envp;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& e : envs) envp.push_back(const_cast<char*>(e.c_str()));
+        argv.push_back(nullptr), envp.push_back(nullptr);
+        execve(RIVAK_CLI, argv.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]), close(out[1]), close(err[1]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {};
+    close(in[1]);
+    Result r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buffer, static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    close(out[0]), close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+bool HasJapaneseLocale() {
+    locale_t l = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+    if (l) freelocale(l);
+    return l != nullptr;
+}
+
+void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A shortcut whose LinkInfo holds `target` (ASCII) as a local path.
+std::vector<unsigned char> Shortcut(const std::string& target) {
+    using namespace rivak::test::lnk;
+    LinkSpec spec;
+    LinkInfoSpec info;
+    info.localBase = target;
+    spec.linkInfo = LinkInfo(info);
+    return Build(spec);
+}
+
+class Cli : public ::testing::Test {
+protected:
+    TempFolder tmp;
+    std::string At(const std::string& rel) const { return tmp / rel; }
+    // d/ (hidden, read-only in its value) holding f (0444, hidden), sub/g (0444).
+    static void MakeTree(const TempFolder& t) {
+        MakeFolder(t / "d");
+        SetRecord(t / "d", "0x3");
+        MakeFile(t / "d/f", 0444);
+        SetRecord(t / "d/f", "0x2");
+        MakeFolder(t / "d/sub");
+        MakeFile(t / "d/sub/g", 0444);
+    }
+    void MakeTree() { MakeTree(tmp); }
+};
+
+TEST_F(Cli, DefaultsClearEverythingQuietly) {
+    MakeTree();
+    const Result r = Rivak({At("d")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "") << "no count when standard error is not a terminal";
+    EXPECT_EQ(WordOnDisk(At("d")), attr::kDirectory);
+    EXPECT_EQ(WordOnDisk(At("d/f")), 0u);
+    EXPECT_EQ(WordOnDisk(At("d/sub/g")), 0u);
+}
+
+TEST_F(Cli, EveryOptionDoesWhatItSays) {
+    struct Row {
+        std::vector<std::string> options;
+        AttributeWord folder, file, deep;
+    };
+    const AttributeWord D = attr::kDirectory, R = attr::kReadOnly, H = attr::kHidden;
+    const Row rows[] = {
+        {{"--readonly=set", "--hidden=keep"}, D | R | H, R | H, R},
+        {{"--readonly", "keep", "--hidden", "set"}, D | R | H, R | H, R | H},
+        {{"--readonly=keep", "--hidden=keep"}, D | R | H, R | H, R},
+        {{"--keep-folders"}, D | R | H, 0, 0},
+        {{"--max-depth=1"}, D, 0, R},
+        {{"--max-depth=0"}, D, R | H, R},
+        {{"-n"}, D | R | H, R | H, R},
+        {{"--dry-run", "--readonly=set"}, D | R | H, R | H, R},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        MakeTree(t);
+        std::vector<std::string> args = row.options;
+        args.push_back(t / "d");
+        const Result r = Rivak(args);
+        const std::string label = ::testing::PrintToString(row.options);
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(WordOnDisk(t / "d"), row.folder) << label;
+        EXPECT_EQ(WordOnDisk(t / "d/f"), row.file) << label;
+        EXPECT_EQ(WordOnDisk(t / "d/sub/g"), row.deep) << label;
+    }
+}
+
+TEST_F(Cli, VerboseAndDryRunListTheChangesWithQuotedPaths) {
+    MakeFolder(At("d"));
+    MakeFile(At("d/it's here"), 0444);
+    MakeFile(At("d/line\nbreak"), 0444);
+    MakeFile(At("d/plain"), 0644);  // nothing to change: no line
+    for (const char* option : {"-n", "-v"}) {  // the dry run first: it must leave the work to -v
+        const Result r = Rivak({option, At("d")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("R--- -> ----  '" + At("d/it") + "'\\''s here'\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("R--- -> ----  $'" + At("d/line") + "\\nbreak'\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("plain"), std::string::npos);
+        int lines = 0;
+        for (char c : r.out) lines += c == '\n';
+        EXPECT_EQ(lines, 2) << option;
+    }
+}
+
+TEST_F(Cli, NulSeparatedPathsFromStandardInput) {
+    MakeFile(At("a b"), 0444);
+    MakeFile(At("new\nline"), 0444);
+    MakeFile(At("not listed"), 0444);
+    const std::string input = At("a b") + '\0' + At("new\nline") + '\0';
+    const Result r = Rivak({"-0"}, input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("a b")), 0644u);
+    EXPECT_EQ(ModeOf(At("new\nline")), 0644u);
+    EXPECT_EQ(ModeOf(At("not listed")), 0444u);
+}
+
+TEST_F(Cli, BadUsageTouchesNothing) {
+    MakeTree();
+    const std::vector<std::vector<std::string>> rows = {
+        {"--bogus"},          {"-x"},                 {"--readonly=maybe"}, {"--hidden"},
+        {"--max-depth=-1"},   {"--max-depth=abc"},    {"--max-depth=2000000"},
+        {"--map=nonsense"},   {"--map=Q=/srv"},       {"--map=\\\\server=/srv"},
+        {"--codepage=NOPE"},  {"--dry-run=yes"},      {"--help=me"},
+    };
+    for (std::vector<std::string> args : rows) {
+        const std::string label = ::testing::PrintToString(args);
+        args.push_back(At("d"));
+        const Result r = Rivak(args);
+        EXPECT_EQ(r.status, 2) << label;
+        EXPECT_NE(r.err.find("rivak: "), std::string::npos) << label;
+        EXPECT_NE(r.err.find("--help"), std::string::npos) << label;
+        EXPECT_EQ(r.out, "") << label;
+    }
+    const Result none = Rivak({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("no path given"), std::string::npos);
+    EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
+}
+
+TEST_F(Cli, SomeEntriesFailedMeansStatusOneAndASummary) {
+    MakeFile(At("ok"), 0444);
+    MakeFile(At("bad"), 0444);
+    SetRecord(At("bad"), "not hex");
+    std::vector<std::string> args = {At("missing"), At("ok"), At("bad")};
+    for (int i = 0; i < 11; ++i) args.push_back(At("gone") + std::to_string(i));
+    const Result r = Rivak(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ModeOf(At("ok")), 0644u) << "the rest is still done";
+    EXPECT_NE(r.err.find("entries not changed: 13"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(At("missing") + ": cannot access: No such file or directory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(At("bad") + ": user.DOSATTRIB"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("... and 3 more"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(At("gone10")), std::string::npos) << "only the first ten";
+}
+
+TEST_F(Cli, ShortcutsAreFollowedThroughTheDriveMap) {
+    MakeFolder(At("share"));
+    MakeFile(At("share/Target.txt"), 0444);
+    MakeFolder(At("links"));
+    WriteBytes(At("links/t.lnk"), Shortcut("X:\\TARGET.TXT"));  // another case than on disk
+    WriteBytes(At("links/elsewhere.lnk"), Shortcut("Q:\\nothing.txt"));
+    ASSERT_EQ(chmod(At("links/t.lnk").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(At("links/elsewhere.lnk").c_str(), 0444), 0);
+
+    Result r = Rivak({"--no-shortcuts", "--map=x:=" + At("share"), At("links")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("links/t.lnk")), 0644u) << "the shortcut file itself";
+    EXPECT_EQ(ModeOf(At("share/Target.txt")), 0444u);
+
+    ASSERT_EQ(chmod(At("links/t.lnk").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(At("links/elsewhere.lnk").c_str(), 0444), 0);
+    r = Rivak({"-v", "--map", "X:=" + At("share"), At("links")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("share/Target.txt")), 0644u) << r.out;
+    EXPECT_EQ(ModeOf(At("links/t.lnk")), 0444u) << "followed, so the file itself stays";
+    EXPECT_EQ(ModeOf(At("links/elsewhere.lnk")), 0644u) << "a target outside the map keeps the shortcut's own path";
+}
+
+TEST_F(Cli, WinePrefixGivesTheDriveLetters) {
+    MakeFolder(At("prefix"));
+    MakeFolder(At("prefix/drive_c"));
+    MakeFolder(At("prefix/dosdevices"));
+    MakeLink("../drive_c", At("prefix/dosdevices/c:"));
+    MakeFile(At("prefix/drive_c/a.txt"), 0444);
+    WriteBytes(At("a.lnk"), Shortcut("C:\\a.txt"));
+    const Result r = Rivak({At("a.lnk")}, "", {{"WINEPREFIX", At("prefix")}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("prefix/drive_c/a.txt")), 0644u);
+}
+
+TEST_F(Cli, TrailingSlashAndDotNameTheFolderItself) {
+    MakeTree();
+    Result r = Rivak({At("d") + "/"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("d/sub/g")), 0u);
+    MakeFile(At("d/sub/h"), 0444);
+    r = Rivak({At("d/sub") + "/."});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("d/sub/h")), 0u);
+}
+
+TEST_F(Cli, HelpVersionAndJapanese) {
+    Result r = Rivak({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* option : {"--readonly=clear|set|keep", "--hidden", "--no-shortcuts", "--keep-folders",
+                               "--max-depth", "--map", "--dry-run", "--verbose", "-0", "--version"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    r = Rivak({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("rivak ") + RIVAK_VERSION + "\n");
+
+    if (!HasJapaneseLocale()) GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";
+    r = Rivak({"--help"}, "", {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_NE(r.out.find("使い方"), std::string::npos) << r.out;
+    r = Rivak({At("missing")}, "", {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("変更できなかった項目: 1 個"), std::string::npos) << r.err;
+    r = Rivak({"--bogus"}, "", {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("不明なオプション"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace rivak::cli
