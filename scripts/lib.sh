@@ -42,7 +42,7 @@ RIVAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_JOBS
 
 RIVAK_PACKAGES=(cmake make g++ fp-utils libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth)
+  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth samba smbclient)
 
 rivak_log() { printf '==> %s\n' "$*" >&2; }
 

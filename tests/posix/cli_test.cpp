@@ -1,10 +1,7 @@
 // The rivak program itself, started as a user starts it: every option, bad
 // usage, -0, the dry run, the exit statuses, the texts in both languages.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <fstream>
@@ -20,55 +17,15 @@ namespace {
 
 using namespace rivak::posix::testing;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = ProgramResult;
 
-// Runs the built program with `args`, `input` on its standard input and
-// `env` added to a minimal environment (no Wine prefix unless given).
+// The built program with `args`; `env` is added to a minimal environment
+// (no Wine prefix, C.UTF-8 unless LANG is given).
 Result Rivak(const std::vector<std::string>& args, const std::string& input = "",
              const std::map<std::string, std::string>& env = {}) {
-    int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-        std::vector<std::string> envs = {"PATH=/usr/bin:/bin", "HOME=/nonexistent", "LC_ALL="};
-        if (!env.count("LANG")) envs.push_back("LANG=C.UTF-8");
-        for (const auto& [k, v] : env) envs.push_back(k + "=" + v);
-        std::vector<char*> argv = {const_cast<char*>(RIVAK_CLI)}, envp;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        for (const std::string& e : envs) envp.push_back(const_cast<char*>(e.c_str()));
-        argv.push_back(nullptr), envp.push_back(nullptr);
-        execve(RIVAK_CLI, argv.data(), envp.data());
-        _exit(127);
-    }
-    close(in[0]), close(out[1]), close(err[1]);
-    if (!input.empty() && write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {};
-    close(in[1]);
-    Result r;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && poll(fds, 2, -1) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (i == 0 ? r.out : r.err).append(buffer, static_cast<std::size_t>(n));
-            } else {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    close(out[0]), close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    std::map<std::string, std::string> full = {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}};
+    for (const auto& [k, v] : env) full[k] = v;
+    return RunProgram(RIVAK_CLI, args, input, full);
 }
 
 bool HasJapaneseLocale() {

@@ -1,6 +1,7 @@
 #include "posix_test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <grp.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -100,6 +102,52 @@ AttributeWord WordOnDisk(const std::string& path) {
     const std::string name = path.substr(path.rfind('/') + 1);
     if (!record && name.size() > 1 && name[0] == '.' && name != "..") word |= attr::kHidden;
     return word;
+}
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input, const std::map<std::string, std::string>& env) {
+    std::signal(SIGPIPE, SIG_IGN);  // a program that does not read its input
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err)) return {};
+    std::vector<std::string> envs = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    for (const auto& [k, v] : env) envs.push_back(k + "=" + v);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())}, envp;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& e : envs) envp.push_back(const_cast<char*>(e.c_str()));
+    argv.push_back(nullptr), envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]), close(out[1]), close(err[1]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        // The program may not read its input; what it printed still counts.
+    }
+    close(in[1]);
+    ProgramResult r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buffer, static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    close(out[0]), close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
 }
 
 int RunAs(uid_t uid, gid_t gid, int (*body)(void*), void* arg) {

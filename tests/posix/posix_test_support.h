@@ -3,8 +3,10 @@
 // the code under test.
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/file_system.h"
 
@@ -34,6 +36,15 @@ bool IsLink(const std::string& path);
 // read-only from the value or the missing write bits of a file, hidden from
 // the value or, without one, a dot name.
 AttributeWord WordOnDisk(const std::string& path);
+struct ProgramResult {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    std::string out, err;
+};
+// Runs `program` with `args`, `input` on its standard input, and an
+// environment of PATH plus `env` only.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input = "", const std::map<std::string, std::string>& env = {});
+
 // Runs `body` in a child process under another user id and group id;
 // returns its exit status (-1 when it died).
 int RunAs(uid_t uid, gid_t gid, int (*body)(void*), void* arg);
