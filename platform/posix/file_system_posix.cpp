@@ -53,10 +53,6 @@ int StatxFd(int fd, struct statx& sx) {
 
 bool IsFileOrFolder(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
-// A descriptor opened with O_PATH (no read permission) carries no xattr or
-// chmod calls of its own; its /proc link names exactly the same inode.
-std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
 }  // namespace
 
 PosixFileSystem::PosixFileSystem(PosixSettings settings) : settings_(settings) {}
@@ -203,8 +199,9 @@ bool PosixFileSystem::Open(Entry& e, int dirfd, const std::string& name, unsigne
     }
     if (typeHint != DT_REG && typeHint != DT_DIR) return false;  // links and special files stay as they are
     const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (typeHint == DT_DIR ? O_DIRECTORY : 0);
+    // Without read permission the open fails, and so would reading the
+    // value (a user attribute needs it too): the entry is reported.
     e.fd.reset(openat(dirfd, name.c_str(), flags));
-    if (!e.fd && errno == EACCES) e.fd.reset(openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!e.fd) {
         if (errno == ELOOP || errno == ENOTDIR) Fail(e.path, Problem::SwappedForLink, errno);
         else if (errno != ENOENT) Fail(e.path, Problem::Access, errno);
@@ -226,7 +223,6 @@ bool PosixFileSystem::OpenFollowed(Entry& e) {
     }
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (S_ISDIR(sx.stx_mode) ? O_DIRECTORY : 0);
     e.fd.reset(open(e.path.c_str(), flags));
-    if (!e.fd && errno == EACCES) e.fd.reset(open(e.path.c_str(), O_PATH | O_CLOEXEC));
     if (!e.fd) {
         Fail(e.path, Problem::Access, errno);
         return false;
@@ -242,8 +238,6 @@ bool PosixFileSystem::Inspect(Entry& e) {
         return false;
     }
     if (!IsFileOrFolder(sx.stx_mode)) return false;
-    int access = fcntl(e.fd.get(), F_GETFL);
-    e.pathOnly = access != -1 && (access & O_PATH);
     e.found = true;
     e.folder = S_ISDIR(sx.stx_mode);
     e.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
@@ -257,18 +251,15 @@ bool PosixFileSystem::Inspect(Entry& e) {
 
 void PosixFileSystem::ReadRecord(Entry& e) {
     unsigned char buffer[256];
-    ssize_t n = e.pathOnly ? getxattr(ProcPath(e.fd.get()).c_str(), kDosAttribName, buffer, sizeof buffer)
-                           : fgetxattr(e.fd.get(), kDosAttribName, buffer, sizeof buffer);
+    ssize_t n = fgetxattr(e.fd.get(), kDosAttribName, buffer, sizeof buffer);
     if (n >= 0) {
         e.raw.assign(buffer, buffer + n);
     } else if (errno == ERANGE) {
         // Larger than any record Samba writes; read it whole all the same.
-        const ssize_t size = e.pathOnly ? getxattr(ProcPath(e.fd.get()).c_str(), kDosAttribName, nullptr, 0)
-                                        : fgetxattr(e.fd.get(), kDosAttribName, nullptr, 0);
+        const ssize_t size = fgetxattr(e.fd.get(), kDosAttribName, nullptr, 0);
         if (size > 0) {
             e.raw.resize(static_cast<std::size_t>(size));
-            n = e.pathOnly ? getxattr(ProcPath(e.fd.get()).c_str(), kDosAttribName, e.raw.data(), e.raw.size())
-                           : fgetxattr(e.fd.get(), kDosAttribName, e.raw.data(), e.raw.size());
+            n = fgetxattr(e.fd.get(), kDosAttribName, e.raw.data(), e.raw.size());
             if (n >= 0) e.raw.resize(static_cast<std::size_t>(n));
         }
     }
@@ -298,7 +289,7 @@ void PosixFileSystem::ReadRecord(Entry& e) {
 
 std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& path, std::size_t limit) {
     Entry& e = Locate(path);
-    if (!e.found || e.folder || e.pathOnly || e.size > limit) return std::nullopt;
+    if (!e.found || e.folder || e.size > limit) return std::nullopt;
     std::vector<unsigned char> data(static_cast<std::size_t>(e.size));
     std::size_t got = 0;
     while (got < data.size()) {
@@ -379,8 +370,7 @@ std::optional<FsObject> PosixFileSystem::GetFolder(const Path& path) {
 
 bool PosixFileSystem::Chmod(Entry& e, mode_t mode, int& error) {
     if (settings_.dryRun) return true;
-    const int rc = e.pathOnly ? chmod(ProcPath(e.fd.get()).c_str(), mode) : fchmod(e.fd.get(), mode);
-    if (rc != 0) {
+    if (fchmod(e.fd.get(), mode) != 0) {
         error = errno;
         return false;
     }
@@ -390,13 +380,9 @@ bool PosixFileSystem::Chmod(Entry& e, mode_t mode, int& error) {
 
 bool PosixFileSystem::SetRecord(Entry& e, const std::vector<unsigned char>* value, int& error) {
     if (settings_.dryRun) return true;
-    const std::string proc = e.pathOnly ? ProcPath(e.fd.get()) : std::string();
     auto write = [&] {
-        if (!value) {
-            return e.pathOnly ? removexattr(proc.c_str(), kDosAttribName) : fremovexattr(e.fd.get(), kDosAttribName);
-        }
-        return e.pathOnly ? setxattr(proc.c_str(), kDosAttribName, value->data(), value->size(), 0)
-                          : fsetxattr(e.fd.get(), kDosAttribName, value->data(), value->size(), 0);
+        if (!value) return fremovexattr(e.fd.get(), kDosAttribName);
+        return fsetxattr(e.fd.get(), kDosAttribName, value->data(), value->size(), 0);
     };
     if (write() == 0) return true;
     error = errno;

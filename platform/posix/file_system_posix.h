@@ -88,7 +88,6 @@ private:
         bool folder = false;
         bool dotName = false;
         UniqueFd fd;          // the entry itself
-        bool pathOnly = false; // fd is O_PATH: no read permission
         dev_t dev = 0;
         ino_t ino = 0;
         mode_t mode = 0;
