@@ -1,0 +1,113 @@
+#!/bin/bash
+# wine_oracle.sh RIVAK [RIVAK_EXE]: Wine as the judge of rivak for Linux.
+# RIVAK_EXE defaults to $RIVAK_WIN_DIR/bin/rivak.exe (build/win of the checkout).
+#  1. Wine's attrib reads what rivak wrote: read-only from the write bits,
+#     hidden from user.DOSATTRIB, on files and folders, set and cleared.
+#  2. With RIVAK_EXE and a DISPLAY (rivak.exe opens its progress window): the
+#     same tree processed by rivak and by rivak.exe under Wine, both with the
+#     default options, ends the same: the attributes Wine shows, the modes and
+#     the user.DOSATTRIB values.
+# Exit 77 (skipped) where a part cannot run, with the reason.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+rivak=$1 exe=${2:-${RIVAK_WIN_DIR:-$root/build/win}/bin/rivak.exe}
+command -v wine >/dev/null || { echo "SKIP: wine is not installed"; exit 77; }
+prefix=${RIVAK_WINEPREFIX:-$root/build/win/wineprefix}
+if [[ ! -f $prefix/.rivak-ready ]]; then
+  echo "SKIP: no Wine prefix at $prefix yet (scripts/test.sh makes it for the Windows tests)"
+  exit 77
+fi
+export RIVAK_WINEPREFIX=$prefix
+run=$root/scripts/wine-run
+umask 022
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/rivak-wine-oracle.XXXXXX") || exit 1
+trap 'chmod -R u+w "$tmp"; rm -rf "$tmp"' EXIT
+failures=0 skipped=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# seen PATH...: "PATH LETTERS" per path, as Wine's attrib shows it (R, H, S
+# in that order, "-" for none). One batch file for all of them: Wine starts
+# slowly, and quotes on cmd's own command line reach attrib as part of the name.
+seen() {
+  local p line
+  { printf '@echo off\r\n'; for p in "$@"; do printf 'attrib "%s"\r\n' "$(winpath "$p")"; done; } >"$tmp/seen.bat"
+  "$run" cmd /c "$(winpath "$tmp/seen.bat")" 2>/dev/null | tr -d '\r' | while IFS= read -r line; do
+    local flags=${line%%Z:\\*} path=Z:\\${line#*Z:\\} out=""
+    [[ $flags == *R* ]] && out+=R
+    [[ $flags == *H* ]] && out+=H
+    [[ $flags == *S* ]] && out+=S
+    echo "$path ${out:--}"
+  done
+}
+expect() {  # expect PATH LETTERS OUTPUT
+  local got
+  got=$(grep -F "$(winpath "$1") " <<<"$3" | awk '{print $NF}')
+  [[ $got == "$2" ]] || fail "$1: Wine shows '${got:-nothing}', expected '$2'"
+}
+
+# --- 1. Wine reads what rivak wrote -----------------------------------------
+a=$tmp/a
+mkdir -p "$a/folder"
+echo x >"$a/file.txt"
+echo x >"$a/folder/inner.txt"
+"$rivak" --readonly=set --hidden=set "$a/file.txt" "$a/folder" || fail "rivak --readonly=set --hidden=set"
+out=$(seen "$a/file.txt" "$a/folder" "$a/folder/inner.txt")
+expect "$a/file.txt" RH "$out"
+expect "$a/folder" H "$out"  # Wine shows no read-only on folders
+expect "$a/folder/inner.txt" RH "$out"
+"$rivak" "$a/file.txt" "$a/folder" || fail "rivak (clear)"
+out=$(seen "$a/file.txt" "$a/folder" "$a/folder/inner.txt")
+expect "$a/file.txt" - "$out"
+expect "$a/folder" - "$out"
+expect "$a/folder/inner.txt" - "$out"
+echo "part 1: Wine reads what rivak wrote ($failures failures)"
+
+# --- 2. rivak and rivak.exe end the same --------------------------------------
+if [[ -z $exe || ! -f $exe ]]; then
+  echo "SKIP part 2: rivak.exe not built ($exe)"
+  skipped=1
+elif [[ -z ${DISPLAY:-} ]]; then
+  echo "SKIP part 2: no DISPLAY (rivak.exe opens its progress window; needs Xvfb)"
+  skipped=1
+else
+  make_tree() {  # the same tree, made with chmod and setfattr only
+    local t=$1
+    mkdir -p "$t/sub/deeper" "$t/hidden dir"
+    for f in ro.txt hid.txt both.txt plain.txt sys.txt "sub/x.txt" "sub/deeper/y.txt" "hidden dir/z.txt"; do
+      echo x >"$t/$f"
+    done
+    chmod a-w "$t/ro.txt" "$t/both.txt" "$t/sys.txt" "$t/sub/deeper/y.txt"
+    setfattr -n user.DOSATTRIB -v '"0x2"' "$t/hid.txt" "$t/both.txt" "$t/hidden dir" "$t/sub/deeper/y.txt"
+    setfattr -n user.DOSATTRIB -v '"0x22"' "$t/sub/x.txt"
+    setfattr -n user.DOSATTRIB -v '"0x6"' "$t/sys.txt"
+  }
+  make_tree "$tmp/linux"
+  make_tree "$tmp/windows"
+  "$rivak" "$tmp/linux" || fail "rivak over the tree"
+  "$run" "$exe" "$(winpath "$tmp/windows")" || fail "rivak.exe over the tree"
+  state() {  # one line per entry: name, mode, value, Wine's letters
+    local t=$1 p rel
+    local -a paths=()
+    while IFS= read -r -d '' p; do paths+=("$p"); done < <(find "$t" -mindepth 1 -print0 | sort -z)
+    local letters
+    letters=$(seen "${paths[@]}")
+    for p in "${paths[@]}"; do
+      rel=${p#"$t"/}
+      printf '%s %s %s %s\n' "$rel" "$(stat -c %a "$p")" \
+        "$(getfattr --only-values -n user.DOSATTRIB "$p" 2>/dev/null | tr -d '\0' || true)" \
+        "$(grep -F "$(winpath "$p") " <<<"$letters" | awk '{print $NF}')"
+    done
+  }
+  if ! diff <(state "$tmp/linux") <(state "$tmp/windows") >"$tmp/diff"; then
+    fail "the two trees differ (< rivak, > rivak.exe):"
+    cat "$tmp/diff"
+  fi
+  echo "part 2: rivak and rivak.exe agree on $(find "$tmp/linux" -mindepth 1 | wc -l) entries"
+fi
+
+((failures)) && exit 1
+((skipped)) && exit 77
+exit 0
