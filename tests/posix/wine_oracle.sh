@@ -1,17 +1,17 @@
 #!/bin/bash
-# wine_oracle.sh RIVAK [RIVAK_EXE]: Wine as the judge of rivak for Linux.
-# RIVAK_EXE defaults to $RIVAK_WIN_DIR/bin/rivak.exe (build/win of the checkout).
-#  1. Wine's attrib reads what rivak wrote: read-only from the write bits,
-#     hidden from user.DOSATTRIB, on files and folders, set and cleared.
-#  2. With RIVAK_EXE and a DISPLAY (rivak.exe opens its progress window): the
-#     same tree processed by rivak and by rivak.exe under Wine, both with the
-#     default options, ends the same: the attributes Wine shows, the modes and
-#     the user.DOSATTRIB values.
-# Exit 77 (skipped) where a part cannot run, with the reason.
+# wine_oracle.sh reads|agree RIVAK [RIVAK_EXE]: Wine as the judge of rivak
+# for Linux.
+#  reads: Wine's attrib reads what rivak wrote: read-only from the write
+#     bits, hidden from user.DOSATTRIB, on files and folders, set and cleared.
+#  agree: the same tree processed by rivak and by rivak.exe under Wine (needs
+#     a DISPLAY: rivak.exe opens its progress window), both with the default
+#     options, ends the same: the attributes Wine shows, the modes and the
+#     user.DOSATTRIB values. RIVAK_EXE defaults to $RIVAK_WIN_DIR/bin/rivak.exe.
+# Exit 77 (skipped) where it cannot run, with the reason.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-rivak=$1 exe=${2:-${RIVAK_WIN_DIR:-$root/build/win}/bin/rivak.exe}
+part=$1 rivak=$2 exe=${3:-${RIVAK_WIN_DIR:-$root/build/win}/bin/rivak.exe}
 command -v wine >/dev/null || { echo "SKIP: wine is not installed"; exit 77; }
 prefix=${RIVAK_WINEPREFIX:-$root/build/win/wineprefix}
 if [[ ! -f $prefix/.rivak-ready ]]; then
@@ -24,7 +24,7 @@ umask 022
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rivak-wine-oracle.XXXXXX") || exit 1
 trap 'chmod -R u+w "$tmp"; rm -rf "$tmp"' EXIT
-failures=0 skipped=0
+failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -48,7 +48,8 @@ expect() {  # expect PATH LETTERS OUTPUT
   [[ $got == "$2" ]] || fail "$1: Wine shows '${got:-nothing}', expected '$2'"
 }
 
-# --- 1. Wine reads what rivak wrote -----------------------------------------
+# --- Wine reads what rivak wrote ----------------------------------------------
+if [[ $part == reads ]]; then
 a=$tmp/a
 mkdir -p "$a/folder"
 echo x >"$a/file.txt"
@@ -63,16 +64,19 @@ out=$(seen "$a/file.txt" "$a/folder" "$a/folder/inner.txt")
 expect "$a/file.txt" - "$out"
 expect "$a/folder" - "$out"
 expect "$a/folder/inner.txt" - "$out"
-echo "part 1: Wine reads what rivak wrote ($failures failures)"
+echo "Wine reads what rivak wrote: $failures failures"
+fi
 
-# --- 2. rivak and rivak.exe end the same --------------------------------------
-if [[ -z $exe || ! -f $exe ]]; then
-  echo "SKIP part 2: rivak.exe not built ($exe)"
-  skipped=1
-elif [[ -z ${DISPLAY:-} ]]; then
-  echo "SKIP part 2: no DISPLAY (rivak.exe opens its progress window; needs Xvfb)"
-  skipped=1
-else
+# --- rivak and rivak.exe end the same -------------------------------------------
+if [[ $part == agree ]]; then
+if [[ ! -f $exe ]]; then
+  echo "SKIP: rivak.exe not built ($exe)"
+  exit 77
+fi
+if [[ -z ${DISPLAY:-} ]]; then
+  echo "SKIP: no DISPLAY (rivak.exe opens its progress window; needs Xvfb)"
+  exit 77
+fi
   make_tree() {  # the same tree, made with chmod and setfattr only
     local t=$1
     mkdir -p "$t/sub/deeper" "$t/hidden dir"
@@ -105,9 +109,8 @@ else
     fail "the two trees differ (< rivak, > rivak.exe):"
     cat "$tmp/diff"
   fi
-  echo "part 2: rivak and rivak.exe agree on $(find "$tmp/linux" -mindepth 1 | wc -l) entries"
+  echo "rivak and rivak.exe compared on $(find "$tmp/linux" -mindepth 1 | wc -l) entries: $failures failures"
 fi
 
 ((failures)) && exit 1
-((skipped)) && exit 77
 exit 0
