@@ -423,21 +423,28 @@ TEST_F(PosixBackend, FileSystemWithoutUserAttributes) {
     EXPECT_TRUE(setRo.report.FailedWith(At("mnt/d"), Problem::FolderReadOnlyNotStorable));
 }
 
-TEST_F(PosixBackend, BindMountLoopIsWalkedOnce) {
+TEST_F(PosixBackend, FolderMountedTwiceIsWalkedOnceThroughItsMounts) {
     if (geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
     MakeFolder(At("t"));
-    MakeFile(At("t/f"), 0444);
-    MakeFolder(At("t/loop"));
-    if (mount(At("t").c_str(), At("t/loop").c_str(), nullptr, MS_BIND, nullptr) != 0)
+    MakeFolder(At("t/a"));
+    for (const char* n : {"1", "2", "3"}) MakeFile(At("t/a/") + n, 0444);
+    MakeFolder(At("t/m1"));
+    MakeFolder(At("t/m2"));
+    if (mount(At("t/a").c_str(), At("t/m1").c_str(), nullptr, MS_BIND, nullptr) != 0)
         GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
     struct Unmount {
-        std::string path;
-        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{At("t/loop")};
+        std::vector<std::string> paths;
+        ~Unmount() {
+            for (const std::string& p : paths) umount2(p.c_str(), MNT_DETACH);
+        }
+    } unmount{{At("t/m1")}};
+    ASSERT_EQ(mount(At("t/a").c_str(), At("t/m2").c_str(), nullptr, MS_BIND, nullptr), 0);
+    unmount.paths.push_back(At("t/m2"));
     Batch batch;
-    // Without the linked-folder rule: 2 entries per level, 25 levels deep.
-    EXPECT_LE(batch.Run({At("t")}), 6);
-    EXPECT_EQ(ModeOf(At("t/f")), 0644u);
+    // t, its three folders, a's files, then m1's (the first mount of a);
+    // m2 is the same folder again at the same level: not walked a third time.
+    EXPECT_EQ(batch.Run({At("t")}), 1 + 3 + 3 + 3);
+    EXPECT_EQ(ModeOf(At("t/a/1")), 0644u);
 }
 
 }  // namespace
