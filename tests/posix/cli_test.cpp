@@ -1,8 +1,13 @@
 // The rivak program itself, started as a user starts it: every option, bad
 // usage, -0, the dry run, the exit statuses, the texts in both languages.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <fstream>
 #include <map>
@@ -238,6 +243,47 @@ TEST_F(Cli, HelpVersionAndJapanese) {
     r = Rivak({"--bogus"}, "", {{"LANG", "ja_JP.UTF-8"}});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("不明なオプション"), std::string::npos) << r.err;
+}
+
+// Standard error on a terminal: the count shows once the batch has run for
+// a second, and is erased at the end.
+TEST_F(Cli, LiveCountOnATerminal) {
+    MakeFolder(At("big"));
+    for (int i = 0; i < 40000; ++i) {
+        const int fd = open(At("big/f" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0444);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1), dup2(slave, 2);
+        char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
+        const std::string tree = At("big");
+        char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>(tree.c_str()), nullptr};
+        execve(RIVAK_CLI, argv, envp);
+        _exit(127);
+    }
+    close(slave);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ModeOf(At("big/f39999")), 0644u);
+    if (shown.find(" entries") == std::string::npos) GTEST_SKIP() << "the batch took less than a second here";
+    EXPECT_EQ(shown.compare(0, 4, "\r\033[K"), 0) << ::testing::PrintToString(shown.substr(0, 40));
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "erased at the end";
+    std::size_t updates = 0;
+    for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) ++updates;
+    EXPECT_LE(updates, static_cast<std::size_t>(10 * seconds) + 1) << "at most ten a second over " << seconds << " s";
 }
 
 }  // namespace
