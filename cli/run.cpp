@@ -60,10 +60,13 @@ public:
     }
 
     void Failed(const Path& path, Problem problem, int error) override {
+        const std::string line = ShellQuoted(path) + ": " + Reason(problem, error);
+        if (!first_.empty() && path == lastFailed_ && line == lastLine_) return;  // the same lookup, asked twice
         ++reports_;
-        if (path != lastFailed_) ++failedEntries_;
+        if (path != lastFailed_ || failedEntries_ == 0) ++failedEntries_;
         lastFailed_ = path;
-        if (first_.size() < 10) first_.push_back(ShellQuoted(path) + ": " + Reason(problem, error));
+        lastLine_ = line;
+        if (first_.size() < 10) first_.push_back(line);
     }
 
     // The summary on standard error; false when nothing failed.
@@ -99,6 +102,7 @@ private:
     std::size_t failedEntries_ = 0;
     std::size_t reports_ = 0;  // an entry can fail in two ways
     Path lastFailed_;
+    std::string lastLine_;
     std::vector<std::string> first_;
 };
 

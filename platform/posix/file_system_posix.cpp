@@ -167,7 +167,10 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
     if (!entry_.path.empty() && entry_.path == path) return entry_;
     entry_ = Entry{};
     entry_.path = path;
-    if (path.empty()) return entry_;
+    if (path.empty()) {
+        if (IsFollowed(path)) Fail(path, Problem::Access, ENOENT);  // an empty name typed or read with -0
+        return entry_;
+    }
     if (IsFollowed(path)) {
         if (OpenFollowed(entry_)) ReadRecord(entry_);
         return entry_;
