@@ -317,6 +317,7 @@ Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
     }
 
     listedFolder_ = path.substr(0, path.size() - (sizeof kPattern - 1));
+    entry_ = Entry{};  // a new listing: whatever is looked up next is read afresh
     listing_.clear();
     next_ = hint_ = 0;
     listMask_ = mask;

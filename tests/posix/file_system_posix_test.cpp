@@ -314,6 +314,77 @@ TEST_F(PosixBackend, FolderChainStaysAsDeepAsTheWalk) {
     EXPECT_LE(watch.deepest, 26u);
 }
 
+// A shortcut reader that knows its targets by name and, as the real one
+// does, tells the batch's file system to follow them.
+struct KnownTargets final : ShortcutReader {
+    std::map<Path, Path> targets;
+    PosixFileSystem* fs = nullptr;
+    std::optional<Path> Target(const Path& shortcut) override {
+        auto it = targets.find(shortcut);
+        if (it == targets.end() || !fs) return std::nullopt;
+        fs->Follow(it->second);
+        return it->second;
+    }
+};
+
+TEST_F(PosixBackend, WalkGoesOnAfterAShortcutLedElsewhere) {
+    TempFolder outside;
+    MakeFolder(outside / "target");
+    MakeFile(outside / "target/t", 0444);
+    MakeFolder(At("root"));
+    MakeFile(At("root/jump.lnk"));
+    for (const char* d : {"b", "c", "d"}) {
+        MakeFolder(At("root/") + d);
+        MakeFolder(At("root/") + d + "/deeper");
+        MakeFile(At("root/") + d + "/deeper/f", 0444);
+    }
+    Options options;
+    KnownTargets shortcuts;
+    shortcuts.targets[At("root/jump.lnk")] = outside / "target";
+    ChainWatch watch;
+    Recorder report;
+    AttributeEngine engine(options, shortcuts, watch, [&] {
+        auto fs = std::make_unique<PosixFileSystem>(PosixSettings{false, 022, &report});
+        fs->Follow(At("root"));
+        shortcuts.fs = watch.fs = fs.get();
+        return fs;
+    });
+    engine.list1 = {At("root")};
+    engine.CngATr();
+    EXPECT_EQ(ModeOf(outside / "target/t"), 0644u);
+    // Whatever the listing order, the folders after the shortcut's target are
+    // reached again from the listed path, one name at a time.
+    for (const char* d : {"b", "c", "d"}) EXPECT_EQ(ModeOf(At("root/") + d + "/deeper/f"), 0644u) << d;
+    EXPECT_TRUE(report.failed.empty());
+    EXPECT_LE(watch.deepest, 4u);
+}
+
+TEST_F(PosixBackend, ChainIsRebuiltFromTheFollowedPathWithoutFollowing) {
+    TempFolder outside;
+    MakeFolder(outside / "deeper");
+    MakeFile(outside / "deeper/f", 0444);
+    MakeFolder(At("root"));
+    MakeFolder(At("root/b"));
+    MakeFolder(At("root/b/deeper"));
+    MakeFile(At("root/b/deeper/f"), 0444);
+    PosixFileSystem fs(PosixSettings{});
+    fs.Follow(At("root"));
+    fs.Follow(outside.path());
+    EXPECT_EQ(fs.Dir(At("root/b/*.*"), probe::kAnything), ".");
+    EXPECT_EQ(fs.Dir(outside / "*.*", probe::kAnything), ".") << "a followed path starts a chain of its own";
+    EXPECT_EQ(fs.OpenFolders(), 1u);
+    ASSERT_TRUE(fs.GetFile(At("root/b/deeper/f"))) << "reached again from root, one name at a time";
+    EXPECT_EQ(fs.OpenFolders(), 3u);
+
+    EXPECT_EQ(fs.Dir(outside / "*.*", probe::kAnything), ".");
+    ASSERT_EQ(rename(At("root/b").c_str(), At("root/moved").c_str()), 0);
+    MakeLink(outside.path(), At("root/b"));
+    EXPECT_FALSE(fs.GetFile(At("root/b/deeper/f"))) << "a link on the way is not followed";
+    PosixFileSystem strict(PosixSettings{});
+    strict.Follow(At("root/moved"));
+    EXPECT_FALSE(strict.GetFile(outside / "deeper/f")) << "below no followed path, nothing is reached";
+}
+
 // ---- the swap --------------------------------------------------------------
 
 class Swap : public PosixBackend {
