@@ -179,6 +179,13 @@ TEST_F(Cli, SomeEntriesFailedMeansStatusOneAndASummary) {
     EXPECT_EQ(r.err.find(At("gone10")), std::string::npos) << "only the first ten";
 }
 
+TEST_F(Cli, ListedFifoIsReportedNotOpened) {
+    ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);
+    const Result r = Rivak({At("fifo")});  // an open for reading would wait for a writer forever
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(At("fifo") + ": neither a file nor a folder"), std::string::npos) << r.err;
+}
+
 TEST_F(Cli, ShortcutsAreFollowedThroughTheDriveMap) {
     MakeFolder(At("share"));
     MakeFile(At("share/Target.txt"), 0444);
