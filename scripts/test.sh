@@ -49,5 +49,6 @@ step "xvfb" rivak_xvfb_start || exit 1
 step "wineserver" rivak_wineserver_start || exit 1
 # Serial: the window tests share one display and one wineserver.
 step "windows tests" ctest --test-dir "$RIVAK_WIN_DIR" --output-on-failure "$@"
+step "rivak and rivak.exe agree" tests/posix/wine_oracle.sh agree "$RIVAK_NATIVE_DIR/bin/rivak" "$RIVAK_WIN_DIR/bin/rivak.exe"
 
 exit $failed
