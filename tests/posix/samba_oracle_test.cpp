@@ -2,6 +2,7 @@
 // folder; smbclient's "allinfo" shows what a Windows client would see of the
 // attributes rivak wrote, and rivak reads what Samba wrote for a client.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -78,16 +79,21 @@ protected:
             "[share]\npath = " << (*dir / "share") << "\nread only = no\nguest ok = yes\nforce user = root\n";
         smbd = fork();
         if (smbd == 0) {
-            execl(kSmbd, kSmbd, "--foreground", "--no-process-group", ("--configfile=" + (*dir / "smb.conf")).c_str(),
+            // A process group of its own: smbd signals its whole group when it ends.
+            setpgid(0, 0);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0), dup2(null, 1), dup2(null, 2);
+            execl(kSmbd, kSmbd, "--foreground", ("--configfile=" + (*dir / "smb.conf")).c_str(),
                   static_cast<char*>(nullptr));
             _exit(127);
         }
+        setpgid(smbd, smbd);
         for (int i = 0; i < 100 && !Listening(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!Listening(port)) skip = "smbd did not start listening on 127.0.0.1";
     }
     static void TearDownTestSuite() {
         if (smbd > 0) {
-            kill(smbd, SIGTERM);
+            kill(-smbd, SIGTERM);  // smbd and the helpers it started, all in its group
             waitpid(smbd, nullptr, 0);
         }
         delete dir;
