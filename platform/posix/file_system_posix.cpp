@@ -328,7 +328,9 @@ Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
         return Path();
     }
     // The folder may have been listed before (a linked folder walked again).
-    if (fd != AT_FDCWD) lseek(fd, 0, SEEK_SET);
+    Level* level = fd == AT_FDCWD ? nullptr : &chain_.back();
+    if (level && level->listed) lseek(fd, 0, SEEK_SET);
+    if (level) level->listed = true;
     UniqueFd cwd;
     const int listFd = fd == AT_FDCWD ? (cwd.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), cwd.get()) : fd;
     alignas(8) char buffer[32768];

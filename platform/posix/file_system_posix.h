@@ -106,6 +106,7 @@ private:
     struct Level {
         Path path;
         UniqueFd fd;
+        bool listed = false;
     };
     struct Name {
         std::string name;

@@ -385,6 +385,18 @@ TEST_F(PosixBackend, ChainIsRebuiltFromTheFollowedPathWithoutFollowing) {
     EXPECT_FALSE(strict.GetFile(outside / "deeper/f")) << "below no followed path, nothing is reached";
 }
 
+TEST_F(PosixBackend, FolderListedAgainListsEverythingAgain) {
+    MakeFolder(At("d"));
+    for (const char* n : {"1", "2", "3"}) MakeFile(At("d/") + n);
+    PosixFileSystem fs(PosixSettings{});
+    fs.Follow(At("d"));
+    for (int pass = 0; pass < 2; ++pass) {
+        int names = 0;
+        for (Path n = fs.Dir(At("d/*.*"), probe::kAnything); !n.empty(); n = fs.Dir()) ++names;
+        EXPECT_EQ(names, 5) << "pass " << pass;  // ".", ".." and three files
+    }
+}
+
 // ---- the swap --------------------------------------------------------------
 
 class Swap : public PosixBackend {
