@@ -47,6 +47,18 @@ bool IsPattern(const Path& path) {
     return path.size() >= n && path.compare(path.size() - n, n, kPattern) == 0;
 }
 
+// O_DIRECTORY | O_NOFOLLOW on a symbolic link fails with ENOTDIR, as on a
+// file: tell a folder swapped for a link (ELOOP) from a file.
+int OpenFolderAt(int dirfd, const char* name) {
+    const int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd == -1 && errno == ENOTDIR) {
+        struct statx sx;
+        if (statx(dirfd, name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &sx) == 0 && S_ISLNK(sx.stx_mode)) errno = ELOOP;
+        else errno = ENOTDIR;
+    }
+    return fd;
+}
+
 int StatxFd(int fd, struct statx& sx) {
     return statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE, &sx);
 }
@@ -89,8 +101,7 @@ int PosixFileSystem::FolderFd(const Path& folder) {
         for (std::size_t i = chain_.size(); i-- > 0;) {
             if (chain_[i].path != split.folder) continue;
             chain_.resize(i + 1);
-            UniqueFd fd(openat(chain_[i].fd.get(), split.name.c_str(),
-                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            UniqueFd fd(OpenFolderAt(chain_[i].fd.get(), split.name.c_str()));
             if (!fd) return -1;
             chain_.push_back(Level{folder, std::move(fd)});
             return chain_.back().fd.get();
@@ -139,7 +150,7 @@ int PosixFileSystem::RebuildChain(const Path& folder) {
             errno = EACCES;
             return -1;
         }
-        UniqueFd next(openat(chain_.back().fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(OpenFolderAt(chain_.back().fd.get(), name.c_str()));
         if (!next) return -1;
         chain_.push_back(Level{folder.substr(0, end), std::move(next)});
     }
@@ -179,8 +190,8 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
     if (IsDotOrDotDot(split.name)) return entry_;
     const int dirfd = FolderFd(split.folder);
     if (dirfd == -1) {
-        if (errno == ELOOP || errno == ENOTDIR) Fail(path, Problem::SwappedForLink, errno);
-        else if (errno != ENOENT) Fail(path, Problem::Access, errno);
+        if (errno == ELOOP) Fail(path, Problem::SwappedForLink, errno);
+        else if (errno != ENOENT && errno != ENOTDIR) Fail(path, Problem::Access, errno);
         return entry_;
     }
     if (Open(entry_, dirfd, split.name, TypeHint(split.folder, split.name))) ReadRecord(entry_);
@@ -201,13 +212,13 @@ bool PosixFileSystem::Open(Entry& e, int dirfd, const std::string& name, unsigne
         typeHint = S_ISREG(sx.stx_mode) ? DT_REG : S_ISDIR(sx.stx_mode) ? DT_DIR : DT_LNK;
     }
     if (typeHint != DT_REG && typeHint != DT_DIR) return false;  // links and special files stay as they are
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (typeHint == DT_DIR ? O_DIRECTORY : 0);
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     // Without read permission the open fails, and so would reading the
     // value (a user attribute needs it too): the entry is reported.
-    e.fd.reset(openat(dirfd, name.c_str(), flags));
+    e.fd.reset(typeHint == DT_DIR ? OpenFolderAt(dirfd, name.c_str()) : openat(dirfd, name.c_str(), flags));
     if (!e.fd) {
-        if (errno == ELOOP || errno == ENOTDIR) Fail(e.path, Problem::SwappedForLink, errno);
-        else if (errno != ENOENT) Fail(e.path, Problem::Access, errno);
+        if (errno == ELOOP) Fail(e.path, Problem::SwappedForLink, errno);
+        else if (errno != ENOENT && errno != ENOTDIR) Fail(e.path, Problem::Access, errno);
         return false;
     }
     e.dotName = IsDotName(name);
@@ -323,8 +334,10 @@ Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
     listMask_ = mask;
     const int fd = FolderFd(listedFolder_);
     if (fd == -1) {
-        if (errno == ELOOP || errno == ENOTDIR) Fail(listedFolder_, Problem::SwappedForLink, errno);
-        else if (errno != ENOENT || IsFollowed(listedFolder_)) Fail(listedFolder_, Problem::Listing, errno);
+        // ENOTDIR: a system file, which the engine takes for a folder and walks.
+        if (errno == ELOOP) Fail(listedFolder_, Problem::SwappedForLink, errno);
+        else if (errno != ENOTDIR && (errno != ENOENT || IsFollowed(listedFolder_)))
+            Fail(listedFolder_, Problem::Listing, errno);
         return Path();
     }
     // The folder may have been listed before (a linked folder walked again).
@@ -406,8 +419,8 @@ bool PosixFileSystem::SetRecord(Entry& e, const std::vector<unsigned char>* valu
 
 // The value that stores `x`, or nothing to store: Samba's record is patched
 // in place (its creation time stays); a hex text that becomes 0 goes away as
-// Wine removes it, except where the name or a second link would still make
-// Samba or Wine hide the entry.
+// Wine removes it, except where the name or a second link of a file would
+// still make Samba or Wine hide the entry (a folder's links are its own).
 bool PosixFileSystem::WriteRecord(Entry& e, std::uint32_t x, int& error) {
     if (e.record == Record::Present) {
         if (x == e.parsed.attributes) return true;
@@ -418,7 +431,7 @@ bool PosixFileSystem::WriteRecord(Entry& e, std::uint32_t x, int& error) {
     } else if (x == (e.dotName ? attr::kHidden : 0u)) {
         return true;  // nothing stored and nothing to store
     }
-    if (x == 0 && !e.dotName && e.links <= 1) return e.record == Record::Present ? SetRecord(e, nullptr, error) : true;
+    if (x == 0 && !e.dotName && (e.folder || e.links <= 1)) return e.record == Record::Present ? SetRecord(e, nullptr, error) : true;
     const std::string hex = DosAttribHex(x);
     const std::vector<unsigned char> value(hex.begin(), hex.end());
     return SetRecord(e, &value, error);

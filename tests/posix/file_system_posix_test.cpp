@@ -133,8 +133,15 @@ TEST_F(PosixBackend, DefaultsClearReadOnlyAndHiddenOfFilesAndFolders) {
     SetRecord(At("d/both"), "0x3");
     MakeFolder(At("d/sub"), 0555);
     SetRecord(At("d/sub"), "0x13");
+    MakeFolder(At("d/hidden"));
+    SetRecord(At("d/hidden"), "0x2");
+    MakeFile(At("d/system"), 0444);
+    SetRecord(At("d/system"), "0x6");
     Batch batch;
-    EXPECT_EQ(batch.Run({At("d")}), 5);
+    EXPECT_EQ(batch.Run({At("d")}), 7);
+    EXPECT_EQ(RecordOf(At("d/hidden")), std::nullopt) << "a folder's second link is no reason to keep 0x0";
+    EXPECT_EQ(RecordOf(At("d/system")), "0x6") << "system files are left alone, as rivak.exe leaves them";
+    EXPECT_EQ(ModeOf(At("d/system")), 0444u);
     EXPECT_EQ(ModeOf(At("d/ro")), 0644u);
     EXPECT_EQ(RecordOf(At("d/ro")), std::nullopt) << "nothing stored where nothing is needed";
     EXPECT_EQ(RecordOf(At("d/hid")), "0x20") << "archive kept";
@@ -142,7 +149,7 @@ TEST_F(PosixBackend, DefaultsClearReadOnlyAndHiddenOfFilesAndFolders) {
     EXPECT_EQ(RecordOf(At("d/both")), std::nullopt) << "a value that becomes 0 is removed";
     EXPECT_EQ(ModeOf(At("d/sub")), 0555u) << "a folder's mode is never changed";
     EXPECT_EQ(RecordOf(At("d/sub")), "0x10");
-    EXPECT_TRUE(batch.report.failed.empty());
+    EXPECT_TRUE(batch.report.failed.empty()) << "the engine walks a system file as a folder: no failure";
 }
 
 TEST_F(PosixBackend, UmaskDecidesTheWriteBitsGivenBack) {
