@@ -182,6 +182,7 @@ bool ParseItems(Bytes list, std::vector<Bytes>& items) {
 }
 
 std::optional<ShellLink> Parse(Bytes data) {
+    if (data.size() > kMaxShellLinkSize) return std::nullopt;
     if (U32(data, 0) != kHeaderSize || !GuidAt(data, 4, kShellLinkClsid) || data.size() < kHeaderSize)
         return std::nullopt;
     ShellLink link;
@@ -244,7 +245,14 @@ bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // drive or the share), no trailing separator past the root. nullopt for
 // anything else, so a crafted name can never lead outside the root the
 // caller maps.
-std::optional<std::u16string> AbsolutePath(const std::u16string& path) {
+std::optional<std::u16string> AbsolutePath(const std::u16string& given) {
+    // The long-path forms "\\?\C:\..." and "\\?\UNC\server\share\...".
+    std::u16string path = given;
+    if (path.starts_with(u"\\\\?\\UNC\\")) {
+        path.erase(2, 6);
+    } else if (path.starts_with(u"\\\\?\\")) {
+        path.erase(0, 4);
+    }
     if (std::any_of(path.begin(), path.end(), Forbidden)) return std::nullopt;
     const bool drive = path.size() >= 2 && path[1] == u':' &&
                        ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
@@ -267,13 +275,15 @@ std::optional<std::u16string> AbsolutePath(const std::u16string& path) {
         // The server and the share are the root of a network path.
         if (names.size() < 2) return std::nullopt;
         for (std::size_t i = 0; i < 2; ++i) {
-            if (names[i].empty() || names[i] == u"." || names[i] == u"..") return std::nullopt;
+            if (names[i].empty() || names[i] == u"." || names[i] == u".." || names[i].find(u':') != std::u16string::npos)
+                return std::nullopt;
         }
         out = u"\\\\" + names[0] + u"\\" + names[1];
         rootNames = 2;
     }
     std::vector<std::u16string> kept;
     for (std::size_t i = rootNames; i < names.size(); ++i) {
+        if (names[i].find(u':') != std::u16string::npos) return std::nullopt;  // a stream, or no path at all
         if (names[i].empty() || names[i] == u".") continue;
         if (names[i] == u"..") {
             if (!kept.empty()) kept.pop_back();
@@ -438,7 +448,8 @@ std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data
             link->flags & kIsUnicode
                 ? std::optional<std::u16string>(Utf16Of(raw))
                 : Decode(decodeAnsi, std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
-        if (relative && !relative->empty() && std::none_of(relative->begin(), relative->end(), Forbidden)) {
+        if (relative && !relative->empty() && std::none_of(relative->begin(), relative->end(), Forbidden) &&
+            (relative->find(u':') == std::u16string::npos || AbsolutePath(*relative))) {
             if (std::optional<std::u16string> absolute = AbsolutePath(*relative))
                 return ShellLinkTarget{Kind::Absolute, std::move(*absolute)};
             return ShellLinkTarget{Kind::Relative, *relative};
