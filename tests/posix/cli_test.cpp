@@ -209,6 +209,19 @@ TEST_F(Cli, ShortcutsAreFollowedThroughTheDriveMap) {
     EXPECT_EQ(ModeOf(At("links/elsewhere.lnk")), 0644u) << "a target outside the map keeps the shortcut's own path";
 }
 
+TEST_F(Cli, CodePageDecodesTheAnsiPath) {
+    MakeFolder(At("share"));
+    MakeFile(At("share/café.txt"), 0444);
+    WriteBytes(At("a.lnk"), Shortcut("X:\\caf\xE9.txt"));
+    Result r = Rivak({"--readonly=keep", "--hidden=set", "--map=X:=" + At("share"), At("a.lnk")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("share/café.txt")), attr::kReadOnly) << "code page 932 cannot read it: not followed";
+    EXPECT_EQ(WordOnDisk(At("a.lnk")), attr::kHidden);
+    r = Rivak({"--codepage=1252", "--map=X:=" + At("share"), At("a.lnk")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("share/café.txt")), 0u);
+}
+
 TEST_F(Cli, WinePrefixGivesTheDriveLetters) {
     MakeFolder(At("prefix"));
     MakeFolder(At("prefix/drive_c"));
