@@ -26,6 +26,11 @@ public:
     T get() const { return value_; }
     explicit operator bool() const { return value_ != Traits::Invalid(); }
     T release() { return std::exchange(value_, Traits::Invalid()); }
+    // For out-parameters: releases what is held and hands out the slot.
+    T* put() {
+        reset();
+        return &value_;
+    }
     void reset(T value = Traits::Invalid()) {
         if (value_ != Traits::Invalid()) Traits::Close(value_);
         value_ = value;
@@ -43,9 +48,29 @@ struct FindHandleTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE h) { ::FindClose(h); }
 };
-struct GdiTraits {
-    static HGDIOBJ Invalid() { return nullptr; }
-    static void Close(HGDIOBJ h) { ::DeleteObject(h); }
+// GDI objects by their own type, so a font cannot be handed where a bitmap
+// is meant. Never give one a stock object: DeleteObject would be called on it.
+template <class H>
+struct GdiObjectTraits {
+    static H Invalid() { return nullptr; }
+    static void Close(H h) { ::DeleteObject(h); }
+};
+struct DcTraits {  // CreateCompatibleDC
+    static HDC Invalid() { return nullptr; }
+    static void Close(HDC h) { ::DeleteDC(h); }
+};
+struct MenuTraits {
+    static HMENU Invalid() { return nullptr; }
+    static void Close(HMENU h) { ::DestroyMenu(h); }
+};
+struct HookTraits {
+    static HHOOK Invalid() { return nullptr; }
+    static void Close(HHOOK h) { ::UnhookWindowsHookEx(h); }
+};
+// A window registered with RegisterDragDrop; closing revokes it.
+struct DropRegistrationTraits {
+    static HWND Invalid() { return nullptr; }
+    static void Close(HWND h) { ::RevokeDragDrop(h); }
 };
 struct IconTraits {
     static HICON Invalid() { return nullptr; }
@@ -58,9 +83,63 @@ struct WindowTraits {
 
 using UniqueFile = Unique<HANDLE, FileHandleTraits>;
 using UniqueFind = Unique<HANDLE, FindHandleTraits>;
-using UniqueGdi = Unique<HGDIOBJ, GdiTraits>;
+using UniqueFont = Unique<HFONT, GdiObjectTraits<HFONT>>;
+using UniqueBitmap = Unique<HBITMAP, GdiObjectTraits<HBITMAP>>;
+using UniqueDc = Unique<HDC, DcTraits>;
+using UniqueMenu = Unique<HMENU, MenuTraits>;
+using UniqueHook = Unique<HHOOK, HookTraits>;
 using UniqueIcon = Unique<HICON, IconTraits>;
 using UniqueWindow = Unique<HWND, WindowTraits>;
+using DropRegistration = Unique<HWND, DropRegistrationTraits>;
+
+// A window's device context from GetDC, given back with ReleaseDC.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    ~WindowDc() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// BeginPaint ... EndPaint. EndPaint is owed even when BeginPaint gave no DC.
+class PaintDc {
+public:
+    explicit PaintDc(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+    ~PaintDc() { ::EndPaint(window_, &paint_); }
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+    const PAINTSTRUCT& paint() const { return paint_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// An object selected into a DC for a while; the one it replaced comes back.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? ::SelectObject(dc, object) : nullptr) {}
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+    ~SelectedObject() {
+        if (old_ && old_ != HGDI_ERROR) ::SelectObject(dc_, old_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
 
 // Memory the shell hands out with CoTaskMemAlloc (PIDLs, known-folder paths).
 template <class T>

@@ -1,7 +1,11 @@
 #pragma once
-// Helpers for the dialog tests: message boxes caught on their way up, a
-// queue of steps run from inside a modal loop, and temporary folders.
+// What the window tests share: texts and places of controls, the message
+// pump, message boxes caught on their way up, a queue of steps run from
+// inside a modal loop, dpi changes, icons and temporary folders.
 #include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <deque>
@@ -9,6 +13,10 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/win32/unique_handle.h"
+#include "ui/dialog_window.h"
+#include "ui/layout.h"
 
 namespace rivak::ui::test {
 
@@ -25,6 +33,98 @@ inline RECT RectInParent(HWND child) {
     return r;
 }
 
+// The control stands at its designed twips converted at `dpi`.
+inline void ExpectPlacedAt(HWND control, const TwipsRect& twips, UINT dpi) {
+    const RECT r = RectInParent(control);
+    const RECT want = ToPixels(twips, dpi);
+    EXPECT_EQ(r.left, want.left) << "left";
+    EXPECT_EQ(r.top, want.top) << "top";
+    EXPECT_EQ(r.right - r.left, want.right - want.left) << "width";
+    EXPECT_EQ(r.bottom - r.top, want.bottom - want.top) << "height";
+}
+
+// The client area has the designed twips at `dpi`.
+inline void ExpectClientTwips(HWND window, int width, int height, UINT dpi) {
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, TwipsToPixels(width, dpi)) << "client width";
+    EXPECT_EQ(client.bottom, TwipsToPixels(height, dpi)) << "client height";
+}
+
+// A dialog of the program laid out at `dpi`: its client area and every
+// control at their twips.
+template <class Dialog>
+void ExpectLaidOutAt(const Dialog& dialog, UINT dpi) {
+    ExpectClientTwips(dialog.hwnd(), Dialog::kClientWidth, Dialog::kClientHeight, dpi);
+    for (const ControlSpec& c : Dialog::kControls) {
+        SCOPED_TRACE(testing::Message() << "control " << c.id);
+        ExpectPlacedAt(dialog.item(c.id), c.rect, dpi);
+    }
+}
+
+// What the system sends when `window` moves to a monitor of `dpi`.
+inline void SendDpiChange(HWND window, UINT dpi) {
+    RECT suggested{};
+    GetWindowRect(window, &suggested);
+    const UINT old = DpiOf(window);
+    suggested.right = suggested.left + MulDiv(suggested.right - suggested.left, static_cast<int>(dpi), static_cast<int>(old));
+    suggested.bottom = suggested.top + MulDiv(suggested.bottom - suggested.top, static_cast<int>(dpi), static_cast<int>(old));
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+}
+
+// The pixel size of an icon's picture.
+inline SIZE IconSize(HICON icon) {
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return SIZE{};
+    const win::UniqueBitmap colour(info.hbmColor), mask(info.hbmMask);
+    BITMAP bm{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
+    return SIZE{bm.bmWidth, info.hbmColor ? bm.bmHeight : bm.bmHeight / 2};
+}
+
+// Watches the children of a window while it exists: each time one is given
+// a font, the font it held until then must still exist. A window that
+// deletes the old font first leaves its controls holding a dead handle,
+// which GDI may hand out again at once.
+class FontHandOverWatch {
+public:
+    explicit FontHandOverWatch(HWND parent) {
+        for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            if (SetWindowSubclass(c, &Proc, kId, reinterpret_cast<DWORD_PTR>(this))) children_.push_back(c);
+        }
+    }
+    FontHandOverWatch(const FontHandOverWatch&) = delete;
+    FontHandOverWatch& operator=(const FontHandOverWatch&) = delete;
+    ~FontHandOverWatch() {
+        for (HWND c : children_)
+            if (IsWindow(c)) RemoveWindowSubclass(c, &Proc, kId);
+    }
+    int handOvers() const { return handOvers_; }
+    int deadFonts() const { return deadFonts_; }
+
+private:
+    static constexpr UINT_PTR kId = 0x7E57;
+    static LRESULT CALLBACK Proc(HWND c, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+        if (msg == WM_SETFONT) {
+            auto* self = reinterpret_cast<FontHandOverWatch*>(ref);
+            if (const auto held = reinterpret_cast<HGDIOBJ>(DefSubclassProc(c, WM_GETFONT, 0, 0))) {
+                ++self->handOvers_;
+                if (GetObjectType(held) != OBJ_FONT) ++self->deadFonts_;
+            }
+        }
+        return DefSubclassProc(c, msg, wp, lp);
+    }
+    std::vector<HWND> children_;
+    int handOvers_ = 0, deadFonts_ = 0;
+};
+
+// The font a control draws with.
+inline LOGFONTW FontOf(HWND control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font;
+}
+
 inline void Pump() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -35,6 +135,22 @@ inline void Pump() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+}
+
+// Pumps the way the program's own loop does, handing dialog keys over.
+inline void PumpWithDialogKeys() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (TakeDialogKeys(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// A quit request is waiting (and is taken off the queue).
+inline bool QuitPosted() {
+    MSG msg;
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
 }
 
 // Pumps messages until `done` holds or `timeout` passes; the final value of `done`.
@@ -68,17 +184,13 @@ struct CaughtBox {
 
 class MessageBoxCatcher {
 public:
-    MessageBoxCatcher() {
+    MessageBoxCatcher() : hook_(SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId())) {
         current_ = this;
-        hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
     }
     MessageBoxCatcher(const MessageBoxCatcher&) = delete;
     MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
-    ~MessageBoxCatcher() {
-        if (hook_) UnhookWindowsHookEx(hook_);
-        current_ = nullptr;
-    }
-    bool installed() const { return hook_ != nullptr; }
+    ~MessageBoxCatcher() { current_ = nullptr; }
+    bool installed() const { return static_cast<bool>(hook_); }
     const std::vector<CaughtBox>& boxes() const { return boxes_; }
 
 private:
@@ -121,8 +233,9 @@ private:
         return false;
     }
 
-    static inline MessageBoxCatcher* current_ = nullptr;
-    HHOOK hook_ = nullptr;
+    // One catcher per thread: each test thread catches its own boxes.
+    static inline thread_local MessageBoxCatcher* current_ = nullptr;
+    win::UniqueHook hook_;
     std::vector<CaughtBox> boxes_;
     std::vector<HWND> windows_;
 };
@@ -175,10 +288,20 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
     ~TempFolder() {
+        // Read-only entries would refuse to go.
         std::error_code ignored;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
+            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
         std::filesystem::remove_all(path_, ignored);
     }
     const std::filesystem::path& path() const { return path_; }
+
+    // An empty file `name` in the folder, with `attributes`; its full path.
+    std::wstring AddFile(const std::wstring& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL) const {
+        const std::wstring file = (path_ / name).wstring();
+        win::UniqueFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+        return file;
+    }
 
 private:
     static inline int counter_ = 0;
