@@ -4,17 +4,25 @@
 // title bar, layout from a twips table at the window's dpi, the keyboard
 // focus kept across activation, and the answer to a dpi change.
 //
-// T supplies kClassName, kCaption, kClientWidth and kClientHeight (twips),
-// kControls (a ControlSpec table) and kFirstFocus (a control id), and may
-// hide any of the hooks below: OnCreated, MakeFonts, OnDpi, OnMessage.
+// T supplies kClassName and kDesign, and may hide any of the hooks below:
+// OnCreated, MakeFonts, OnDpi, OnMessage.
 #include <windows.h>
 
+#include <span>
 #include <vector>
 
 #include "ui/layout.h"
 #include "ui/window_base.h"
 
 namespace rivak::ui {
+
+// A dialog as designed.
+struct DialogDesign {
+    const wchar_t* caption;
+    int clientWidth, clientHeight;  // twips
+    std::span<const ControlSpec> controls;
+    int firstFocus;  // the control that has the focus when the dialog opens
+};
 
 template <class T>
 class DialogWindow : public BaseWindow<T> {
@@ -27,9 +35,10 @@ public:
     bool EnsureCreated(HINSTANCE instance) {
         if (this->hwnd()) return true;
         if (!this->Register(instance)) return false;
-        if (!this->CreateCentred(instance, T::kCaption, kStyle, kExStyle, T::kClientWidth, T::kClientHeight))
+        if (!this->CreateCentred(instance, T::kDesign.caption, kStyle, kExStyle, T::kDesign.clientWidth,
+                                 T::kDesign.clientHeight))
             return false;
-        CreateControls(this->hwnd(), instance, T::kControls);
+        CreateControls(this->hwnd(), instance, T::kDesign.controls);
         self().OnCreated(instance);
         Layout(DpiOf(this->hwnd()));
         return true;
@@ -45,7 +54,7 @@ public:
                 HWND focus = GetFocus();
                 if (focus && IsChild(this->hwnd(), focus)) lastFocus_ = focus;
             } else {
-                SetFocus(lastFocus_ && IsChild(this->hwnd(), lastFocus_) ? lastFocus_ : item(T::kFirstFocus));
+                SetFocus(lastFocus_ && IsChild(this->hwnd(), lastFocus_) ? lastFocus_ : item(T::kDesign.firstFocus));
             }
             return 0;
         case WM_DPICHANGED:
@@ -84,11 +93,11 @@ private:
         RECT outer{}, client{};
         GetWindowRect(this->hwnd(), &outer);
         GetClientRect(this->hwnd(), &client);
-        const int width = TwipsToPixels(T::kClientWidth, dpi) + (outer.right - outer.left) - client.right;
-        const int height = TwipsToPixels(T::kClientHeight, dpi) + (outer.bottom - outer.top) - client.bottom;
+        const int width = TwipsToPixels(T::kDesign.clientWidth, dpi) + (outer.right - outer.left) - client.right;
+        const int height = TwipsToPixels(T::kDesign.clientHeight, dpi) + (outer.bottom - outer.top) - client.bottom;
         SetWindowPos(this->hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        PlaceControls(this->hwnd(), T::kControls, dpi);
-        fonts_.Apply(this->hwnd(), T::kControls, self().MakeFonts(dpi));
+        PlaceControls(this->hwnd(), T::kDesign.controls, dpi);
+        fonts_.Apply(this->hwnd(), T::kDesign.controls, self().MakeFonts(dpi));
         self().OnDpi(dpi);
     }
 

@@ -34,15 +34,17 @@ bool SaveShortcut(IShellLinkW& link, const std::wstring& file, const std::wstrin
     return SUCCEEDED(persist->Save(file.c_str(), TRUE));
 }
 
-}  // namespace
-
 // Creation order is the keyboard focus order.
-const std::array<ControlSpec, 4> ShortcutDialog::kControls{{
+constexpr ControlSpec kControls[] = {
     {kShortcutCheck1, L"BUTTON", L"「送る」メニューに追加する", kBox, {240, 120, 2415, 375}},
     {kShortcutCheck2, L"BUTTON", L"デスクトップに作成する", kBox, {240, 600, 2295, 375}},
     {kShortcutCommand1, L"BUTTON", L"作成", kButton, {480, 1200, 650, 450}},
     {kShortcutCommand2, L"BUTTON", L"中止", kButton, {1560, 1200, 650, 450}},
-}};
+};
+
+}  // namespace
+
+const DialogDesign ShortcutDialog::kDesign{L"ショートカットの作成", 2760, 1860, kControls, kShortcutCheck1};
 
 void ShortcutDialog::OnCreated(HINSTANCE) {
     CheckDlgButton(hwnd(), kShortcutCheck1, BST_CHECKED);

@@ -4,7 +4,6 @@
 // folder.
 #include <windows.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -24,10 +23,7 @@ enum ShortcutDialogControl : int {
 class ShortcutDialog final : public DialogWindow<ShortcutDialog> {
 public:
     static constexpr const wchar_t* kClassName = L"RivakForm2";
-    static constexpr const wchar_t* kCaption = L"ショートカットの作成";
-    static constexpr int kClientWidth = 2760, kClientHeight = 1860;
-    static constexpr int kFirstFocus = kShortcutCheck1;
-    static const std::array<ControlSpec, 4> kControls;
+    static const DialogDesign kDesign;
 
     // Shows the dialog modally (creating it on first use, or after it was
     // closed from its title bar) and returns when it is hidden or closed.

@@ -33,17 +33,19 @@ HFONT CreateLabelFont(UINT dpi, bool underline) {
 
 HomePageOpener g_opener = &OpenHomePage;
 
-}  // namespace
-
 // Creation order is the keyboard focus order; only Command1 takes the focus.
-const std::array<ControlSpec, 5> VersionDialog::kControls{{
+constexpr ControlSpec kControls[] = {
     {kVersionLabel1, L"STATIC", nullptr, SS_CENTER | SS_NOPREFIX, {840, 360, 3255, 255}, kLabelFont},
     {kVersionCommand1, L"BUTTON", L"OK", BS_PUSHBUTTON | WS_TABSTOP, {2160, 1440, 500, 350}, kButtonFont},
     {kVersionLabel3, L"STATIC", nullptr, SS_LEFT | SS_NOPREFIX, {1320, 720, 2775, 255}, kLabelFont},
     // SS_NOTIFY: the whole rectangle answers the mouse, not only the text.
     {kVersionLabel2, L"STATIC", nullptr, SS_CENTER | SS_NOPREFIX | SS_NOTIFY, {120, 1080, 4455, 255}, kLinkFont},
     {kVersionImage1, L"STATIC", nullptr, SS_ICON | SS_CENTERIMAGE, kImage1Rect, kNoFont},
-}};
+};
+
+}  // namespace
+
+const DialogDesign VersionDialog::kDesign{L"RIVAK version情報", 4665, 1995, kControls, kVersionCommand1};
 
 void VersionDialog::OnCreated(HINSTANCE instance) {
     instance_ = instance;

@@ -3,7 +3,6 @@
 // contact address and the home-page link.
 #include <windows.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -33,10 +32,7 @@ void SetHomePageOpener(HomePageOpener opener);
 class VersionDialog final : public DialogWindow<VersionDialog> {
 public:
     static constexpr const wchar_t* kClassName = L"RivakForm6";
-    static constexpr const wchar_t* kCaption = L"RIVAK version情報";
-    static constexpr int kClientWidth = 4665, kClientHeight = 1995;
-    static constexpr int kFirstFocus = kVersionCommand1;
-    static const std::array<ControlSpec, 5> kControls;
+    static const DialogDesign kDesign;
 
     // `mainCaption` goes into Label1 each time the dialog is created.
     explicit VersionDialog(std::wstring mainCaption) : mainCaption_(std::move(mainCaption)) {}

@@ -40,57 +40,32 @@ private:
     T value_ = Traits::Invalid();
 };
 
-struct FileHandleTraits {  // CreateFileW: INVALID_HANDLE_VALUE on failure
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::CloseHandle(h); }
-};
-struct FindHandleTraits {
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::FindClose(h); }
-};
-// GDI objects by their own type, so a font cannot be handed where a bitmap
-// is meant. Never give one a stock object: DeleteObject would be called on it.
-template <class H>
-struct GdiObjectTraits {
+// Handles that are empty when null, and given back with `CloseFn`.
+template <class H, auto CloseFn>
+struct NullHandleTraits {
     static H Invalid() { return nullptr; }
-    static void Close(H h) { ::DeleteObject(h); }
+    static void Close(H h) { CloseFn(h); }
 };
-struct DcTraits {  // CreateCompatibleDC
-    static HDC Invalid() { return nullptr; }
-    static void Close(HDC h) { ::DeleteDC(h); }
-};
-struct MenuTraits {
-    static HMENU Invalid() { return nullptr; }
-    static void Close(HMENU h) { ::DestroyMenu(h); }
-};
-struct HookTraits {
-    static HHOOK Invalid() { return nullptr; }
-    static void Close(HHOOK h) { ::UnhookWindowsHookEx(h); }
-};
-// A window registered with RegisterDragDrop; closing revokes it.
-struct DropRegistrationTraits {
-    static HWND Invalid() { return nullptr; }
-    static void Close(HWND h) { ::RevokeDragDrop(h); }
-};
-struct IconTraits {
-    static HICON Invalid() { return nullptr; }
-    static void Close(HICON h) { ::DestroyIcon(h); }
-};
-struct WindowTraits {
-    static HWND Invalid() { return nullptr; }
-    static void Close(HWND h) { ::DestroyWindow(h); }
+// Handles that are empty when INVALID_HANDLE_VALUE (CreateFileW, FindFirstFileW).
+template <auto CloseFn>
+struct InvalidHandleTraits {
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { CloseFn(h); }
 };
 
-using UniqueFile = Unique<HANDLE, FileHandleTraits>;
-using UniqueFind = Unique<HANDLE, FindHandleTraits>;
-using UniqueFont = Unique<HFONT, GdiObjectTraits<HFONT>>;
-using UniqueBitmap = Unique<HBITMAP, GdiObjectTraits<HBITMAP>>;
-using UniqueDc = Unique<HDC, DcTraits>;
-using UniqueMenu = Unique<HMENU, MenuTraits>;
-using UniqueHook = Unique<HHOOK, HookTraits>;
-using UniqueIcon = Unique<HICON, IconTraits>;
-using UniqueWindow = Unique<HWND, WindowTraits>;
-using DropRegistration = Unique<HWND, DropRegistrationTraits>;
+using UniqueFile = Unique<HANDLE, InvalidHandleTraits<&::CloseHandle>>;
+using UniqueFind = Unique<HANDLE, InvalidHandleTraits<&::FindClose>>;
+// GDI objects by their own type, so a font cannot be handed where a bitmap
+// is meant. Never give one a stock object: DeleteObject would be called on it.
+using UniqueFont = Unique<HFONT, NullHandleTraits<HFONT, &::DeleteObject>>;
+using UniqueBitmap = Unique<HBITMAP, NullHandleTraits<HBITMAP, &::DeleteObject>>;
+using UniqueDc = Unique<HDC, NullHandleTraits<HDC, &::DeleteDC>>;  // CreateCompatibleDC
+using UniqueMenu = Unique<HMENU, NullHandleTraits<HMENU, &::DestroyMenu>>;
+using UniqueHook = Unique<HHOOK, NullHandleTraits<HHOOK, &::UnhookWindowsHookEx>>;
+using UniqueIcon = Unique<HICON, NullHandleTraits<HICON, &::DestroyIcon>>;
+using UniqueWindow = Unique<HWND, NullHandleTraits<HWND, &::DestroyWindow>>;
+// A window registered with RegisterDragDrop; letting go revokes it.
+using DropRegistration = Unique<HWND, NullHandleTraits<HWND, &::RevokeDragDrop>>;
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class WindowDc {
@@ -143,12 +118,7 @@ private:
 
 // Memory the shell hands out with CoTaskMemAlloc (PIDLs, known-folder paths).
 template <class T>
-struct CoTaskMemTraits {
-    static T* Invalid() { return nullptr; }
-    static void Close(T* p) { ::CoTaskMemFree(p); }
-};
-template <class T>
-using UniqueCoTaskMem = Unique<T*, CoTaskMemTraits<T>>;
+using UniqueCoTaskMem = Unique<T*, NullHandleTraits<T*, &::CoTaskMemFree>>;
 
 // A COM interface pointer that releases itself.
 template <class I>

@@ -140,19 +140,7 @@ TEST_F(ShortcutDialogTest, LayoutCaptionsAndInitialState) {
         HWND dialog = Dialog();
         ASSERT_TRUE(dialog);
         const UINT dpi = DpiOf(dialog);
-        std::printf("dialog dpi %u\n", dpi);
-        EXPECT_EQ(TextOf(dialog), L"ショートカットの作成");
-        test::ExpectClientTwips(dialog, 2760, 1860, dpi);
-        RECT client{};
-        GetClientRect(dialog, &client);
-        if (dpi == 96) {
-            EXPECT_EQ(client.right, 184);
-            EXPECT_EQ(client.bottom, 124);
-        }
-        EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
-        EXPECT_EQ(GetClassLongPtrW(dialog, GCLP_HICON), 0);
-        EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
-        EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
+        test::ExpectDialogFrame(dialog, L"ショートカットの作成", 2760, 1860, SIZE{184, 124});
         for (const auto& c : controls) {
             SCOPED_TRACE(testing::Message() << "control " << c.id);
             HWND item = Item(c.id);

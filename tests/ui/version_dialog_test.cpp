@@ -98,18 +98,7 @@ TEST_F(VersionDialogTest, TextsAndLayout) {
     HWND dialog = Dialog();
     ASSERT_TRUE(dialog);
     const UINT dpi = DpiOf(dialog);
-    std::printf("dialog dpi %u\n", dpi);
-    EXPECT_EQ(TextOf(dialog), L"RIVAK version情報");
-    test::ExpectClientTwips(dialog, 4665, 1995, dpi);
-    RECT client{};
-    GetClientRect(dialog, &client);
-    if (dpi == 96) {
-        EXPECT_EQ(client.right, 311);
-        EXPECT_EQ(client.bottom, 133);
-    }
-    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
-    EXPECT_EQ(GetClassLongPtrW(dialog, GCLP_HICON), 0);
-    EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
+    test::ExpectDialogFrame(dialog, L"RIVAK version情報", 4665, 1995, SIZE{311, 133});
 
     const struct {
         int id;

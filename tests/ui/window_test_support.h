@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -55,11 +56,30 @@ inline void ExpectClientTwips(HWND window, int width, int height, UINT dpi) {
 // control at their twips.
 template <class Dialog>
 void ExpectLaidOutAt(const Dialog& dialog, UINT dpi) {
-    ExpectClientTwips(dialog.hwnd(), Dialog::kClientWidth, Dialog::kClientHeight, dpi);
-    for (const ControlSpec& c : Dialog::kControls) {
+    ExpectClientTwips(dialog.hwnd(), Dialog::kDesign.clientWidth, Dialog::kDesign.clientHeight, dpi);
+    for (const ControlSpec& c : Dialog::kDesign.controls) {
         SCOPED_TRACE(testing::Message() << "control " << c.id);
         ExpectPlacedAt(dialog.item(c.id), c.rect, dpi);
     }
+}
+
+// A dialog of the program as it opens: its caption, its client area in
+// twips (and in pixels at 96 dpi), no owner and no icon of its own.
+inline void ExpectDialogFrame(HWND dialog, const wchar_t* caption, int widthTwips, int heightTwips, SIZE at96) {
+    const UINT dpi = DpiOf(dialog);
+    std::printf("dialog dpi %u\n", dpi);
+    EXPECT_EQ(TextOf(dialog), caption);
+    ExpectClientTwips(dialog, widthTwips, heightTwips, dpi);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    if (dpi == 96) {
+        EXPECT_EQ(client.right, at96.cx);
+        EXPECT_EQ(client.bottom, at96.cy);
+    }
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+    EXPECT_EQ(GetClassLongPtrW(dialog, GCLP_HICON), 0);
+    EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
 }
 
 // What the system sends when `window` moves to a monitor of `dpi`.
@@ -289,10 +309,11 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
     ~TempFolder() {
         // Read-only entries would refuse to go.
-        std::error_code ignored;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        std::filesystem::remove_all(path_, ignored);
+        std::error_code error;
+        for (std::filesystem::recursive_directory_iterator it(path_, error), end; !error && it != end;
+             it.increment(error))
+            SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::filesystem::remove_all(path_, error);
     }
     const std::filesystem::path& path() const { return path_; }
 
