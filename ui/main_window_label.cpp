@@ -102,14 +102,15 @@ void DrawWrappedLabel(HWND label) {
 }
 
 namespace {
-LRESULT Label(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id);
+LRESULT LabelMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id);
 
 // Wrapping allocates: a throw there must not unwind through comctl32.
 LRESULT CALLBACK LabelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
-    return Guarded([&] { return Label(hwnd, msg, wp, lp, id); }, [&] { return DefSubclassProc(hwnd, msg, wp, lp); });
+    return Guarded([&] { return LabelMessage(hwnd, msg, wp, lp, id); },
+                   [&] { return DefSubclassProc(hwnd, msg, wp, lp); });
 }
 
-LRESULT Label(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id) {
+LRESULT LabelMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id) {
     switch (msg) {
     case WM_PAINT:
         DrawWrappedLabel(hwnd);

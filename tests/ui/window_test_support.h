@@ -86,9 +86,9 @@ inline void ExpectDialogFrame(HWND dialog, const wchar_t* caption, int widthTwip
 inline void SendDpiChange(HWND window, UINT dpi) {
     RECT suggested{};
     GetWindowRect(window, &suggested);
-    const UINT old = DpiOf(window);
-    suggested.right = suggested.left + MulDiv(suggested.right - suggested.left, static_cast<int>(dpi), static_cast<int>(old));
-    suggested.bottom = suggested.top + MulDiv(suggested.bottom - suggested.top, static_cast<int>(dpi), static_cast<int>(old));
+    const int to = static_cast<int>(dpi), from = static_cast<int>(DpiOf(window));
+    suggested.right = suggested.left + MulDiv(suggested.right - suggested.left, to, from);
+    suggested.bottom = suggested.top + MulDiv(suggested.bottom - suggested.top, to, from);
     SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
