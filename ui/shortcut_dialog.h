@@ -30,7 +30,6 @@ public:
     // `mainWindow` and every other open window of the program take no input
     // meanwhile; the main window is active again afterwards.
     void Show(HINSTANCE instance, HWND mainWindow);
-    bool modal() const { return modal_; }
 
 private:
     friend class DialogWindow<ShortcutDialog>;

@@ -27,13 +27,12 @@ constexpr FailureText kTexts[] = {
 }  // namespace
 
 int ReportStartUpFailure(StartUpFailure failure) {
+    const FailureText* said = &kTexts[std::size(kTexts) - 1];  // the unexpected error
     for (const FailureText& t : kTexts) {
-        if (t.failure != failure) continue;
-        MessageBoxW(nullptr, t.text, L"rivak", MB_OK | MB_ICONERROR);
-        return t.status;
+        if (t.failure == failure) said = &t;
     }
-    MessageBoxW(nullptr, kTexts[std::size(kTexts) - 1].text, L"rivak", MB_OK | MB_ICONERROR);
-    return kExitUnexpected;
+    MessageBoxW(nullptr, said->text, L"rivak", MB_OK | MB_ICONERROR);
+    return said->status;
 }
 
 }  // namespace rivak::ui
