@@ -19,7 +19,9 @@
 #   rivak_build DIR [TARGET...]  build DIR (all targets, or the given ones);
 #                                with RIVAK_KEEP_GOING=1 it goes on past errors
 #   rivak_wine_env [PREFIX]      export WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES,
-#                                LANG/LC_ALL=ja_JP.UTF-8 for wine commands
+#                                LANG/LC_ALL=ja_JP.UTF-8 for wine commands; the
+#                                overrides in $RIVAK_WINEDLLOVERRIDES (if set) are
+#                                added to rivak's own
 #   rivak_wine_prefix [PREFIX]   create the prefix once (wineboot, Japanese font
 #                                replacements, shell folders kept inside the
 #                                prefix); later calls only check a stamp file.
@@ -98,7 +100,7 @@ rivak_wine_env() {
   export WINEPREFIX=${1:-$RIVAK_WINEPREFIX}
   export WINEDEBUG=-all
   # winemenubuilder would copy shortcuts the program writes into the host desktop.
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${RIVAK_WINEDLLOVERRIDES:+;$RIVAK_WINEDLLOVERRIDES}"
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 }
 
