@@ -6,16 +6,23 @@
 #   RIVAK_NATIVE_DIR    native build tree   (default build/native)
 #   RIVAK_WIN_DIR       Windows build tree  (default build/win)
 #   RIVAK_WINEPREFIX    private Wine prefix (default $RIVAK_WIN_DIR/wineprefix)
+#   RIVAK_RELEASE_DIR   optimized Windows tree, what users run (default build/win-release)
+#   RIVAK_NATIVE_RELEASE_DIR  optimized native tree, for benchmarks (default build/native-release)
 #   RIVAK_JOBS          parallel build jobs (default 2)
-# Any of the last four may be set before sourcing.
+# Any but the first may be set before sourcing.
 #
 # Functions (each returns non-zero on failure):
 #   rivak_log MSG...             print a "==> MSG" progress line to stderr
 #   rivak_install_deps           apt-get install the build/test packages that are
 #                                missing, and generate the ja_JP.UTF-8 locale;
 #                                a no-op (dpkg query only) when all is there
-#   rivak_configure_native       cmake-configure $RIVAK_NATIVE_DIR (-Werror)
+#   rivak_configure_native       cmake-configure $RIVAK_NATIVE_DIR (-Werror, no build
+#                                type: the tests' own, quick to build)
 #   rivak_configure_win          cmake-configure $RIVAK_WIN_DIR with the MinGW toolchain
+#                                (tests; no build type)
+#   rivak_configure_win_release  cmake-configure $RIVAK_RELEASE_DIR: Release (-O2,
+#                                stripped rivak.exe), what run.sh runs
+#   rivak_configure_native_release  cmake-configure $RIVAK_NATIVE_RELEASE_DIR: Release
 #   rivak_build DIR [TARGET...]  build DIR (all targets, or the given ones);
 #                                with RIVAK_KEEP_GOING=1 it goes on past errors
 #   rivak_wine_env [PREFIX]      export WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES,
@@ -40,11 +47,16 @@ RIVAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${RIVAK_NATIVE_DIR:=$RIVAK_ROOT/build/native}"
 : "${RIVAK_WIN_DIR:=$RIVAK_ROOT/build/win}"
 : "${RIVAK_WINEPREFIX:=$RIVAK_WIN_DIR/wineprefix}"
+: "${RIVAK_RELEASE_DIR:=$RIVAK_ROOT/build/win-release}"
+: "${RIVAK_NATIVE_RELEASE_DIR:=$RIVAK_ROOT/build/native-release}"
 : "${RIVAK_JOBS:=2}"
-export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_JOBS
+export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_RELEASE_DIR RIVAK_NATIVE_RELEASE_DIR RIVAK_JOBS
 
+# Every package the scripts need, in one place (.ci/run installs these too).
+# fonts-wine: Wine draws the title-bar buttons with its Marlett.
 RIVAK_PACKAGES=(cmake make g++ fp-utils libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth)
+  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine attr locales xauth
+  ca-certificates git python3 xdotool)
 
 rivak_log() { printf '==> %s\n' "$*" >&2; }
 
@@ -61,7 +73,7 @@ rivak_install_deps() {
     rivak_log "installing ${missing[*]}"
     _rivak_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q || return
     _rivak_as_root env DEBIAN_FRONTEND=noninteractive \
-      apt-get install -y -q --no-install-recommends "${missing[@]}" || return
+      apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" || return
   fi
   if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
     rivak_log "generating the ja_JP.UTF-8 locale"
@@ -72,13 +84,23 @@ rivak_install_deps() {
   fi
 }
 
+# The test trees keep no build type; a tree configured by hand gets Release.
 rivak_configure_native() {
-  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_DIR" -DRIVAK_WERROR=ON "$@"
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE= "$@"
 }
 
 rivak_configure_win() {
-  cmake -S "$RIVAK_ROOT" -B "$RIVAK_WIN_DIR" -DRIVAK_WERROR=ON \
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_WIN_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE= \
     -DCMAKE_TOOLCHAIN_FILE="$RIVAK_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
+rivak_configure_win_release() {
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_RELEASE_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$RIVAK_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
+rivak_configure_native_release() {
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_RELEASE_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE=Release "$@"
 }
 
 rivak_build() {
