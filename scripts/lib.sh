@@ -129,10 +129,24 @@ rivak_wine_env() {
 # Font names as the program's dialogs and the Japanese system ask for them.
 RIVAK_FONT_REPLACEMENTS=("MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "ＭＳ Ｐゴシック" "ＭＳ ゴシック")
 
+# Wine draws the title-bar buttons with Marlett (package fonts-wine), but this
+# Wine looks for its own fonts in a folder that does not exist; the prefix's
+# Fonts folder is always searched.
+_rivak_wine_fonts() {
+  local fonts=$1/drive_c/windows/Fonts f
+  for f in marlett.ttf; do
+    [[ -f $fonts/$f || ! -f /usr/share/wine/fonts/$f ]] && continue
+    mkdir -p "$fonts" && cp "/usr/share/wine/fonts/$f" "$fonts/$f" || return
+  done
+}
+
 rivak_wine_prefix() {
   local prefix=${1:-$RIVAK_WINEPREFIX}
   rivak_wine_env "$prefix"
-  [[ -f $prefix/.rivak-ready ]] && return 0
+  if [[ -f $prefix/.rivak-ready ]]; then
+    _rivak_wine_fonts "$prefix"
+    return
+  fi
   mkdir -p "$(dirname "$prefix")" || return
   (
     # One setup at a time: ctest may start several tests on a fresh prefix.
@@ -169,6 +183,7 @@ rivak_wine_prefix() {
     for d in "$prefix"/drive_c/users/*/*; do
       if [[ -L $d ]]; then rm -f "$d" && mkdir -p "$d"; fi
     done
+    _rivak_wine_fonts "$prefix" || exit
     touch "$prefix/.rivak-ready"
     rivak_log "Wine prefix ready in $((SECONDS - t0)) s"
   ) 9>"$prefix.lock"
