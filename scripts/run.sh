@@ -19,7 +19,8 @@ trap 'echo; rivak_log "interrupted: ending rivak"; exit 130' INT TERM
 
 rivak_install_deps || exit 1
 rivak_configure_win_release >/dev/null || exit 1
-rivak_build "$RIVAK_RELEASE_DIR" rivak rivak_help >/dev/null || { rivak_log "the build failed"; exit 1; }
+rivak_build "$RIVAK_RELEASE_DIR" rivak rivak_help >"$RIVAK_RELEASE_DIR/run-build.log" 2>&1 ||
+  { tail -40 "$RIVAK_RELEASE_DIR/run-build.log"; rivak_log "the build failed"; exit 1; }
 exe=$RIVAK_RELEASE_DIR/bin/rivak.exe
 [[ -f $exe ]] || { rivak_log "no $exe after the build"; exit 1; }
 rivak_wine_prefix || exit 1
