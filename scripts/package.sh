@@ -53,7 +53,7 @@ rivak_log "building rivak.exe and rivak.chm (Release) of ${commit:0:12}"
 cmake -S "$work/src" -B "$work/win" -DCMAKE_BUILD_TYPE=Release -DRIVAK_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-w64-x86_64.cmake" >"$work/win-configure.log" ||
   { cat "$work/win-configure.log"; exit 1; }
-cmake --build "$work/win" -j"$RIVAK_JOBS" --target rivak rivak_help >"$work/win-build.log" ||
+cmake --build "$work/win" -j"$RIVAK_JOBS" --target rivak rivak_help >"$work/win-build.log" 2>&1 ||
   { tail -50 "$work/win-build.log"; exit 1; }
 version=$(sed -n 's/^#define RIVAK_VERSION "\(.*\)"$/\1/p' "$work/win/generated/rivak_version.h")
 [[ -n $version ]] || { rivak_log "no version in the build tree"; exit 1; }
@@ -82,7 +82,7 @@ if [[ -f $work/src/cli/rivak.1 ]] && grep -rqs --include=CMakeLists.txt 'rivak_c
   rivak_log "building the Linux program (Release)"
   cmake -S "$work/src" -B "$work/native" -DCMAKE_BUILD_TYPE=Release -DRIVAK_WERROR=ON >"$work/native-configure.log" ||
     { cat "$work/native-configure.log"; exit 1; }
-  cmake --build "$work/native" -j"$RIVAK_JOBS" --target rivak_cli >"$work/native-build.log" ||
+  cmake --build "$work/native" -j"$RIVAK_JOBS" --target rivak_cli >"$work/native-build.log" 2>&1 ||
     { tail -50 "$work/native-build.log"; exit 1; }
   name=rivak-$version-linux-x86_64
   lstage=$work/stage/$name
