@@ -64,6 +64,10 @@ _rivak_as_root() {
   if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
 }
 
+# The fuzz build (clang, libFuzzer, llvm-symbolizer) and lnkinfo, the
+# shortcut tests' oracle.
+RIVAK_PACKAGES+=(clang-14 libclang-rt-14-dev llvm-14 liblnk-utils)
+
 rivak_install_deps() {
   local missing=() p
   for p in "${RIVAK_PACKAGES[@]}"; do

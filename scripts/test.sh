@@ -50,6 +50,8 @@ if step "native configure" rivak_configure_native; then
   step "native tests" ctest --test-dir "$RIVAK_NATIVE_DIR" "${ctest_opts[@]}" --output-junit "$native_report" \
     -j"$RIVAK_JOBS" "$@"
 fi
+# The parsers of untrusted bytes under libFuzzer, a short run each.
+step "fuzz" "$RIVAK_ROOT/scripts/fuzz.sh" "${RIVAK_FUZZ_SECONDS:-30}"
 
 step "windows configure" rivak_configure_win || exit 1
 step "windows build" rivak_build "$RIVAK_WIN_DIR"

@@ -1,17 +1,39 @@
-// Shortcut files made with the shell's own link object and read back.
+// Shortcut files made with the shell's own link object, by Wine, and built
+// byte by byte, read back.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "engine/shortcut.h"
 #include "platform/win32/shortcut_reader_win.h"
+#include "platform/lnk/shell_link.h"
+#include "tests/lnk/lnk_cases.h"
 #include "tests/win32/win_test_support.h"
 
 namespace rivak::test {
 namespace {
 
+namespace lk = rivak::test::lnk;
+
+bool WriteBytes(const std::wstring& path, const lk::Blob& bytes) {
+    win::UniqueFile f(CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return f && WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+const std::wstring kSample(lk::kSample.begin(), lk::kSample.end());
+
 class ShortcutReaderTest : public ComTest {
 protected:
+    std::optional<Path> ReadBuilt(const lk::LinkSpec& spec, const wchar_t* name = L"built.lnk") {
+        const std::wstring link = temp_.At(name);
+        if (!WriteBytes(link, lk::Build(spec))) ADD_FAILURE() << "cannot write the shortcut";
+        return reader_.Target(link);
+    }
+
     TempFolder temp_;
     win::Win32ShortcutReader reader_;
 };
@@ -81,6 +103,96 @@ TEST_F(ShortcutReaderTest, LongPathsOnBothSides) {
     const std::optional<Path> got = reader_.Target(link);
     if (!got) GTEST_SKIP() << "the shell link object here cannot load a shortcut stored past 260 characters";
     EXPECT_EQ(*got, target);
+}
+
+TEST_F(ShortcutReaderTest, WineMadeShortcuts) {
+    for (const std::string name : {"wine-made-ja-locale.lnk", "wine-made-c-locale.lnk"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in("fixtures\\lnk\\" + name, std::ios::binary);
+        const lk::Blob bytes{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_FALSE(bytes.empty()) << "fixture missing";
+        const std::wstring link = temp_.At(std::wstring(name.begin(), name.end()));
+        ASSERT_TRUE(WriteBytes(link, bytes));
+        EXPECT_EQ(reader_.Target(link), std::optional<Path>(kSample));
+    }
+}
+
+// What the shell's link object gets wrong: names outside the ANSI code page
+// ("?" in its answer) and a path stored as a base and a suffix (it answers
+// the base alone). The stored target is given exactly.
+TEST_F(ShortcutReaderTest, StoredTargetsExactly) {
+    struct Row {
+        const char* what;
+        lk::LinkSpec spec;
+        std::wstring target;
+    };
+    std::vector<Row> rows(4);
+    rows[0] = {"outside the code page", {}, L"C:\\data\\\u0645\u0631\u062D\u0628\u0627 \U0001F600.txt"};
+    rows[0].spec.linkInfo = lk::UnicodeInfo(u"C:\\data\\\u0645\u0631\u062D\u0628\u0627 \U0001F600.txt");
+    rows[1] = {"base and suffix", {}, L"C:\\Users\\Administrator"};
+    rows[1].spec.linkInfo = lk::UnicodeInfo(u"C:\\Users\\", u"Administrator");
+    rows[2] = {"code page 932 only", {}, kSample};
+    rows[2].spec.linkInfo = lk::AnsiInfo(lk::kSampleCp932);
+    rows[3] = {"item list only", {}, L"D:\\\u0645\u0631\u062D\u0628\u0627\\\U0001F600.txt"};
+    rows[3].spec.items = {lk::RootItem(lk::kMyComputer), lk::DriveItem('D'),
+                          lk::FileItem(u"\u0645\u0631\u062D\u0628\u0627", "5D3A~1", true),
+                          lk::FileItem(u"\U0001F600.txt", "1F60~1.TXT", false)};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(ReadBuilt(r.spec), std::optional<Path>(r.target));
+    }
+}
+
+TEST_F(ShortcutReaderTest, RelativeTargetIsFoundBesideTheShortcut) {
+    ASSERT_TRUE(MakeFolderAt(temp_.At(L"links")));
+    lk::LinkSpec spec;
+    spec.relative = u"..\\docs\\\u5831\u544A.txt";
+    EXPECT_EQ(ReadBuilt(spec, L"links\\relative.lnk"), std::optional<Path>(temp_.At(L"docs\\\u5831\u544A.txt")));
+}
+
+// The shell's own answer for a shortcut file.
+std::optional<Path> ShellGetPath(const std::wstring& linkPath) {
+    win::ComPtr<IShellLinkW> link;
+    win::ComPtr<IPersistFile> file;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) || FAILED(file->Load(linkPath.c_str(), STGM_READ)))
+        return std::nullopt;
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (FAILED(link->GetPath(buffer, MAX_PATH + 1, nullptr, 0))) return std::nullopt;
+    return Path(buffer);
+}
+
+// A target written with environment variables is the system's to expand
+// (Windows does; Wine answers the ANSI path): the shell's link object
+// answers, not the path stored beside it.
+TEST_F(ShortcutReaderTest, EnvironmentTargetIsLeftToTheShell) {
+    lk::LinkSpec spec;
+    lk::LinkInfoSpec info;
+    info.localBase = "C:\\ansi\\win.ini";
+    info.unicode = true;
+    info.localBaseW = u"C:\\unicode\\win.ini";
+    spec.linkInfo = lk::LinkInfo(info);
+    spec.extra = {lk::EnvironmentBlock("%WINDIR%\\win.ini", u"%WINDIR%\\win.ini")};
+    const std::optional<Path> got = ReadBuilt(spec);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_NE(*got, L"C:\\unicode\\win.ini");
+    EXPECT_EQ(got, ShellGetPath(temp_.At(L"built.lnk")));
+}
+
+// Damage makes a shortcut unreadable here as on Linux, even where the
+// shell's link object would read past it.
+TEST_F(ShortcutReaderTest, DamagedShortcutIsUnreadable) {
+    lk::LinkSpec spec;
+    spec.linkInfo = lk::UnicodeInfo(u"C:\\a.txt");
+    lk::Blob cut = lk::Build(spec);
+    cut.pop_back();
+    ASSERT_TRUE(WriteBytes(temp_.At(L"cut.lnk"), cut));
+    EXPECT_EQ(reader_.Target(temp_.At(L"cut.lnk")), std::nullopt);
+
+    lk::Blob huge = lk::Build(spec);
+    huge.resize(rivak::lnk::kMaxShellLinkSize + 1, 0);
+    ASSERT_TRUE(WriteBytes(temp_.At(L"huge.lnk"), huge));
+    EXPECT_EQ(reader_.Target(temp_.At(L"huge.lnk")), std::nullopt);
 }
 
 }  // namespace
