@@ -8,6 +8,7 @@
 
 #include "engine/attribute_engine.h"
 #include "platform/win32/unique_handle.h"
+#include "rivak_version.h"
 #include "ui/drop_target.h"
 #include "ui/layout.h"
 #include "ui/window_base.h"
@@ -20,7 +21,7 @@ class VersionDialog;
 class MainWindow final : public BaseWindow<MainWindow>, public OptionSource {
 public:
     static constexpr const wchar_t* kClassName = L"RivakForm1";
-    static constexpr const wchar_t* kCaption = L"RIVAK ver 1.5";
+    static constexpr const wchar_t* kCaption = L"RIVAK ver " RIVAK_VERSION_W;
 
     // Child-window ids, in creation (= keyboard focus) order.
     enum ControlId : int {
