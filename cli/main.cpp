@@ -13,10 +13,7 @@
 #include "cli/arguments.h"
 #include "cli/run.h"
 #include "platform/posix/shortcut_reader_posix.h"
-
-#ifndef RIVAK_VERSION
-#define RIVAK_VERSION "0"
-#endif
+#include "rivak_version.h"
 
 namespace {
 

@@ -53,7 +53,8 @@ private:
     };
     struct KeyHash {
         std::size_t operator()(const FolderKey& k) const noexcept {
-            return std::hash<std::uint64_t>()(k.volume * 0x9E3779B97F4A7C15ull ^ k.object);
+            constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
+            return std::hash<std::uint64_t>()((k.volume * kMix ^ k.objectHigh) * kMix ^ k.object);
         }
     };
 

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "ui/callback_guard.h"
+
 namespace rivak::ui {
 
 namespace {
@@ -77,16 +79,26 @@ ULONG DropTarget::Release() {
     return left;
 }
 
+// OLE calls these from its own frames: nothing may unwind through them.
+// (QueryInterface, AddRef, Release and DragLeave do nothing that can throw.)
 HRESULT DropTarget::DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) {
-    if (!effect) return E_INVALIDARG;
-    *effect = DropEffectFor(*effect);
-    return S_OK;
+    return Guarded(
+        [&] {
+            if (!effect) return E_INVALIDARG;
+            *effect = DropEffectFor(*effect);
+            return S_OK;
+        },
+        [] { return E_UNEXPECTED; });
 }
 
 HRESULT DropTarget::DragOver(DWORD, POINTL, DWORD* effect) {
-    if (!effect) return E_INVALIDARG;
-    *effect = DropEffectFor(*effect);
-    return S_OK;
+    return Guarded(
+        [&] {
+            if (!effect) return E_INVALIDARG;
+            *effect = DropEffectFor(*effect);
+            return S_OK;
+        },
+        [] { return E_UNEXPECTED; });
 }
 
 HRESULT DropTarget::DragLeave() { return S_OK; }
@@ -95,12 +107,12 @@ HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
     if (effect) *effect = DropEffectFor(*effect);
     // The source waits in DoDragDrop while the batch runs; nothing may
     // unwind through OLE's frames.
-    try {
-        if (onDrop_) onDrop_(data);
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-    return S_OK;
+    return Guarded(
+        [&] {
+            if (onDrop_) onDrop_(data);
+            return S_OK;
+        },
+        [] { return E_UNEXPECTED; });
 }
 
 }  // namespace rivak::ui

@@ -79,21 +79,21 @@ protected:
             "[share]\npath = " << (*dir / "share") << "\nread only = no\nguest ok = yes\nforce user = root\n";
         smbd = fork();
         if (smbd == 0) {
-            // A process group of its own: smbd signals its whole group when it ends.
-            setpgid(0, 0);
+            // Without --no-process-group smbd starts a session of its own
+            // (it signals its whole group when it ends, which must not be ours).
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 0), dup2(null, 1), dup2(null, 2);
             execl(kSmbd, kSmbd, "--foreground", ("--configfile=" + (*dir / "smb.conf")).c_str(),
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        setpgid(smbd, smbd);
         for (int i = 0; i < 100 && !Listening(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!Listening(port)) skip = "smbd did not start listening on 127.0.0.1";
     }
     static void TearDownTestSuite() {
         if (smbd > 0) {
-            kill(-smbd, SIGTERM);  // smbd and the helpers it started, all in its group
+            // smbd and the helpers it started, all in its session's group.
+            if (kill(-smbd, SIGTERM) != 0) kill(smbd, SIGTERM);
             waitpid(smbd, nullptr, 0);
         }
         delete dir;

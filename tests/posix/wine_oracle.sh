@@ -1,6 +1,7 @@
 #!/bin/bash
-# wine_oracle.sh reads|agree RIVAK [RIVAK_EXE]: Wine as the judge of rivak
-# for Linux.
+# wine_oracle.sh reads|agree|all RIVAK [RIVAK_EXE]: Wine as the judge of
+# rivak for Linux. scripts/test.sh runs it after the Windows tests, where the
+# Wine prefix, the Xvfb and rivak.exe are there.
 #  reads: Wine's attrib reads what rivak wrote: read-only from the write
 #     bits, hidden from user.DOSATTRIB, on files and folders, set and cleared.
 #  agree: the same tree processed by rivak and by rivak.exe under Wine (needs
@@ -52,7 +53,7 @@ expect() {  # expect PATH LETTERS OUTPUT
 }
 
 # --- Wine reads what rivak wrote ----------------------------------------------
-if [[ $part == reads ]]; then
+if [[ $part == reads || $part == all ]]; then
 a=$tmp/a
 mkdir -p "$a/folder"
 echo x >"$a/file.txt"
@@ -71,7 +72,7 @@ echo "Wine reads what rivak wrote: $failures failures"
 fi
 
 # --- rivak and rivak.exe end the same -------------------------------------------
-if [[ $part == agree ]]; then
+if [[ $part == agree || $part == all ]]; then
 if [[ ! -f $exe ]]; then
   echo "SKIP: rivak.exe not built ($exe)"
   exit 77
