@@ -94,7 +94,7 @@ TEST(ShellLinkTest, WineMadeAnsiPathWithoutTheItemList) {
 TEST(ShellLinkTest, EveryWayATargetIsStored) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(Read(Build(c.spec), *c.decoder), c.expected);
+        EXPECT_EQ(Read(Build(c.fields), *c.decoder), c.expected);
     }
 }
 
@@ -109,7 +109,7 @@ TEST(ShellLinkTest, LnkinfoReadsWhatTheWriterBuilds) {
     for (const Case& c : Cases()) {
         if (!*c.oracle) continue;
         SCOPED_TRACE(c.what);
-        const Blob bytes = Build(c.spec);
+        const Blob bytes = Build(c.fields);
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                     static_cast<std::streamsize>(bytes.size()));
         FILE* pipe = popen(("lnkinfo -c windows-932 '" + file + "' 2>&1").c_str(), "r");
@@ -139,15 +139,15 @@ struct Layout {
 Layout Damageable() {
     LinkSpec s;
     s.items = SampleItems(9);
-    LinkInfoSpec spec;
-    spec.localBase = "C:\\Users\\";
-    spec.suffix = "bob";
-    spec.netName = "\\\\server\\share";
-    spec.unicode = true;
-    spec.localBaseW = u"C:\\Users\\";
-    spec.suffixW = u"bob";
-    spec.netNameW = u"\\\\server\\share";
-    s.linkInfo = LinkInfo(spec);
+    LinkInfoFields fields;
+    fields.localBase = "C:\\Users\\";
+    fields.suffix = "bob";
+    fields.netName = "\\\\server\\share";
+    fields.unicode = true;
+    fields.localBaseW = u"C:\\Users\\";
+    fields.suffixW = u"bob";
+    fields.netNameW = u"\\\\server\\share";
+    s.linkInfo = LinkInfo(fields);
     s.description = u"desc";
     s.relative = u"..\\bob";
     s.extra = {EnvironmentBlock("%HOME%", u"%HOME%")};
@@ -164,7 +164,7 @@ Layout Damageable() {
 
 TEST(ShellLinkTest, EveryTruncationIsDamage) {
     std::vector<Blob> whole;
-    for (const Case& c : Cases()) whole.push_back(Build(c.spec));
+    for (const Case& c : Cases()) whole.push_back(Build(c.fields));
     whole.push_back(Damageable().bytes);
     whole.push_back(Fixture("wine-made-ja-locale.lnk"));
     for (const Blob& b : whole) {

@@ -51,11 +51,11 @@ void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes
 // A shortcut whose LinkInfo holds `target` (ASCII) as a local path.
 std::vector<unsigned char> Shortcut(const std::string& target) {
     using namespace rivak::test::lnk;
-    LinkSpec spec;
-    LinkInfoSpec info;
+    LinkSpec fields;
+    LinkInfoFields info;
     info.localBase = target;
-    spec.linkInfo = LinkInfo(info);
-    return Build(spec);
+    fields.linkInfo = LinkInfo(info);
+    return Build(fields);
 }
 
 class Cli : public ::testing::Test {

@@ -107,8 +107,8 @@ protected:
         fs.Follow(t / "links");
         reader.Use(&fs);
     }
-    std::string Link(const std::string& name, const w::LinkSpec& spec) {
-        WriteBytes(t / ("links/" + name), w::Build(spec));
+    std::string Link(const std::string& name, const w::LinkSpec& fields) {
+        WriteBytes(t / ("links/" + name), w::Build(fields));
         return t / ("links/" + name);
     }
 };
@@ -120,7 +120,7 @@ TEST_F(Reader, EveryKindOfTarget) {
     MakeFile(t / "share/フォルダ/対象.txt");
 
     w::LinkSpec unicode;
-    w::LinkInfoSpec info;
+    w::LinkInfoFields info;
     info.localBase = "X:\\????\\??.txt";
     info.unicode = true;
     info.localBaseW = u"X:\\\u30D5\u30A9\u30EB\u30C0\\\u5BFE\u8C61.txt";
@@ -128,13 +128,13 @@ TEST_F(Reader, EveryKindOfTarget) {
     EXPECT_EQ(reader.Target(Link("unicode.lnk", unicode)), t / "share/フォルダ/対象.txt");
 
     w::LinkSpec ansi;
-    w::LinkInfoSpec cp;
+    w::LinkInfoFields cp;
     cp.localBase = "x:\\\x83\x74\x83\x48\x83\x8B\x83\x5F\\\x91\xCE\x8F\xDB.txt";
     ansi.linkInfo = w::LinkInfo(cp);
     EXPECT_EQ(reader.Target(Link("ansi.lnk", ansi)), t / "share/フォルダ/対象.txt");
 
     w::LinkSpec net;
-    w::LinkInfoSpec share;
+    w::LinkInfoFields share;
     share.netName = "\\\\NAS\\PUB";
     share.suffix = "\x83\x74\x83\x48\x83\x8B\x83\x5F";
     net.linkInfo = w::LinkInfo(share);
@@ -153,7 +153,7 @@ TEST_F(Reader, EveryKindOfTarget) {
     EXPECT_EQ(reader.Target(Link("panel.lnk", panel)), Path()) << "not a file";
 
     w::LinkSpec unmapped;
-    w::LinkInfoSpec q;
+    w::LinkInfoFields q;
     q.localBase = "Q:\\a.txt";
     unmapped.linkInfo = w::LinkInfo(q);
     EXPECT_EQ(reader.Target(Link("unmapped.lnk", unmapped)), std::nullopt);
@@ -182,21 +182,21 @@ TEST_F(Reader, WineMadeShortcutThroughTheWineDrives) {
 TEST_F(Reader, OnlyRegularFilesOfAShortcutsSizeAreRead) {
     drives.Add("X:", t / "share");
     MakeFile(t / "share/a.txt");
-    w::LinkSpec spec;
-    w::LinkInfoSpec info;
+    w::LinkSpec fields;
+    w::LinkInfoFields info;
     info.localBase = "X:\\a.txt";
-    spec.linkInfo = w::LinkInfo(info);
-    WriteBytes(t / "real.lnk", w::Build(spec));
+    fields.linkInfo = w::LinkInfo(info);
+    WriteBytes(t / "real.lnk", w::Build(fields));
     MakeLink(t / "real.lnk", t / "links/link.lnk");
     EXPECT_EQ(reader.Target(t / "links/link.lnk"), std::nullopt) << "a link inside the walk is not followed";
     ASSERT_EQ(mkfifo((t / "links/fifo.lnk").c_str(), 0644), 0);
     EXPECT_EQ(reader.Target(t / "links/fifo.lnk"), std::nullopt) << "and a FIFO is never opened (it would block)";
-    std::vector<unsigned char> big = w::Build(spec);
+    std::vector<unsigned char> big = w::Build(fields);
     big.resize(2 << 20);
     WriteBytes(t / "links/big.lnk", big);
     EXPECT_EQ(reader.Target(t / "links/big.lnk"), std::nullopt);
     reader.Use(nullptr);
-    WriteBytes(t / "links/ok.lnk", w::Build(spec));
+    WriteBytes(t / "links/ok.lnk", w::Build(fields));
     EXPECT_EQ(reader.Target(t / "links/ok.lnk"), std::nullopt) << "no batch, nothing read";
 }
 
@@ -204,11 +204,11 @@ TEST_F(Reader, TargetIsFollowedLikeAPathTheUserGave) {
     drives.Add("X:", t / "share");
     MakeFile(t / "real.txt", 0444);
     MakeLink(t / "real.txt", t / "share/link.txt");
-    w::LinkSpec spec;
-    w::LinkInfoSpec info;
+    w::LinkSpec fields;
+    w::LinkInfoFields info;
     info.localBase = "X:\\link.txt";
-    spec.linkInfo = w::LinkInfo(info);
-    const std::optional<Path> target = reader.Target(Link("t.lnk", spec));
+    fields.linkInfo = w::LinkInfo(info);
+    const std::optional<Path> target = reader.Target(Link("t.lnk", fields));
     ASSERT_EQ(target, t / "share/link.txt");
     const std::optional<FsObject> file = fs.GetFile(*target);
     ASSERT_TRUE(file && file->word);
