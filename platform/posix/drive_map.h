@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "engine/native_string.h"
+#include "platform/lnk/shell_link.h"
 
 namespace rivak::posix {
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD (no Linux name can
-// hold one, so such a path simply does not exist).
-std::string Utf8(std::u16string_view text);
+using lnk::Utf8;
 
 class DriveMap {
 public:
