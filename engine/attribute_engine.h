@@ -24,6 +24,8 @@ public:
 
     // The path list of the current batch; filled by the caller.
     PathList list1;
+    // The deepest level walked (rivak.exe always uses kMaxDepth).
+    std::int32_t maxDepth = kMaxDepth;
 
     // Runs one batch over list1 with the options as they are when it starts.
     // An error that escapes (out of memory, say) still shows the last count,
@@ -53,7 +55,8 @@ private:
     };
     struct KeyHash {
         std::size_t operator()(const FolderKey& k) const noexcept {
-            return std::hash<std::uint64_t>()(k.volume * 0x9E3779B97F4A7C15ull ^ k.object);
+            constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
+            return std::hash<std::uint64_t>()((k.volume * kMix ^ k.objectHigh) * kMix ^ k.object);
         }
     };
 

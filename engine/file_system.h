@@ -35,10 +35,13 @@ struct FsObject {
     std::optional<AttributeWord> word;
 };
 
-// Identity of a folder on its volume (file id; device and inode; fake id).
+// Identity of a folder: its volume and its id there (a 128-bit file id, or a
+// 64-bit file index; device and inode; the fake's id). Ids of 64 bits or
+// less leave `objectHigh` at 0.
 struct FolderKey {
     std::uint64_t volume = 0;
     std::uint64_t object = 0;
+    std::uint64_t objectHigh = 0;
     bool operator==(const FolderKey&) const = default;
 };
 

@@ -24,7 +24,7 @@ bool AttributeEngine::AlreadyWalked(const Descent& descent, std::int32_t level) 
 }
 
 void AttributeEngine::Walk(const Descent& descent, std::int32_t level) {
-    if (level > kMaxDepth || !fs_) return;
+    if (level > maxDepth || !fs_) return;
     if (AlreadyWalked(descent, level)) return;
     const Path& xPath = descent.folder;
 

@@ -6,20 +6,29 @@
 #   RIVAK_NATIVE_DIR    native build tree   (default build/native)
 #   RIVAK_WIN_DIR       Windows build tree  (default build/win)
 #   RIVAK_WINEPREFIX    private Wine prefix (default $RIVAK_WIN_DIR/wineprefix)
+#   RIVAK_RELEASE_DIR   optimized Windows tree, what users run (default build/win-release)
+#   RIVAK_NATIVE_RELEASE_DIR  optimized native tree, for benchmarks (default build/native-release)
 #   RIVAK_JOBS          parallel build jobs (default 2)
-# Any of the last four may be set before sourcing.
+# Any but the first may be set before sourcing.
 #
 # Functions (each returns non-zero on failure):
 #   rivak_log MSG...             print a "==> MSG" progress line to stderr
 #   rivak_install_deps           apt-get install the build/test packages that are
 #                                missing, and generate the ja_JP.UTF-8 locale;
 #                                a no-op (dpkg query only) when all is there
-#   rivak_configure_native       cmake-configure $RIVAK_NATIVE_DIR (-Werror)
+#   rivak_configure_native       cmake-configure $RIVAK_NATIVE_DIR (-Werror, no build
+#                                type: the tests' own, quick to build)
 #   rivak_configure_win          cmake-configure $RIVAK_WIN_DIR with the MinGW toolchain
+#                                (tests; no build type)
+#   rivak_configure_win_release  cmake-configure $RIVAK_RELEASE_DIR: Release (-O2,
+#                                stripped rivak.exe), what run.sh runs
+#   rivak_configure_native_release  cmake-configure $RIVAK_NATIVE_RELEASE_DIR: Release
 #   rivak_build DIR [TARGET...]  build DIR (all targets, or the given ones);
 #                                with RIVAK_KEEP_GOING=1 it goes on past errors
 #   rivak_wine_env [PREFIX]      export WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES,
-#                                LANG/LC_ALL=ja_JP.UTF-8 for wine commands
+#                                LANG/LC_ALL=ja_JP.UTF-8 for wine commands; the
+#                                overrides in $RIVAK_WINEDLLOVERRIDES (if set) are
+#                                added to rivak's own
 #   rivak_wine_prefix [PREFIX]   create the prefix once (wineboot, Japanese font
 #                                replacements, shell folders kept inside the
 #                                prefix); later calls only check a stamp file.
@@ -38,11 +47,16 @@ RIVAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${RIVAK_NATIVE_DIR:=$RIVAK_ROOT/build/native}"
 : "${RIVAK_WIN_DIR:=$RIVAK_ROOT/build/win}"
 : "${RIVAK_WINEPREFIX:=$RIVAK_WIN_DIR/wineprefix}"
+: "${RIVAK_RELEASE_DIR:=$RIVAK_ROOT/build/win-release}"
+: "${RIVAK_NATIVE_RELEASE_DIR:=$RIVAK_ROOT/build/native-release}"
 : "${RIVAK_JOBS:=2}"
-export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_JOBS
+export RIVAK_ROOT RIVAK_NATIVE_DIR RIVAK_WIN_DIR RIVAK_WINEPREFIX RIVAK_RELEASE_DIR RIVAK_NATIVE_RELEASE_DIR RIVAK_JOBS
 
+# Every package the scripts need, in one place (.ci/run installs these too).
+# fonts-wine: Wine draws the title-bar buttons with its Marlett.
 RIVAK_PACKAGES=(cmake make g++ fp-utils libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic attr locales xauth)
+  mingw-w64-tools wine wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine attr locales xauth
+  ca-certificates git python3 xdotool samba smbclient)
 
 rivak_log() { printf '==> %s\n' "$*" >&2; }
 
@@ -63,7 +77,7 @@ rivak_install_deps() {
     rivak_log "installing ${missing[*]}"
     _rivak_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q || return
     _rivak_as_root env DEBIAN_FRONTEND=noninteractive \
-      apt-get install -y -q --no-install-recommends "${missing[@]}" || return
+      apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" || return
   fi
   if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
     rivak_log "generating the ja_JP.UTF-8 locale"
@@ -74,13 +88,23 @@ rivak_install_deps() {
   fi
 }
 
+# The test trees keep no build type; a tree configured by hand gets Release.
 rivak_configure_native() {
-  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_DIR" -DRIVAK_WERROR=ON "$@"
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE= "$@"
 }
 
 rivak_configure_win() {
-  cmake -S "$RIVAK_ROOT" -B "$RIVAK_WIN_DIR" -DRIVAK_WERROR=ON \
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_WIN_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE= \
     -DCMAKE_TOOLCHAIN_FILE="$RIVAK_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
+rivak_configure_win_release() {
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_RELEASE_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$RIVAK_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
+rivak_configure_native_release() {
+  cmake -S "$RIVAK_ROOT" -B "$RIVAK_NATIVE_RELEASE_DIR" -DRIVAK_WERROR=ON -DCMAKE_BUILD_TYPE=Release "$@"
 }
 
 rivak_build() {
@@ -102,17 +126,31 @@ rivak_wine_env() {
   export WINEPREFIX=${1:-$RIVAK_WINEPREFIX}
   export WINEDEBUG=-all
   # winemenubuilder would copy shortcuts the program writes into the host desktop.
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${RIVAK_WINEDLLOVERRIDES:+;$RIVAK_WINEDLLOVERRIDES}"
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 }
 
 # Font names as the program's dialogs and the Japanese system ask for them.
 RIVAK_FONT_REPLACEMENTS=("MS Shell Dlg" "MS Shell Dlg 2" "MS UI Gothic" "ＭＳ Ｐゴシック" "ＭＳ ゴシック")
 
+# Wine draws the title-bar buttons with Marlett (package fonts-wine), but this
+# Wine looks for its own fonts in a folder that does not exist; the prefix's
+# Fonts folder is always searched.
+_rivak_wine_fonts() {
+  local fonts=$1/drive_c/windows/Fonts f
+  for f in marlett.ttf; do
+    [[ -f $fonts/$f || ! -f /usr/share/wine/fonts/$f ]] && continue
+    mkdir -p "$fonts" && cp "/usr/share/wine/fonts/$f" "$fonts/$f" || return
+  done
+}
+
 rivak_wine_prefix() {
   local prefix=${1:-$RIVAK_WINEPREFIX}
   rivak_wine_env "$prefix"
-  [[ -f $prefix/.rivak-ready ]] && return 0
+  if [[ -f $prefix/.rivak-ready ]]; then
+    _rivak_wine_fonts "$prefix"
+    return
+  fi
   mkdir -p "$(dirname "$prefix")" || return
   (
     # One setup at a time: ctest may start several tests on a fresh prefix.
@@ -149,6 +187,7 @@ rivak_wine_prefix() {
     for d in "$prefix"/drive_c/users/*/*; do
       if [[ -L $d ]]; then rm -f "$d" && mkdir -p "$d"; fi
     done
+    _rivak_wine_fonts "$prefix" || exit
     touch "$prefix/.rivak-ready"
     rivak_log "Wine prefix ready in $((SECONDS - t0)) s"
   ) 9>"$prefix.lock"

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/win32/unique_handle.h"
+#include "ui/callback_guard.h"
 
 namespace rivak::ui {
 
@@ -203,30 +204,42 @@ ULONG DropTarget::Release() {
     return left;
 }
 
+// OLE calls these from its own frames: nothing may unwind through them.
+// (QueryInterface, AddRef, Release and DragLeave do nothing that can throw.)
 HRESULT DropTarget::DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) {
-    if (!effect) return E_INVALIDARG;
-    *effect = DropEffectFor(*effect);
-    return S_OK;
+    return Guarded(
+        [&] {
+            if (!effect) return E_INVALIDARG;
+            *effect = DropEffectFor(*effect);
+            return S_OK;
+        },
+        [] { return E_UNEXPECTED; });
 }
 
 HRESULT DropTarget::DragOver(DWORD, POINTL, DWORD* effect) {
-    if (!effect) return E_INVALIDARG;
-    *effect = DropEffectFor(*effect);
-    return S_OK;
+    return Guarded(
+        [&] {
+            if (!effect) return E_INVALIDARG;
+            *effect = DropEffectFor(*effect);
+            return S_OK;
+        },
+        [] { return E_UNEXPECTED; });
 }
 
 HRESULT DropTarget::DragLeave() { return S_OK; }
 
 HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
     // Nothing may unwind through OLE's frames.
-    bool taken = false;
-    try {
-        taken = onDrop_ && onDrop_(data);
-    } catch (...) {
-        taken = false;
-    }
-    if (effect) *effect = taken ? DropEffectFor(*effect) : DROPEFFECT_NONE;
-    return S_OK;
+    return Guarded(
+        [&] {
+            const bool taken = onDrop_ && onDrop_(data);
+            if (effect) *effect = taken ? DropEffectFor(*effect) : DROPEFFECT_NONE;
+            return S_OK;
+        },
+        [&] {
+            if (effect) *effect = DROPEFFECT_NONE;
+            return E_UNEXPECTED;
+        });
 }
 
 }  // namespace rivak::ui

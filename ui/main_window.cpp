@@ -6,16 +6,14 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <tuple>
+#include <vector>
 
-#include "platform/win32/file_system_win.h"
-#include "platform/win32/shortcut_reader_win.h"
+#include "ui/callback_guard.h"
 #include "ui/help_launcher.h"
-#include "ui/layout.h"
 #include "ui/main_window_label.h"
-#include "ui/progress_window.h"
 #include "ui/shortcut_dialog.h"
 #include "ui/version_dialog.h"
-#include "ui/res/resource.h"
 
 namespace rivak::ui {
 
@@ -29,15 +27,7 @@ constexpr int kClientHeight = 2730;
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr DWORD kExStyle = 0;
 
-struct ControlSpec {
-    MainWindow::ControlId id;
-    const wchar_t* className;
-    const wchar_t* caption;
-    DWORD style;
-    TwipsRect twips;
-};
-
-constexpr DWORD kBox = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD kBox = WS_TABSTOP | BS_AUTOCHECKBOX;
 
 // Created in this order, which is also the Tab order: it crosses the layout
 // (Check3 before Check4, Check5 before Check6).
@@ -49,11 +39,11 @@ const std::array<ControlSpec, 9> kControls{{
     {MainWindow::kCheck5, L"BUTTON", L"ショートカットファイルはリンク先を変更する", kBox | BS_MULTILINE,
      {120, 1440, 2535, 375}},
     {MainWindow::kCheck6, L"BUTTON", L"フォルダの属性は変更しない", kBox, {120, 1080, 2535, 255}},
-    {MainWindow::kLabel1, L"STATIC", L"ファイルは、ここへ Drop        \u2192",
-     WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT | SS_NOPREFIX, {120, 2040, 975, 495}},
-    {MainWindow::kFrame1, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, {1200, 1920, 1815, 615}},
+    {MainWindow::kLabel1, L"STATIC", L"ファイルは、ここへ Drop        \u2192", WS_GROUP | SS_LEFT | SS_NOPREFIX,
+     {120, 2040, 975, 495}},
+    {MainWindow::kFrame1, L"BUTTON", L"", BS_GROUPBOX, {1200, 1920, 1815, 615}},
     // A line two pixels thick (etched) from x -240 to x 5880 along the top edge.
-    {MainWindow::kLine1, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ, {-240, 0, 6120, 30}},
+    {MainWindow::kLine1, L"STATIC", L"", SS_ETCHEDHORZ, {-240, 0, 6120, 30}},
 }};
 
 Option OptionOf(int id) { return static_cast<Option>(id - MainWindow::kCheck1); }
@@ -62,28 +52,33 @@ int IdOf(Option option) { return MainWindow::kCheck1 + static_cast<int>(option);
 // A group box answers hit tests with HTTRANSPARENT, so OLE would look for a
 // drop target under it, on the main window. The frame is the drop target.
 LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
-    if (msg == WM_NCHITTEST) return HTCLIENT;
-    if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &FrameProc, id);
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return Guarded(
+        [&]() -> LRESULT {
+            if (msg == WM_NCHITTEST) return HTCLIENT;
+            if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &FrameProc, id);
+            return DefSubclassProc(hwnd, msg, wp, lp);
+        },
+        [&] { return DefSubclassProc(hwnd, msg, wp, lp); });
 }
 
-HMENU CreateMainMenu() {
-    HMENU bar = CreateMenu();
-    HMENU file = CreatePopupMenu();
-    HMENU other = CreatePopupMenu();
-    HMENU help = CreatePopupMenu();
-    if (!bar || !file || !other || !help) {
-        for (HMENU m : {bar, file, other, help})
-            if (m) DestroyMenu(m);
-        return nullptr;
-    }
-    AppendMenuW(file, MF_STRING, MainWindow::kCloseForm, L"閉じる");
-    AppendMenuW(other, MF_STRING, MainWindow::kMakeLink, L"ショートカットの作成");
-    AppendMenuW(help, MF_STRING, MainWindow::kOpenHelp, L"ヘルプを見る");
-    AppendMenuW(help, MF_STRING, MainWindow::kVersion, L"バージョン情報");
-    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"ファイル");
-    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(other), L"その他");
-    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"ヘルプ");
+// A popup belongs to the bar once appended to it; until then to its owner.
+bool AppendPopup(HMENU bar, win::UniqueMenu popup, const wchar_t* caption) {
+    if (!popup || !AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup.get()), caption)) return false;
+    popup.release();
+    return true;
+}
+
+win::UniqueMenu CreateMainMenu() {
+    win::UniqueMenu bar(CreateMenu());
+    win::UniqueMenu file(CreatePopupMenu()), other(CreatePopupMenu()), help(CreatePopupMenu());
+    if (!bar || !file || !other || !help) return win::UniqueMenu();
+    AppendMenuW(file.get(), MF_STRING, MainWindow::kCloseForm, L"閉じる");
+    AppendMenuW(other.get(), MF_STRING, MainWindow::kMakeLink, L"ショートカットの作成");
+    AppendMenuW(help.get(), MF_STRING, MainWindow::kOpenHelp, L"ヘルプを見る");
+    AppendMenuW(help.get(), MF_STRING, MainWindow::kVersion, L"バージョン情報");
+    if (!AppendPopup(bar.get(), std::move(file), L"ファイル") || !AppendPopup(bar.get(), std::move(other), L"その他") ||
+        !AppendPopup(bar.get(), std::move(help), L"ヘルプ"))
+        return win::UniqueMenu();
     return bar;
 }
 
@@ -112,7 +107,9 @@ MainWindow::MainWindow(ShortcutReader& shortcuts, ProgressDisplay& progress, Fil
 }
 
 MainWindow::~MainWindow() {
-    // The window goes before the font and icons it uses.
+    // The dialogs first, then the window before the fonts and icons it uses.
+    shortcutDialog_.reset();
+    versionDialog_.reset();
     if (hwnd()) DestroyWindow(hwnd());
 }
 
@@ -121,67 +118,65 @@ bool MainWindow::Create(HINSTANCE instance) {
     instance_ = instance;
     if (!Register(instance)) return false;
 
-    HMENU menu = CreateMainMenu();
+    win::UniqueMenu menu = CreateMainMenu();
     if (!menu) return false;
-    dpi_ = DpiOf(nullptr);
-    const SIZE size = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, kExStyle, true, dpi_);
-    const POINT at = CentredOnScreen(size);
-    if (!CreateTopLevel(instance, kCaption, kStyle, kExStyle, at.x, at.y, size.cx, size.cy, menu)) {
-        DestroyMenu(menu);
-        return false;
-    }
-    // Per-monitor aware: the monitor the window landed on decides.
-    const UINT dpi = DpiOf(hwnd());
-    if (dpi != dpi_) {
-        dpi_ = dpi;
-        const SIZE scaled = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, kExStyle, true, dpi_);
-        const POINT centred = CentredOnScreen(scaled);
-        SetWindowPos(hwnd(), nullptr, centred.x, centred.y, scaled.cx, scaled.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    if (!CreateCentred(instance, kCaption, kStyle, kExStyle, kClientWidth, kClientHeight, menu.get())) return false;
+    menu.release();  // the window's now
+    dpi_ = DpiOf(hwnd());
     LoadIcons();
-    CreateControls();
-    dropRegistered_ = SUCCEEDED(RegisterDragDrop(control(kFrame1), drop_.get()));
-    return true;
-}
-
-void MainWindow::LoadIcons() {
-    const auto load = [this](int size) {
-        return static_cast<HICON>(
-            LoadImageW(instance_, MAKEINTRESOURCEW(IDI_RIVAK), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-    };
-    bigIcon_.reset(load(MetricForDpi(SM_CXICON, dpi_)));
-    smallIcon_.reset(load(MetricForDpi(SM_CXSMICON, dpi_)));
-    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
-}
-
-void MainWindow::CreateControls() {
-    for (const ControlSpec& def : kControls) {
-        const RECT r = ToPixels(def.twips, dpi_);
-        HWND child = CreateWindowExW(0, def.className, def.caption, def.style, r.left, r.top, r.right - r.left,
-                                     r.bottom - r.top, hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.id)),
-                                     instance_, nullptr);
-        if (child && def.id == kFrame1) SetWindowSubclass(child, &FrameProc, 1, 0);
-        if (child && def.id == kLabel1) InstallWrappedLabel(child);
-    }
+    CreateControls(hwnd(), instance, kControls);
+    SetWindowSubclass(control(kFrame1), &FrameProc, 1, 0);
+    InstallWrappedLabel(control(kLabel1));
     for (int id = kCheck1; id <= kCheck6; ++id)
         SendMessageW(control(static_cast<ControlId>(id)), BM_SETCHECK,
                      DefaultValue(OptionOf(id)) == kChecked ? BST_CHECKED : BST_UNCHECKED, 0);
     Layout();
+    if (SUCCEEDED(RegisterDragDrop(control(kFrame1), drop_.get()))) dropRegistration_.reset(control(kFrame1));
+    return true;
+}
+
+void MainWindow::Open(int nCmdShow) {
+    ShowWindow(hwnd(), nCmdShow);
+    UpdateWindow(hwnd());
+    if (dropRegistered()) return;
+    MessageBoxW(hwnd(),
+                L"ドラッグ＆ドロップの受け付けを準備できませんでした。"
+                L"このウィンドウにファイルやフォルダをドロップしても処理されません。\n\n"
+                L"「送る」メニューやコマンドラインからは使えます。",
+                L"rivak", MB_OK | MB_ICONWARNING);
+}
+
+// The window's icons at its dpi; each new one is in place before the old one goes.
+void MainWindow::LoadIcons() {
+    for (auto [which, metric, owner] : {std::tuple{ICON_BIG, SM_CXICON, &bigIcon_},
+                                        std::tuple{ICON_SMALL, SM_CXSMICON, &smallIcon_}}) {
+        win::UniqueIcon icon = LoadProgramIcon(instance_, MetricForDpi(metric, dpi_));
+        if (!icon) continue;
+        SendMessageW(hwnd(), WM_SETICON, which, reinterpret_cast<LPARAM>(icon.get()));
+        *owner = std::move(icon);
+    }
 }
 
 // Places every control at its twips, converted at the window's dpi, and gives
 // it the message font of that dpi.
 void MainWindow::Layout() {
-    font_.reset(CreateMessageFont(dpi_));
-    for (const ControlSpec& def : kControls) {
-        HWND child = control(def.id);
-        if (!child) continue;
-        const RECT r = ToPixels(def.twips, dpi_);
-        SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
-    }
+    PlaceControls(hwnd(), kControls, dpi_);
+    std::vector<win::UniqueFont> fonts;
+    fonts.push_back(CreateMessageFont(dpi_));
+    fonts_.Apply(hwnd(), kControls, std::move(fonts));
+}
+
+HWND MainWindow::shortcutDialogWindow() const { return shortcutDialog_ ? shortcutDialog_->hwnd() : nullptr; }
+HWND MainWindow::versionDialogWindow() const { return versionDialog_ ? versionDialog_->hwnd() : nullptr; }
+
+void MainWindow::ShowShortcutDialog() {
+    if (!shortcutDialog_) shortcutDialog_ = std::make_unique<ShortcutDialog>();
+    shortcutDialog_->Show(instance_, hwnd());
+}
+
+void MainWindow::ShowVersionDialog() {
+    if (!versionDialog_) versionDialog_ = std::make_unique<VersionDialog>(kCaption);
+    versionDialog_->Show(instance_);
 }
 
 int MainWindow::Value(Option option) const {
@@ -252,12 +247,9 @@ void MainWindow::ReportFailure(const std::wstring& what) {
 }
 
 void MainWindow::Quit() {
-    if (dropRegistered_) {
-        RevokeDragDrop(control(kFrame1));
-        dropRegistered_ = false;
-    }
-    // Every other window of the program (progress, version dialog) goes with
-    // the process, which ends as soon as the message loop sees the quit.
+    dropRegistration_.reset();
+    // The progress window goes with the process, which ends as soon as the
+    // message loop sees the quit; the dialogs go with this window.
     PostQuitMessage(0);
     DestroyWindow(hwnd());
 }
@@ -278,13 +270,13 @@ void MainWindow::OnCommand(int id, int code) {
         Quit();
         break;
     case kMakeLink:
-        ShowShortcutDialog(instance_, hwnd());
+        ShowShortcutDialog();
         break;
     case kOpenHelp:
         OpenHelp(hwnd());
         break;
     case kVersion:
-        ShowVersionDialog(instance_, kCaption);
+        ShowVersionDialog();
         break;
     default:
         break;
@@ -300,14 +292,11 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         // The window is never shown maximised: undo it at once.
         if (wp == SIZE_MAXIMIZED) ShowWindow(hwnd(), SW_RESTORE);
         return 0;
-    case WM_DPICHANGED: {
-        dpi_ = HIWORD(wp);
-        const auto* suggested = reinterpret_cast<const RECT*>(lp);
-        SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    case WM_DPICHANGED:
+        dpi_ = FollowDpiChange(hwnd(), wp, lp);
         Layout();
+        LoadIcons();
         return 0;
-    }
     case kRunDrop:
         RunNextDrop();
         return 0;
@@ -315,47 +304,14 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         Quit();
         return 0;
     case WM_DESTROY:
-        if (dropRegistered_) {
-            RevokeDragDrop(control(kFrame1));
-            dropRegistered_ = false;
-        }
+        // Every window goes at once: the dialogs too, shown or hidden.
+        dropRegistration_.reset();
+        if (HWND dialog = shortcutDialogWindow()) DestroyWindow(dialog);
+        if (HWND dialog = versionDialogWindow()) DestroyWindow(dialog);
         return 0;
     default:
         return Default(msg, wp, lp);
     }
-}
-
-bool TakeDialogKeys(MSG& msg) {
-    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    return root && IsDialogMessageW(root, &msg);
-}
-
-int RunMainWindow(HINSTANCE instance, int nCmdShow) {
-    // The drop frame needs OLE on this thread (after COM, it only adds a count).
-    win::OleApartment ole;
-    if (!ole.ok()) {
-        MessageBoxW(nullptr, L"ドラッグ＆ドロップの準備ができないため、起動できませんでした。", L"rivak",
-                    MB_OK | MB_ICONERROR);
-        return 1;
-    }
-    win::Win32ShortcutReader shortcuts;
-    ProgressWindow progress(instance);
-    MainWindow window(shortcuts, progress, win::Win32FileSystemFactory());
-    if (!window.Create(instance)) {
-        MessageBoxW(nullptr, L"メインウィンドウを作れないため、起動できませんでした。", L"rivak",
-                    MB_OK | MB_ICONERROR);
-        return 1;
-    }
-    ShowWindow(window.hwnd(), nCmdShow);
-    UpdateWindow(window.hwnd());
-
-    MSG msg{};
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (TakeDialogKeys(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
 }
 
 }  // namespace rivak::ui

@@ -1,23 +1,29 @@
 #pragma once
 // The main window Form1: the six option boxes, the drop frame, the menus and
-// the engine that a drop runs.
+// the engine that a drop runs. It owns the program's two dialogs.
 #include <windows.h>
 #include <ole2.h>
 
 #include <deque>
+#include <memory>
 #include <optional>
 
 #include "engine/attribute_engine.h"
 #include "platform/win32/unique_handle.h"
+#include "rivak_version.h"
 #include "ui/drop_target.h"
+#include "ui/layout.h"
 #include "ui/window_base.h"
 
 namespace rivak::ui {
 
+class ShortcutDialog;
+class VersionDialog;
+
 class MainWindow final : public BaseWindow<MainWindow>, public OptionSource {
 public:
     static constexpr const wchar_t* kClassName = L"RivakForm1";
-    static constexpr const wchar_t* kCaption = L"RIVAK ver 1.5";
+    static constexpr const wchar_t* kCaption = L"RIVAK ver " RIVAK_VERSION_W;
 
     // Child-window ids, in creation (= keyboard focus) order.
     enum ControlId : int {
@@ -34,14 +40,22 @@ public:
 
     // Creates the window hidden, centred, with its controls and menus, and
     // registers the drop frame with OLE (the thread must have called
-    // OleInitialize). False when the window could not be made.
+    // OleInitialize). False when the window could not be made; a frame that
+    // OLE refused still makes a window (see Open).
     bool Create(HINSTANCE instance);
+
+    // Shows the window; when the drop frame could not be registered, says in
+    // a message box that drops will not work, and the window serves the rest.
+    void Open(int nCmdShow);
 
     AttributeEngine& engine() { return engine_; }
     HWND control(ControlId id) const { return GetDlgItem(hwnd(), id); }
     // What OLE calls for a drop on Frame1.
     IDropTarget* dropTarget() const { return drop_.get(); }
-    bool dropRegistered() const { return dropRegistered_; }
+    bool dropRegistered() const { return static_cast<bool>(dropRegistration_); }
+    // The dialogs' windows while they exist, shown or hidden; nullptr otherwise.
+    HWND shortcutDialogWindow() const;
+    HWND versionDialogWindow() const;
 
     // The boxes as they are at this moment.
     int Value(Option option) const override;
@@ -55,13 +69,14 @@ public:
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
 
 private:
-    void CreateControls();
     void Layout();
+    void LoadIcons();
     void OnCommand(int id, int code);
     void RunNextDrop();
+    void ShowShortcutDialog();
+    void ShowVersionDialog();
     void RunBatch();
     void ReportFailure(const std::wstring& what);
-    void LoadIcons();
     void Quit();
 
     HINSTANCE instance_ = nullptr;
@@ -78,17 +93,13 @@ private:
     std::deque<PendingDrop> pendingDrops_;
     bool batchRunning_ = false;
     win::ComPtr<DropTarget> drop_;
-    bool dropRegistered_ = false;
-    win::UniqueGdi font_;
+    win::DropRegistration dropRegistration_;
+    ControlFonts fonts_;
     win::UniqueIcon bigIcon_, smallIcon_;
+    // Made on first use; they go with this object, before the program's
+    // COM and OLE apartments end.
+    std::unique_ptr<ShortcutDialog> shortcutDialog_;
+    std::unique_ptr<VersionDialog> versionDialog_;
 };
-
-// Keyboard navigation (Tab, Shift+Tab, Space) for the main window and the
-// modeless windows of the program: true when the message was used up so.
-bool TakeDialogKeys(MSG& msg);
-
-// Interactive mode: shows the main window and serves it until it is closed.
-// Returns the process exit code.
-int RunMainWindow(HINSTANCE instance, int nCmdShow);
 
 }  // namespace rivak::ui

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include "platform/win32/unique_handle.h"
+#include "ui/callback_guard.h"
+
 namespace rivak::ui {
 
 namespace {
@@ -72,8 +75,8 @@ int LinePitch(int lines, int lineHeight, int boxHeight) {
 }
 
 void DrawWrappedLabel(HWND label) {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(label, &paint);
+    const win::PaintDc paint(label);
+    HDC dc = paint.get();
     if (!dc) return;
     RECT box{};
     GetClientRect(label, &box);
@@ -82,7 +85,7 @@ void DrawWrappedLabel(HWND label) {
         SendMessageW(GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)));
     FillRect(dc, &box, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
     const auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
-    const HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+    const win::SelectedObject selected(dc, font);
     SetBkMode(dc, TRANSPARENT);
     if (!brush) SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
 
@@ -96,12 +99,18 @@ void DrawWrappedLabel(HWND label) {
         RECT r{0, static_cast<int>(i) * pitch, box.right, static_cast<int>(i) * pitch + metrics.tmHeight};
         DrawTextW(dc, lines[i].c_str(), static_cast<int>(lines[i].size()), &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
     }
-    if (old) SelectObject(dc, old);
-    EndPaint(label, &paint);
 }
 
 namespace {
+LRESULT LabelMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id);
+
+// Wrapping allocates: a throw there must not unwind through comctl32.
 LRESULT CALLBACK LabelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+    return Guarded([&] { return LabelMessage(hwnd, msg, wp, lp, id); },
+                   [&] { return DefSubclassProc(hwnd, msg, wp, lp); });
+}
+
+LRESULT LabelMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id) {
     switch (msg) {
     case WM_PAINT:
         DrawWrappedLabel(hwnd);

@@ -1,5 +1,6 @@
 #include "ui/progress_window.h"
 
+#include <array>
 #include <vector>
 
 #include "ui/layout.h"
@@ -11,8 +12,11 @@ namespace {
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr DWORD kExStyle = 0;
 constexpr int kClientWidth = 2130, kClientHeight = 450;
-constexpr TwipsRect kLabel1Rect{240, 120, 855, 255};
-constexpr TwipsRect kLabel2Rect{1200, 120, 975, 255};
+constexpr DWORD kLabel = SS_LEFT | SS_NOPREFIX;
+const std::array<ControlSpec, 2> kControls{{
+    {ProgressWindow::kLabel1, L"STATIC", ProgressWindow::kLabel1Text, kLabel, {240, 120, 855, 255}},
+    {ProgressWindow::kLabel2, L"STATIC", L"", kLabel, {1200, 120, 975, 255}},
+}};
 
 // A batch gives the thread back to the system only here; checking the queue
 // this often keeps the window from being taken for hung (the system does so
@@ -26,36 +30,18 @@ ProgressWindow::ProgressWindow(HINSTANCE instance) : instance_(instance) {}
 bool ProgressWindow::EnsureCreated() {
     if (hwnd()) return true;
     if (!Register(instance_)) return false;
-    const UINT systemDpi = DpiOf(nullptr);
-    const SIZE size = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, kExStyle, false, systemDpi);
-    const POINT at = CentredOnScreen(size);
-    if (!CreateTopLevel(instance_, kCaption, kStyle, kExStyle, at.x, at.y, size.cx, size.cy)) return false;
-    for (const auto& [id, text] : {std::pair{kLabel1, kLabel1Text}, std::pair{kLabel2, L""}}) {
-        CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, hwnd(),
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-    }
-    // Per-monitor aware: the monitor it opened on may not have the system dpi.
-    const UINT dpi = DpiOf(hwnd());
-    if (dpi != systemDpi) {
-        const SIZE scaled = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, kExStyle, false, dpi);
-        const POINT centred = CentredOnScreen(scaled);
-        SetWindowPos(hwnd(), nullptr, centred.x, centred.y, scaled.cx, scaled.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    Layout(dpi);
+    if (!CreateCentred(instance_, kCaption, kStyle, kExStyle, kClientWidth, kClientHeight)) return false;
+    CreateControls(hwnd(), instance_, kControls);
+    Layout(DpiOf(hwnd()));
     return true;
 }
 
 void ProgressWindow::Layout(UINT dpi) {
     dpi_ = dpi;
-    // The labels let go of the old font before it is deleted.
-    win::UniqueGdi font(CreateMessageFont(dpi));
-    for (const auto& [id, rect] : {std::pair{kLabel1, kLabel1Rect}, std::pair{kLabel2, kLabel2Rect}}) {
-        HWND control = label(id);
-        const RECT r = ToPixels(rect, dpi);
-        MoveWindow(control, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
-    }
-    font_ = std::move(font);
+    PlaceControls(hwnd(), kControls, dpi);
+    std::vector<win::UniqueFont> fonts;
+    fonts.push_back(CreateMessageFont(dpi));
+    fonts_.Apply(hwnd(), kControls, std::move(fonts));
 }
 
 void ProgressWindow::Show() {
@@ -102,13 +88,9 @@ LRESULT ProgressWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             // The window lives as long as the program; its close box hides it.
             ShowWindow(hwnd(), SW_HIDE);
             return 0;
-        case WM_DPICHANGED: {
-            const RECT* suggested = reinterpret_cast<const RECT*>(lp);
-            SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-            Layout(HIWORD(wp));
+        case WM_DPICHANGED:
+            Layout(FollowDpiChange(hwnd(), wp, lp));
             return 0;
-        }
         default:
             return Default(msg, wp, lp);
     }

@@ -6,6 +6,7 @@
 
 #include "engine/progress.h"
 #include "platform/win32/unique_handle.h"
+#include "ui/layout.h"
 #include "ui/window_base.h"
 
 namespace rivak::ui {
@@ -37,7 +38,7 @@ private:
     void Layout(UINT dpi);
 
     HINSTANCE instance_;
-    win::UniqueGdi font_;
+    ControlFonts fonts_;
     UINT dpi_ = 96;
     ULONGLONG lastQueueCheck_ = 0;
 };

@@ -4,6 +4,11 @@
 // folder.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "ui/dialog_window.h"
+
 namespace rivak::ui {
 
 // Child ids of Form2, in keyboard focus order. None is IDOK or IDCANCEL, so
@@ -15,12 +20,31 @@ enum ShortcutDialogControl : int {
     kShortcutCommand2,      // cancel
 };
 
-// Shows Form2 modally (creating it on first use, or after it was closed from
-// its title bar) and returns when it is hidden or closed. The main window
-// takes no input meanwhile and is active again afterwards.
-void ShowShortcutDialog(HINSTANCE instance, HWND mainWindow);
+class ShortcutDialog final : public DialogWindow<ShortcutDialog> {
+public:
+    static constexpr const wchar_t* kClassName = L"RivakForm2";
+    static const DialogDesign kDesign;
 
-// Form2's window while it exists, shown or hidden; nullptr otherwise.
-HWND ShortcutDialogWindow();
+    // Shows the dialog modally (creating it on first use, or after it was
+    // closed from its title bar) and returns when it is hidden or closed.
+    // `mainWindow` and every other open window of the program take no input
+    // meanwhile; the main window is active again afterwards.
+    void Show(HINSTANCE instance, HWND mainWindow);
+
+private:
+    friend class DialogWindow<ShortcutDialog>;
+    void OnCreated(HINSTANCE instance);
+    LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+    void RunModal(HWND mainWindow);
+    void Install();
+    void Report(const std::wstring& message);
+    void DisableOthers(HWND mainWindow);
+    void EnableOthers();
+    void Dismiss();
+
+    bool modal_ = false;
+    std::vector<HWND> disabled_;
+};
 
 }  // namespace rivak::ui

@@ -4,6 +4,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "platform/win32/unique_handle.h"
+#include "ui/dialog_window.h"
 
 namespace rivak::ui {
 
@@ -20,17 +24,34 @@ enum VersionDialogControl : int {
 const std::wstring& HomePageUrl();
 const std::wstring& MailAddress();
 
-// Shows Form6 modeless and returns at once. The first call (or the first
-// after the dialog was closed from its title bar) creates it and puts
-// `mainCaption` into Label1; while it exists the same dialog is shown.
-void ShowVersionDialog(HINSTANCE instance, const std::wstring& mainCaption);
-
-// Form6's window while it exists, shown or hidden; nullptr otherwise.
-HWND VersionDialogWindow();
-
 // What a click on the link calls with the URL; true when the browser was
 // started. Tests put a recorder here; nullptr restores OpenHomePage.
 using HomePageOpener = bool (*)(const std::wstring& url);
 void SetHomePageOpener(HomePageOpener opener);
+
+class VersionDialog final : public DialogWindow<VersionDialog> {
+public:
+    static constexpr const wchar_t* kClassName = L"RivakForm6";
+    static const DialogDesign kDesign;
+
+    // `mainCaption` goes into Label1 each time the dialog is created.
+    explicit VersionDialog(std::wstring mainCaption) : mainCaption_(std::move(mainCaption)) {}
+
+    // Shows the dialog modeless and returns at once; the first call (or the
+    // first after it was closed from its title bar) creates it.
+    void Show(HINSTANCE instance);
+
+private:
+    friend class DialogWindow<VersionDialog>;
+    void OnCreated(HINSTANCE instance);
+    std::vector<win::UniqueFont> MakeFonts(UINT dpi);
+    void OnDpi(UINT dpi);
+    LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+    void OnLink();
+
+    std::wstring mainCaption_;
+    HINSTANCE instance_ = nullptr;
+    win::UniqueIcon icon_;
+};
 
 }  // namespace rivak::ui

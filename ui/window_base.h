@@ -4,6 +4,9 @@
 // from code that cannot unwind C++ frames.
 #include <windows.h>
 
+#include "ui/callback_guard.h"
+#include "ui/layout.h"
+
 namespace rivak::ui {
 
 template <class T>
@@ -37,15 +40,25 @@ protected:
         return RegisterClassExW(&wc) != 0;
     }
 
-    HWND CreateTopLevel(HINSTANCE instance, const wchar_t* caption, DWORD style, DWORD exStyle, int x, int y,
-                        int width, int height, HMENU menu = nullptr) {
-        return CreateWindowExW(exStyle, T::kClassName, caption, style, x, y, width, height, nullptr, menu,
-                               instance, static_cast<T*>(this));
+    // Creates the window hidden, with a client area of the given twips,
+    // centred on the screen. Per-monitor aware: when the monitor it lands on
+    // has another dpi than the system's, it is sized and centred again there.
+    bool CreateCentred(HINSTANCE instance, const wchar_t* caption, DWORD style, DWORD exStyle, int clientWidthTwips,
+                       int clientHeightTwips, HMENU menu = nullptr) {
+        const bool hasMenu = menu != nullptr;
+        const UINT systemDpi = DpiOf(nullptr);
+        const SIZE size = WindowSizeForClient(clientWidthTwips, clientHeightTwips, style, exStyle, hasMenu, systemDpi);
+        const POINT at = CentredOnScreen(size);
+        if (!CreateWindowExW(exStyle, T::kClassName, caption, style, at.x, at.y, size.cx, size.cy, nullptr, menu,
+                             instance, static_cast<T*>(this)))
+            return false;
+        if (const UINT dpi = DpiOf(hwnd_); dpi != systemDpi) {
+            const SIZE scaled = WindowSizeForClient(clientWidthTwips, clientHeightTwips, style, exStyle, hasMenu, dpi);
+            const POINT centred = CentredOnScreen(scaled);
+            SetWindowPos(hwnd_, nullptr, centred.x, centred.y, scaled.cx, scaled.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        return true;
     }
-
-    // The window was destroyed by the system (its close box with DestroyWindow,
-    // say); the object stays and may create it again.
-    void Forget() { hwnd_ = nullptr; }
 
     LRESULT Default(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd_, msg, wp, lp); }
 
@@ -60,16 +73,13 @@ private:
             self = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         }
         if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-        try {
-            const LRESULT result = self->Handle(msg, wp, lp);
-            if (msg == WM_NCDESTROY) {
-                SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-                self->hwnd_ = nullptr;
-            }
-            return result;
-        } catch (...) {
-            return DefWindowProcW(hwnd, msg, wp, lp);
+        const LRESULT result = Guarded([&] { return self->Handle(msg, wp, lp); },
+                                       [&] { return DefWindowProcW(hwnd, msg, wp, lp); });
+        if (msg == WM_NCDESTROY) {
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            self->hwnd_ = nullptr;
         }
+        return result;
     }
 
     HWND hwnd_ = nullptr;

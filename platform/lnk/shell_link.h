@@ -53,4 +53,8 @@ inline constexpr std::size_t kMaxShellLinkSize = 1 << 20;
 // than kMaxShellLinkSize. Reads nothing outside `data`, whatever it holds.
 std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data, const AnsiDecoder& decodeAnsi);
 
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD (no Linux name can
+// hold one, so such a path simply does not exist there).
+std::string Utf8(std::u16string_view text);
+
 }  // namespace rivak::lnk

@@ -1,5 +1,7 @@
 #include "platform/win32/file_system_win.h"
 
+#include <cstring>
+
 #include "platform/win32/path_win.h"
 
 namespace rivak::win {
@@ -116,8 +118,24 @@ std::optional<FolderKey> Win32FileSystem::FolderIdentity(const Path& folder) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return std::nullopt;
+    // The 64-bit index is not unique on ReFS; the 128-bit id is, where the
+    // system (Windows 8 and later) and the file system give one.
+    FILE_ID_INFO id;
+    if (GetFileInformationByHandleEx(handle.get(), FileIdInfo, &id, sizeof id)) return KeyOf(id);
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    return KeyOf(info);
+}
+
+FolderKey KeyOf(const FILE_ID_INFO& id) {
+    static_assert(sizeof id.FileId.Identifier == 16);
+    std::uint64_t low = 0, high = 0;
+    std::memcpy(&low, id.FileId.Identifier, 8);
+    std::memcpy(&high, id.FileId.Identifier + 8, 8);
+    return FolderKey{id.VolumeSerialNumber, low, high};
+}
+
+FolderKey KeyOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FolderKey{info.dwVolumeSerialNumber,
                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }

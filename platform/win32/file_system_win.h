@@ -56,6 +56,11 @@ private:
     unsigned long long attributeReads_ = 0;
 };
 
+// A folder's key from what the system says of it: the 128-bit file id
+// (unique on ReFS too) where the system has it, else the 64-bit file index.
+FolderKey KeyOf(const FILE_ID_INFO& id);
+FolderKey KeyOf(const BY_HANDLE_FILE_INFORMATION& info);
+
 FileSystemFactory Win32FileSystemFactory();
 
 }  // namespace rivak::win

@@ -26,6 +26,11 @@ public:
     T get() const { return value_; }
     explicit operator bool() const { return value_ != Traits::Invalid(); }
     T release() { return std::exchange(value_, Traits::Invalid()); }
+    // For out-parameters: releases what is held and hands out the slot.
+    T* put() {
+        reset();
+        return &value_;
+    }
     void reset(T value = Traits::Invalid()) {
         if (value_ != Traits::Invalid()) Traits::Close(value_);
         value_ = value;
@@ -35,41 +40,85 @@ private:
     T value_ = Traits::Invalid();
 };
 
-struct FileHandleTraits {  // CreateFileW: INVALID_HANDLE_VALUE on failure
+// Handles that are empty when null, and given back with `CloseFn`.
+template <class H, auto CloseFn>
+struct NullHandleTraits {
+    static H Invalid() { return nullptr; }
+    static void Close(H h) { CloseFn(h); }
+};
+// Handles that are empty when INVALID_HANDLE_VALUE (CreateFileW, FindFirstFileW).
+template <auto CloseFn>
+struct InvalidHandleTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::CloseHandle(h); }
-};
-struct FindHandleTraits {
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::FindClose(h); }
-};
-struct GdiTraits {
-    static HGDIOBJ Invalid() { return nullptr; }
-    static void Close(HGDIOBJ h) { ::DeleteObject(h); }
-};
-struct IconTraits {
-    static HICON Invalid() { return nullptr; }
-    static void Close(HICON h) { ::DestroyIcon(h); }
-};
-struct WindowTraits {
-    static HWND Invalid() { return nullptr; }
-    static void Close(HWND h) { ::DestroyWindow(h); }
+    static void Close(HANDLE h) { CloseFn(h); }
 };
 
-using UniqueFile = Unique<HANDLE, FileHandleTraits>;
-using UniqueFind = Unique<HANDLE, FindHandleTraits>;
-using UniqueGdi = Unique<HGDIOBJ, GdiTraits>;
-using UniqueIcon = Unique<HICON, IconTraits>;
-using UniqueWindow = Unique<HWND, WindowTraits>;
+using UniqueFile = Unique<HANDLE, InvalidHandleTraits<&::CloseHandle>>;
+using UniqueFind = Unique<HANDLE, InvalidHandleTraits<&::FindClose>>;
+// GDI objects by their own type, so a font cannot be handed where a bitmap
+// is meant. Never give one a stock object: DeleteObject would be called on it.
+using UniqueFont = Unique<HFONT, NullHandleTraits<HFONT, &::DeleteObject>>;
+using UniqueBitmap = Unique<HBITMAP, NullHandleTraits<HBITMAP, &::DeleteObject>>;
+using UniqueDc = Unique<HDC, NullHandleTraits<HDC, &::DeleteDC>>;  // CreateCompatibleDC
+using UniqueMenu = Unique<HMENU, NullHandleTraits<HMENU, &::DestroyMenu>>;
+using UniqueHook = Unique<HHOOK, NullHandleTraits<HHOOK, &::UnhookWindowsHookEx>>;
+using UniqueIcon = Unique<HICON, NullHandleTraits<HICON, &::DestroyIcon>>;
+using UniqueWindow = Unique<HWND, NullHandleTraits<HWND, &::DestroyWindow>>;
+// A window registered with RegisterDragDrop; letting go revokes it.
+using DropRegistration = Unique<HWND, NullHandleTraits<HWND, &::RevokeDragDrop>>;
+
+// A window's device context from GetDC, given back with ReleaseDC.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    ~WindowDc() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// BeginPaint ... EndPaint. EndPaint is owed even when BeginPaint gave no DC.
+class PaintDc {
+public:
+    explicit PaintDc(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+    ~PaintDc() { ::EndPaint(window_, &paint_); }
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+    const PAINTSTRUCT& paint() const { return paint_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// An object selected into a DC for a while; the one it replaced comes back.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? ::SelectObject(dc, object) : nullptr) {}
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+    ~SelectedObject() {
+        if (old_ && old_ != HGDI_ERROR) ::SelectObject(dc_, old_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
 
 // Memory the shell hands out with CoTaskMemAlloc (PIDLs, known-folder paths).
 template <class T>
-struct CoTaskMemTraits {
-    static T* Invalid() { return nullptr; }
-    static void Close(T* p) { ::CoTaskMemFree(p); }
-};
-template <class T>
-using UniqueCoTaskMem = Unique<T*, CoTaskMemTraits<T>>;
+using UniqueCoTaskMem = Unique<T*, NullHandleTraits<T*, &::CoTaskMemFree>>;
 
 // A COM interface pointer that releases itself.
 template <class I>

@@ -69,6 +69,25 @@ TEST_F(FolderWalker, StopsAfterTwentyFiveLevels) {
     EXPECT_EQ(rig.engine.ProcessedCount(), 25 + 24);
 }
 
+TEST_F(FolderWalker, DepthLimitIsASetting) {
+    struct Row { std::int32_t maxDepth; std::int64_t count; };
+    for (const Row& r : {Row{0, 0}, Row{1, 1}, Row{3, 5}, Row{40, 60}}) {
+        Rig fresh;
+        fresh.fs.AddFolder(P("top"));
+        Path p = P("top");
+        for (int i = 1; i <= 30; ++i) {
+            p += kPathSeparator + (N("d") + Num(i));
+            fresh.fs.AddFolder(p, RO);
+            fresh.fs.AddFile(p + kPathSeparator + N("f"), RO);
+        }
+        fresh.engine.maxDepth = r.maxDepth;
+        fresh.engine.OpenFileSystem();
+        fresh.engine.MoreDir(P("top"), 1);
+        fresh.engine.ReleaseFileSystem();
+        EXPECT_EQ(fresh.engine.ProcessedCount(), r.count) << "max depth " << r.maxDepth;
+    }
+}
+
 TEST_F(FolderWalker, LevelAboveTheLimitDoesNothing) {
     rig.fs.AddFolder(P("d"));
     rig.fs.AddFile(P("d", N("f")), RO);

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     }
     int n = 0;
     for (const rivak::test::lnk::Case& c : rivak::test::lnk::Cases()) {
-        const rivak::test::lnk::Blob bytes = rivak::test::lnk::Build(c.spec);
+        const rivak::test::lnk::Blob bytes = rivak::test::lnk::Build(c.fields);
         const std::string file = std::string(argv[1]) + "/built-" + std::to_string(++n) + ".lnk";
         std::ofstream out(file, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -34,25 +34,25 @@ inline std::vector<Blob> SampleItems(int version, bool shortNames = true) {
 }
 
 inline Blob UnicodeInfo(const std::u16string& base, const std::u16string& suffix = u"") {
-    LinkInfoSpec spec;
-    spec.localBase = std::string(base.size(), '?');
-    spec.suffix = std::string(suffix.size(), '?');
-    spec.unicode = true;
-    spec.localBaseW = base;
-    spec.suffixW = suffix;
-    return LinkInfo(spec);
+    LinkInfoFields fields;
+    fields.localBase = std::string(base.size(), '?');
+    fields.suffix = std::string(suffix.size(), '?');
+    fields.unicode = true;
+    fields.localBaseW = base;
+    fields.suffixW = suffix;
+    return LinkInfo(fields);
 }
 
 inline Blob AnsiInfo(const std::string& base, const std::string& suffix = "") {
-    LinkInfoSpec spec;
-    spec.localBase = base;
-    spec.suffix = suffix;
-    return LinkInfo(spec);
+    LinkInfoFields fields;
+    fields.localBase = base;
+    fields.suffix = suffix;
+    return LinkInfo(fields);
 }
 
 struct Case {
     const char* what;
-    LinkSpec spec;
+    LinkSpec fields;
     std::optional<ShellLinkTarget> expected;
     const AnsiDecoder* decoder = &kCp932;
     // The line of lnkinfo's report that must show the same path; "" for none.
@@ -61,9 +61,9 @@ struct Case {
 
 inline std::vector<Case> Cases() {
     std::vector<Case> c;
-    const auto add = [&](const char* what, LinkSpec spec, std::optional<ShellLinkTarget> expected,
+    const auto add = [&](const char* what, LinkSpec fields, std::optional<ShellLinkTarget> expected,
                          const AnsiDecoder* decoder = &kCp932, const char* oracle = "") {
-        c.push_back({what, std::move(spec), std::move(expected), decoder, oracle});
+        c.push_back({what, std::move(fields), std::move(expected), decoder, oracle});
     };
     LinkSpec s;
 
@@ -124,7 +124,7 @@ inline std::vector<Case> Cases() {
     add("relative path after a lost ANSI path", s, Target(Kind::Relative, u".\\\u5BFE\u8C61.txt"));
 
     // Network shares.
-    LinkInfoSpec net;
+    LinkInfoFields net;
     net.netName = "\\\\server\\share";
     net.suffix = "dir\\?.txt";
     net.unicode = true;

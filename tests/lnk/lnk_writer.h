@@ -119,7 +119,7 @@ inline Blob UnicodeFileItem(std::u16string_view name) {
     return b;
 }
 
-struct LinkInfoSpec {
+struct LinkInfoFields {
     std::optional<std::string> localBase;  // ANSI; the local-path flag
     std::optional<std::string> netName;    // ANSI; the network-share flag
     std::string suffix;                    // ANSI
@@ -128,13 +128,13 @@ struct LinkInfoSpec {
     std::u16string localBaseW, netNameW, suffixW;
 };
 
-inline Blob LinkInfo(const LinkInfoSpec& spec) {
-    const std::uint32_t headerSize = spec.unicode ? 0x24 : 0x1C;
+inline Blob LinkInfo(const LinkInfoFields& fields) {
+    const std::uint32_t headerSize = fields.unicode ? 0x24 : 0x1C;
     Blob b(headerSize, 0);
     Patch32(b, 4, headerSize);
-    Patch32(b, 8, (spec.localBase ? 1 : 0) | (spec.netName ? 2 : 0));
+    Patch32(b, 8, (fields.localBase ? 1 : 0) | (fields.netName ? 2 : 0));
     const auto here = [&] { return static_cast<std::uint32_t>(b.size()); };
-    if (spec.localBase) {
+    if (fields.localBase) {
         Patch32(b, 0x0C, here());
         Put32(b, 0x11);  // volume ID: size, fixed drive, serial, label offset, empty label
         Put32(b, 3);
@@ -142,32 +142,32 @@ inline Blob LinkInfo(const LinkInfoSpec& spec) {
         Put32(b, 0x10);
         b.push_back(0);
         Patch32(b, 0x10, here());
-        PutAnsi(b, *spec.localBase);
+        PutAnsi(b, *fields.localBase);
     }
-    if (spec.netName) {
+    if (fields.netName) {
         const std::size_t link = b.size();
         Patch32(b, 0x14, here());
-        const std::uint32_t fixed = spec.unicode ? 0x1C : 0x14;
+        const std::uint32_t fixed = fields.unicode ? 0x1C : 0x14;
         b.resize(b.size() + fixed, 0);
         Patch32(b, link + 4, 2);  // the provider type is valid
         Patch32(b, link + 8, fixed);
         Patch32(b, link + 0x10, 0x00020000);  // a LanMan share
-        PutAnsi(b, *spec.netName);
-        if (spec.unicode) {
+        PutAnsi(b, *fields.netName);
+        if (fields.unicode) {
             Patch32(b, link + 0x14, static_cast<std::uint32_t>(b.size() - link));
-            PutUtf16(b, spec.netNameW);
+            PutUtf16(b, fields.netNameW);
         }
         Patch32(b, link, static_cast<std::uint32_t>(b.size() - link));
     }
     Patch32(b, 0x18, here());
-    PutAnsi(b, spec.suffix);
-    if (spec.unicode) {
-        if (spec.localBase) {
+    PutAnsi(b, fields.suffix);
+    if (fields.unicode) {
+        if (fields.localBase) {
             Patch32(b, 0x1C, here());
-            PutUtf16(b, spec.localBaseW);
+            PutUtf16(b, fields.localBaseW);
         }
         Patch32(b, 0x20, here());
-        PutUtf16(b, spec.suffixW);
+        PutUtf16(b, fields.suffixW);
     }
     Patch32(b, 0, here());
     return b;
@@ -208,46 +208,46 @@ struct LinkSpec {
     std::uint32_t moreFlags = 0;
 };
 
-inline Blob Build(const LinkSpec& spec) {
+inline Blob Build(const LinkSpec& fields) {
     Blob b;
     Put32(b, 0x4C);
     const Guid clsid = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
     b.insert(b.end(), clsid.begin(), clsid.end());
-    const bool relative = spec.ansi ? spec.relativeAnsi.has_value() : spec.relative.has_value();
-    std::uint32_t flags = spec.moreFlags | (spec.items ? 0x1 : 0) | (spec.linkInfo ? 0x2 : 0) |
-                          (spec.description ? 0x4 : 0) | (relative ? 0x8 : 0) | (spec.workingDir ? 0x10 : 0) |
-                          (spec.ansi ? 0 : 0x80);
-    for (const Blob& block : spec.extra) {
+    const bool relative = fields.ansi ? fields.relativeAnsi.has_value() : fields.relative.has_value();
+    std::uint32_t flags = fields.moreFlags | (fields.items ? 0x1 : 0) | (fields.linkInfo ? 0x2 : 0) |
+                          (fields.description ? 0x4 : 0) | (relative ? 0x8 : 0) | (fields.workingDir ? 0x10 : 0) |
+                          (fields.ansi ? 0 : 0x80);
+    for (const Blob& block : fields.extra) {
         if (block.size() >= 8 && block[4] == 0x01 && block[7] == 0xA0) flags |= 0x200;  // HasExpString
     }
     Put32(b, flags);
     b.resize(0x4C, 0);
     Patch32(b, 0x3C, 1);  // show normally
-    if (spec.items) {
+    if (fields.items) {
         Blob list;
-        for (const Blob& item : *spec.items) list.insert(list.end(), item.begin(), item.end());
+        for (const Blob& item : *fields.items) list.insert(list.end(), item.begin(), item.end());
         Put16(list, 0);
         Put16(b, static_cast<std::uint32_t>(list.size()));
         b.insert(b.end(), list.begin(), list.end());
     }
-    if (spec.linkInfo) b.insert(b.end(), spec.linkInfo->begin(), spec.linkInfo->end());
+    if (fields.linkInfo) b.insert(b.end(), fields.linkInfo->begin(), fields.linkInfo->end());
     const auto putString = [&](const std::optional<std::u16string>& s, const std::optional<std::string>& ansi) {
-        if (spec.ansi && ansi) {
+        if (fields.ansi && ansi) {
             Put16(b, static_cast<std::uint32_t>(ansi->size()));
             PutAnsi(b, *ansi, false);
         } else if (s) {
             Put16(b, static_cast<std::uint32_t>(s->size()));
-            if (spec.ansi) {
+            if (fields.ansi) {
                 for (char16_t c : *s) b.push_back(static_cast<unsigned char>(c));
             } else {
                 PutUtf16(b, *s, false);
             }
         }
     };
-    putString(spec.description, std::nullopt);
-    putString(spec.ansi ? std::nullopt : spec.relative, spec.relativeAnsi);
-    putString(spec.workingDir, std::nullopt);
-    for (const Blob& block : spec.extra) b.insert(b.end(), block.begin(), block.end());
+    putString(fields.description, std::nullopt);
+    putString(fields.ansi ? std::nullopt : fields.relative, fields.relativeAnsi);
+    putString(fields.workingDir, std::nullopt);
+    for (const Blob& block : fields.extra) b.insert(b.end(), block.begin(), block.end());
     Put32(b, 0);  // terminal block
     return b;
 }

@@ -13,32 +13,6 @@
 
 namespace rivak::lnk {
 
-// Readable failure messages: the kind and the path in UTF-8.
-std::string Utf8(const std::u16string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 void PrintTo(const ShellLinkTarget& t, std::ostream* os) {
     static const char* const kinds[] = {"Absolute", "Relative", "NotAFile", "Unresolvable"};
     *os << kinds[static_cast<int>(t.kind)] << " \"" << Utf8(t.path) << '"';
@@ -94,7 +68,7 @@ TEST(ShellLinkTest, WineMadeAnsiPathWithoutTheItemList) {
 TEST(ShellLinkTest, EveryWayATargetIsStored) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(Read(Build(c.spec), *c.decoder), c.expected);
+        EXPECT_EQ(Read(Build(c.fields), *c.decoder), c.expected);
     }
 }
 
@@ -109,7 +83,7 @@ TEST(ShellLinkTest, LnkinfoReadsWhatTheWriterBuilds) {
     for (const Case& c : Cases()) {
         if (!*c.oracle) continue;
         SCOPED_TRACE(c.what);
-        const Blob bytes = Build(c.spec);
+        const Blob bytes = Build(c.fields);
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                     static_cast<std::streamsize>(bytes.size()));
         FILE* pipe = popen(("lnkinfo -c windows-932 '" + file + "' 2>&1").c_str(), "r");
@@ -139,15 +113,15 @@ struct Layout {
 Layout Damageable() {
     LinkSpec s;
     s.items = SampleItems(9);
-    LinkInfoSpec spec;
-    spec.localBase = "C:\\Users\\";
-    spec.suffix = "bob";
-    spec.netName = "\\\\server\\share";
-    spec.unicode = true;
-    spec.localBaseW = u"C:\\Users\\";
-    spec.suffixW = u"bob";
-    spec.netNameW = u"\\\\server\\share";
-    s.linkInfo = LinkInfo(spec);
+    LinkInfoFields fields;
+    fields.localBase = "C:\\Users\\";
+    fields.suffix = "bob";
+    fields.netName = "\\\\server\\share";
+    fields.unicode = true;
+    fields.localBaseW = u"C:\\Users\\";
+    fields.suffixW = u"bob";
+    fields.netNameW = u"\\\\server\\share";
+    s.linkInfo = LinkInfo(fields);
     s.description = u"desc";
     s.relative = u"..\\bob";
     s.extra = {EnvironmentBlock("%HOME%", u"%HOME%")};
@@ -164,7 +138,7 @@ Layout Damageable() {
 
 TEST(ShellLinkTest, EveryTruncationIsDamage) {
     std::vector<Blob> whole;
-    for (const Case& c : Cases()) whole.push_back(Build(c.spec));
+    for (const Case& c : Cases()) whole.push_back(Build(c.fields));
     whole.push_back(Damageable().bytes);
     whole.push_back(Fixture("wine-made-ja-locale.lnk"));
     for (const Blob& b : whole) {

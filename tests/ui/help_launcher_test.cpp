@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/win32/unique_handle.h"
-#include "tests/ui/dialog_test_support.h"
+#include "tests/ui/window_test_support.h"
 #include "ui/help_launcher.h"
 #include "ui/program_folder.h"
 

@@ -19,24 +19,18 @@ const std::wstring kCaption = L"ファイルは、ここへ Drop        \u2192";
 // A screen DC with the message font at 96 dpi selected.
 class FontDc {
 public:
-    FontDc() : dc_(CreateCompatibleDC(nullptr)), font_(CreateMessageFont(96)) {
-        old_ = SelectObject(dc_, font_.get());
-    }
-    ~FontDc() {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
-    HDC get() const { return dc_; }
+    HDC get() const { return dc_.get(); }
     int Width(const std::wstring& text) const {
         SIZE size{};
-        GetTextExtentPoint32W(dc_, text.c_str(), static_cast<int>(text.size()), &size);
+        GetTextExtentPoint32W(get(), text.c_str(), static_cast<int>(text.size()), &size);
         return size.cx;
     }
 
 private:
-    HDC dc_;
-    win::UniqueGdi font_;
-    HGDIOBJ old_ = nullptr;
+    // Declared in the order they are made; they go in reverse.
+    win::UniqueDc dc_{CreateCompatibleDC(nullptr)};
+    win::UniqueFont font_ = CreateMessageFont(96);
+    win::SelectedObject selected_{dc_.get(), font_.get()};
 };
 
 std::wstring WithoutBlanks(const std::wstring& text) {

@@ -21,9 +21,10 @@
 #include "platform/win32/file_system_win.h"
 #include "platform/win32/unique_handle.h"
 #include "tests/ui/main_window_support.h"
+#include "tests/ui/window_test_support.h"
+#include "ui/dialog_window.h"
 #include "ui/main_window.h"
 #include "ui/progress_window.h"
-#include "ui/version_dialog.h"
 
 namespace rivak::ui {
 namespace {
@@ -31,6 +32,10 @@ namespace {
 using test::CountingProgress;
 using test::MemoryDataObject;
 using test::NoShortcuts;
+using test::Pump;
+using test::QuitPosted;
+using test::RectInParent;
+using test::TextOf;
 
 class OleEnvironment : public ::testing::Environment {
 public:
@@ -44,38 +49,6 @@ private:
 };
 const auto* const kOle = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
 
-// Dispatches whatever is queued for this thread.
-void Pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-bool QuitPosted() {
-    MSG msg;
-    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
-}
-
-std::wstring TextOf(HWND hwnd) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-RECT RectInParent(HWND child) {
-    RECT r{};
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -119,10 +92,9 @@ TEST_F(MainWindowTest, WindowCaptionFrameClientSizeAndPlace) {
         EXPECT_EQ(style & bit, bit) << std::hex << bit;
     EXPECT_NE(GetMenu(Main()), nullptr);
 
+    test::ExpectClientTwips(Main(), 3405, 2730, dpi_);
     RECT client{};
     GetClientRect(Main(), &client);
-    EXPECT_EQ(client.right, Px(3405, dpi_));
-    EXPECT_EQ(client.bottom, Px(2730, dpi_));
     if (dpi_ == 96) {
         EXPECT_EQ(client.right, 227);
         EXPECT_EQ(client.bottom, 182);
@@ -145,21 +117,30 @@ TEST_F(MainWindowTest, ProgramIconBigAndSmall) {
         ASSERT_NE(icon, nullptr) << "icon " << which;
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(icon, &info));
-        win::UniqueGdi color(info.hbmColor), mask(info.hbmMask);
-        BITMAP bitmap{};
-        ASSERT_TRUE(GetObjectW(info.hbmColor, sizeof bitmap, &bitmap));
+        const win::UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
         const int expected = GetSystemMetricsForDpi(which == ICON_BIG ? SM_CXICON : SM_CXSMICON, dpi_);
-        EXPECT_EQ(bitmap.bmWidth, expected);
-        EXPECT_EQ(bitmap.bmHeight, expected);
+        EXPECT_EQ(test::IconSize(icon).cx, expected);
+        EXPECT_EQ(test::IconSize(icon).cy, expected);
 
         // The picture stands free: its top-left corner is transparent, its
         // middle is not.
-        HDC dc = CreateCompatibleDC(nullptr);
-        const HGDIOBJ old = SelectObject(dc, info.hbmMask);
-        EXPECT_EQ(GetPixel(dc, 0, 0), RGB(255, 255, 255)) << "corner under the mask";
-        EXPECT_EQ(GetPixel(dc, expected / 2, expected / 2), RGB(0, 0, 0)) << "middle drawn";
-        SelectObject(dc, old);
-        DeleteDC(dc);
+        const win::UniqueDc dc(CreateCompatibleDC(nullptr));
+        const win::SelectedObject selected(dc.get(), info.hbmMask);
+        EXPECT_EQ(GetPixel(dc.get(), 0, 0), RGB(255, 255, 255)) << "corner under the mask";
+        EXPECT_EQ(GetPixel(dc.get(), expected / 2, expected / 2), RGB(0, 0, 0)) << "middle drawn";
+    }
+}
+
+// Icons at the new dpi after a move to another monitor, not those of the
+// start-up dpi stretched by the system.
+TEST_F(MainWindowTest, IconsAreLoadedAgainAtTheNewDpi) {
+    for (UINT dpi : {144u, 192u, 96u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " dpi");
+        test::SendDpiChange(Main(), dpi);
+        for (auto [which, metric] : {std::pair{ICON_BIG, SM_CXICON}, std::pair{ICON_SMALL, SM_CXSMICON}}) {
+            const auto icon = reinterpret_cast<HICON>(SendMessageW(Main(), WM_GETICON, which, 0));
+            EXPECT_EQ(test::IconSize(icon).cx, GetSystemMetricsForDpi(metric, dpi)) << "icon " << which;
+        }
     }
 }
 
@@ -195,11 +176,8 @@ TEST_F(MainWindowTest, EveryControlHasItsCaptionPlaceAndSize) {
         EXPECT_EQ(TextOf(child), c.caption);
         EXPECT_TRUE(IsWindowVisible(child));
 
+        test::ExpectPlacedAt(child, {c.left, c.top, c.width, c.height}, dpi_);
         const RECT r = RectInParent(child);
-        EXPECT_EQ(r.left, Px(c.left, dpi_));
-        EXPECT_EQ(r.top, Px(c.top, dpi_));
-        EXPECT_EQ(r.right - r.left, Px(c.width, dpi_));
-        EXPECT_EQ(r.bottom - r.top, Px(c.height, dpi_));
         if (dpi_ == 96) {
             EXPECT_EQ(r.left, c.pxLeft);
             EXPECT_EQ(r.top, c.pxTop);
@@ -212,23 +190,20 @@ TEST_F(MainWindowTest, EveryControlHasItsCaptionPlaceAndSize) {
 TEST_F(MainWindowTest, MovingToAnotherDpiLaysTheControlsOutAgainInTwips) {
     // What the system sends when the window moves to a monitor of 144 dpi.
     const UINT dpi = 144;
-    RECT suggested{};
-    GetWindowRect(Main(), &suggested);
-    suggested.right = suggested.left + (suggested.right - suggested.left) * 3 / 2;
-    suggested.bottom = suggested.top + (suggested.bottom - suggested.top) * 3 / 2;
-    SendMessageW(Main(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    RECT before{};
+    GetWindowRect(Main(), &before);
+    const test::FontHandOverWatch watch(Main());
+    test::SendDpiChange(Main(), dpi);
     for (const ControlCase& c : kControlCases) {
-        const RECT r = RectInParent(Ctl(c.id));
-        EXPECT_EQ(r.left, Px(c.left, dpi)) << c.id;
-        EXPECT_EQ(r.top, Px(c.top, dpi)) << c.id;
-        EXPECT_EQ(r.right - r.left, Px(c.width, dpi)) << c.id;
-        EXPECT_EQ(r.bottom - r.top, Px(c.height, dpi)) << c.id;
+        SCOPED_TRACE(testing::Message() << "control " << c.id);
+        test::ExpectPlacedAt(Ctl(c.id), {c.left, c.top, c.width, c.height}, dpi);
     }
     RECT now{};
     GetWindowRect(Main(), &now);
-    EXPECT_EQ(now.right - now.left, suggested.right - suggested.left);
-    LOGFONTW font{};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(MainWindow::kCheck1), WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_EQ(now.right - now.left, MulDiv(before.right - before.left, 3, 2)) << "the suggested size";
+    EXPECT_GE(watch.handOvers(), 8) << "every control with text was given the new font";
+    EXPECT_EQ(watch.deadFonts(), 0) << "a control held a deleted font when the new one came";
+    const LOGFONTW font = test::FontOf(Ctl(MainWindow::kCheck1));
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi));
@@ -272,8 +247,9 @@ TEST_F(MainWindowTest, EveryControlUsesTheMessageFont) {
 TEST_F(MainWindowTest, Check5CaptionWrapsOntoTwoLines) {
     // Measured the way the button draws it: the text box right of the glyph.
     HWND box = Ctl(MainWindow::kCheck5);
-    HDC dc = GetDC(box);
-    const auto old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+    const win::WindowDc windowDc(box);
+    HDC dc = windowDc.get();
+    const win::SelectedObject selected(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
     RECT client{};
     GetClientRect(box, &client);
     const int glyph = GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi_) + 4;
@@ -282,8 +258,6 @@ TEST_F(MainWindowTest, Check5CaptionWrapsOntoTwoLines) {
     const int height = DrawTextW(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK);
     TEXTMETRICW tm{};
     GetTextMetricsW(dc, &tm);
-    SelectObject(dc, old);
-    ReleaseDC(box, dc);
     EXPECT_EQ(height / tm.tmHeight, 2) << "line height " << tm.tmHeight << ", text height " << height;
 }
 
@@ -337,7 +311,7 @@ TEST_F(MainWindowTest, TabAlsoWorksInTheModelessVersionDialog) {
     // hands its keys over, as it does the main window's.
     SendMessageW(Main(), WM_COMMAND, MAKEWPARAM(MainWindow::kVersion, 0), 0);
     Pump();
-    HWND dialog = VersionDialogWindow();
+    HWND dialog = window_->versionDialogWindow();
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(IsWindowVisible(dialog));
     EXPECT_TRUE(IsWindowEnabled(Main())) << "modeless: the main window stays usable";
@@ -503,44 +477,48 @@ TEST_F(MainWindowTest, EveryWayOfClosingEndsTheProgram) {
         ASSERT_TRUE(window_->Create(GetModuleHandleW(nullptr)));
         ShowWindow(window_->hwnd(), SW_SHOWNORMAL);
         const HWND hwnd = window_->hwnd();
+        // The version dialog is open: it goes with the main window.
+        SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(MainWindow::kVersion, 0), 0);
+        const HWND version = window_->versionDialogWindow();
+        ASSERT_TRUE(IsWindowVisible(version));
         way.close(hwnd);
         EXPECT_FALSE(IsWindow(hwnd));
+        EXPECT_FALSE(IsWindow(version)) << "the version dialog stayed";
         EXPECT_FALSE(window_->dropRegistered());
         EXPECT_TRUE(QuitPosted());
     }
 }
 
+// The dialogs are the main window's: made on first use, and gone with it,
+// before the program's apartments end.
+TEST_F(MainWindowTest, DialogsAreMadeOnFirstUseAndGoWithTheMainWindow) {
+    EXPECT_EQ(window_->versionDialogWindow(), nullptr);
+    EXPECT_EQ(window_->shortcutDialogWindow(), nullptr);
+    SendMessageW(Main(), WM_COMMAND, MAKEWPARAM(MainWindow::kVersion, 0), 0);
+    const HWND version = window_->versionDialogWindow();
+    ASSERT_NE(version, nullptr);
+    SendMessageW(Main(), WM_COMMAND, MAKEWPARAM(MainWindow::kVersion, 0), 0);
+    EXPECT_EQ(window_->versionDialogWindow(), version) << "one dialog";
+    window_.reset();
+    EXPECT_FALSE(IsWindow(version));
+}
+
 // ---- the drop intake ---------------------------------------------------------------
 
-// A fresh folder of files under the temporary folder, gone afterwards.
+// Files in a fresh folder under the temporary folder, gone afterwards.
 class TempFiles {
 public:
     explicit TempFiles(const std::vector<std::wstring>& names) {
-        wchar_t temp[MAX_PATH + 1]{};
-        GetTempPathW(MAX_PATH + 1, temp);
-        folder_ = std::filesystem::path(temp) /
-                  (L"rivak-mw-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial_));
-        std::filesystem::create_directories(folder_);
-        for (const auto& name : names) {
-            paths_.push_back((folder_ / name).wstring());
-            win::UniqueFile file(CreateFileW(paths_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-        }
-    }
-    ~TempFiles() {
-        for (const auto& p : paths_) SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        for (const auto& name : names) paths_.push_back(folder_.AddFile(name));
     }
     const std::vector<std::wstring>& paths() const { return paths_; }
-    std::wstring folder() const { return folder_.wstring(); }
+    std::wstring folder() const { return folder_.path().wstring(); }
     void SetAll(DWORD attributes) const {
         for (const auto& p : paths_) SetFileAttributesW(p.c_str(), attributes);
     }
 
 private:
-    static inline int serial_ = 0;
-    std::filesystem::path folder_;
+    test::TempFolder folder_{L"rivak-mw"};
     std::vector<std::wstring> paths_;
 };
 
@@ -863,6 +841,39 @@ TEST_F(MainWindowTest, ShellIdListLeavesOutItemsWithoutAFileSystemPath) {
     EXPECT_EQ(window_->engine().list1, files.paths()) << "no file-system item: the list stays";
     EXPECT_EQ(progress_.shows, 2) << "and the batch runs again over it";
     for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
+}
+
+// A thread without OLE: the frame cannot be registered, yet the window
+// opens, and says that drops will not work.
+TEST_F(MainWindowTest, RefusedDropRegistrationIsToldAndTheWindowStillOpens) {
+    bool created = false, registered = true, visible = false;
+    std::vector<test::CaughtBox> boxes;
+    std::thread([&] {
+        test::MessageBoxCatcher catcher;
+        NoShortcuts shortcuts;
+        CountingProgress progress;
+        MainWindow window(shortcuts, progress, win::Win32FileSystemFactory());
+        created = window.Create(GetModuleHandleW(nullptr));
+        if (!created) return;
+        registered = window.dropRegistered();
+        window.Open(SW_SHOWNORMAL);
+        visible = IsWindowVisible(window.hwnd()) != FALSE;
+        boxes = catcher.boxes();
+        Pump();
+    }).join();
+    ASSERT_TRUE(created);
+    EXPECT_FALSE(registered);
+    EXPECT_TRUE(visible);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, L"rivak");
+    EXPECT_TRUE(boxes[0].onlyOk);
+    EXPECT_NE(boxes[0].text.find(L"ドロップ"), std::wstring::npos);
+
+    // Where OLE is ready, Open shows the window and says nothing.
+    test::MessageBoxCatcher catcher;
+    ASSERT_TRUE(window_->dropRegistered());
+    window_->Open(SW_SHOWNORMAL);
+    EXPECT_TRUE(catcher.boxes().empty());
 }
 
 // ---- a real drag and drop through OLE ----------------------------------------------

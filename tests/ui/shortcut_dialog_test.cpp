@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/win32/unique_handle.h"
-#include "tests/ui/dialog_test_support.h"
+#include "tests/ui/window_test_support.h"
 #include "ui/layout.h"
 #include "ui/program_folder.h"
 #include "ui/shortcut_dialog.h"
@@ -27,18 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::MessageBoxCatcher;
-using test::RectInParent;
 using test::TextOf;
 
-int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
-
 std::optional<fs::path> Known(REFKNOWNFOLDERID id) {
-    PWSTR raw = nullptr;
-    const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &raw);
-    std::optional<fs::path> path;
-    if (SUCCEEDED(hr) && raw) path = fs::path(raw);
-    CoTaskMemFree(raw);
-    return path;
+    win::UniqueCoTaskMem<wchar_t> raw;
+    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, raw.put())) || !raw) return std::nullopt;
+    return fs::path(raw.get());
 }
 
 // The target stored in a shortcut file, as the shell reads it back.
@@ -83,7 +77,7 @@ protected:
     }
     void TearDown() override {
         // Every test starts with no dialog, as after a close from the title bar.
-        if (HWND dialog = ShortcutDialogWindow()) SendMessageW(dialog, WM_CLOSE, 0, 0);
+        if (HWND dialog = Dialog()) SendMessageW(dialog, WM_CLOSE, 0, 0);
         RemoveLinks();
     }
     void RemoveLinks() {
@@ -92,11 +86,11 @@ protected:
         fs::remove_all(desktopLink_, ignored);
     }
 
-    static HWND Dialog() { return ShortcutDialogWindow(); }
-    static HWND Item(int id) { return GetDlgItem(Dialog(), id); }
-    static void Click(int id) { SendMessageW(Item(id), BM_CLICK, 0, 0); }
-    static bool Checked(int id) { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-    static void Key(WPARAM key) {
+    HWND Dialog() const { return dialog_.hwnd(); }
+    HWND Item(int id) const { return dialog_.item(id); }
+    void Click(int id) const { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+    bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    void Key(WPARAM key) const {
         HWND focus = GetFocus();
         PostMessageW(focus ? focus : Dialog(), WM_KEYDOWN, key, 1);
         PostMessageW(focus ? focus : Dialog(), WM_KEYUP, key, 0xC0000001);
@@ -112,7 +106,7 @@ protected:
             if (Dialog()) PostMessageW(Dialog(), WM_CLOSE, 0, 0);
         });
         test::Steps runner(std::move(steps));
-        ShowShortcutDialog(GetModuleHandleW(nullptr), main_.get());
+        dialog_.Show(GetModuleHandleW(nullptr), main_.get());
         EXPECT_FALSE(leftOpen_) << "the dialog was still open after the last step";
         EXPECT_EQ(runner.remaining(), 1u) << "the dialog went away before the last step";
     }
@@ -121,6 +115,7 @@ protected:
 
     win::ComApartment com_;
     win::UniqueWindow main_;
+    ShortcutDialog dialog_;
     fs::path sendToLink_, desktopLink_;
     bool leftOpen_ = false;
 };
@@ -145,20 +140,7 @@ TEST_F(ShortcutDialogTest, LayoutCaptionsAndInitialState) {
         HWND dialog = Dialog();
         ASSERT_TRUE(dialog);
         const UINT dpi = DpiOf(dialog);
-        std::printf("dialog dpi %u\n", dpi);
-        EXPECT_EQ(TextOf(dialog), L"ショートカットの作成");
-        RECT client{};
-        GetClientRect(dialog, &client);
-        EXPECT_EQ(client.right, Px(2760, dpi));
-        EXPECT_EQ(client.bottom, Px(1860, dpi));
-        if (dpi == 96) {
-            EXPECT_EQ(client.right, 184);
-            EXPECT_EQ(client.bottom, 124);
-        }
-        EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
-        EXPECT_EQ(GetClassLongPtrW(dialog, GCLP_HICON), 0);
-        EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
-        EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
+        test::ExpectDialogFrame(dialog, L"ショートカットの作成", 2760, 1860, SIZE{184, 124});
         for (const auto& c : controls) {
             SCOPED_TRACE(testing::Message() << "control " << c.id);
             HWND item = Item(c.id);
@@ -166,14 +148,8 @@ TEST_F(ShortcutDialogTest, LayoutCaptionsAndInitialState) {
             EXPECT_EQ(TextOf(item), c.caption);
             EXPECT_EQ(GetWindowLongW(item, GWL_STYLE) & BS_TYPEMASK, c.type);
             EXPECT_TRUE(GetWindowLongW(item, GWL_STYLE) & WS_TABSTOP);
-            const RECT r = RectInParent(item);
-            EXPECT_EQ(r.left, Px(c.left, dpi));
-            EXPECT_EQ(r.top, Px(c.top, dpi));
-            EXPECT_EQ(r.right - r.left, Px(c.width, dpi));
-            EXPECT_EQ(r.bottom - r.top, Px(c.height, dpi));
-            LOGFONTW font{};
-            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(item, WM_GETFONT, 0, 0)), sizeof font, &font);
-            EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
+            test::ExpectPlacedAt(item, {c.left, c.top, c.width, c.height}, dpi);
+            EXPECT_STREQ(test::FontOf(item).lfFaceName, metrics.lfMessageFont.lfFaceName);
         }
         EXPECT_TRUE(Checked(kShortcutCheck1));
         EXPECT_TRUE(Checked(kShortcutCheck2));
@@ -201,8 +177,9 @@ TEST_F(ShortcutDialogTest, ModalHoldsOffTheMainWindowUntilHidden) {
 // Like a modal form, it holds off every other window of the program that
 // is open, the modeless version dialog too.
 TEST_F(ShortcutDialogTest, ModalHoldsOffTheOtherOpenWindows) {
-    ShowVersionDialog(GetModuleHandleW(nullptr), L"RIVAK ver 1.5");
-    HWND version = VersionDialogWindow();
+    VersionDialog versionDialog(L"RIVAK ver 1.5");
+    versionDialog.Show(GetModuleHandleW(nullptr));
+    HWND version = versionDialog.hwnd();
     ASSERT_TRUE(version);
     bool versionEnabledWhileOpen = true;
     Run({[&] {
@@ -213,6 +190,24 @@ TEST_F(ShortcutDialogTest, ModalHoldsOffTheOtherOpenWindows) {
     EXPECT_TRUE(IsWindowEnabled(version));
     EXPECT_TRUE(IsWindowEnabled(main_.get()));
     SendMessageW(version, WM_CLOSE, 0, 0);
+}
+
+// Moved to a monitor of another dpi, the dialog keeps its twips, and each
+// control is given the new font before the old one goes.
+TEST_F(ShortcutDialogTest, FollowsADpiChange) {
+    ASSERT_TRUE(dialog_.EnsureCreated(GetModuleHandleW(nullptr)));
+    for (UINT dpi : {144u, 120u, 96u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " dpi");
+        const test::FontHandOverWatch watch(Dialog());
+        test::SendDpiChange(Dialog(), dpi);
+        test::ExpectLaidOutAt(dialog_, dpi);
+        EXPECT_EQ(watch.handOvers(), 4);
+        EXPECT_EQ(watch.deadFonts(), 0) << "a control held a deleted font when the new one came";
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi));
+        EXPECT_EQ(test::FontOf(Item(kShortcutCommand1)).lfHeight, metrics.lfMessageFont.lfHeight);
+    }
 }
 
 TEST_F(ShortcutDialogTest, TabOrderAndKeys) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/win32/unique_handle.h"
-#include "tests/ui/dialog_test_support.h"
+#include "tests/ui/window_test_support.h"
 #include "ui/home_page.h"
 #include "ui/layout.h"
 #include "ui/res/resource.h"
@@ -19,21 +19,16 @@ namespace rivak::ui {
 namespace {
 
 using test::MessageBoxCatcher;
-using test::RectInParent;
 using test::TextOf;
 
 constexpr const wchar_t* kMainCaption = L"RIVAK ver 1.5";
 
-int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
-
 // The colour pixels of an icon as 32-bit BGRA rows, and its size.
 std::vector<DWORD> IconPixels(HICON icon, SIZE& size) {
+    size = test::IconSize(icon);
     ICONINFO info{};
     if (!GetIconInfo(icon, &info)) return {};
-    win::UniqueGdi colour(info.hbmColor), mask(info.hbmMask);
-    BITMAP bm{};
-    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
-    size = SIZE{bm.bmWidth, info.hbmColor ? bm.bmHeight : bm.bmHeight / 2};
+    const win::UniqueBitmap colour(info.hbmColor), mask(info.hbmMask);
     if (!info.hbmColor) return {};
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -43,9 +38,8 @@ std::vector<DWORD> IconPixels(HICON icon, SIZE& size) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     std::vector<DWORD> pixels(static_cast<std::size_t>(size.cx * size.cy));
-    HDC dc = GetDC(nullptr);
-    GetDIBits(dc, info.hbmColor, 0, size.cy, pixels.data(), &bi, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, dc);
+    const win::WindowDc screen(nullptr);
+    GetDIBits(screen.get(), info.hbmColor, 0, size.cy, pixels.data(), &bi, DIB_RGB_COLORS);
     return pixels;
 }
 
@@ -83,30 +77,20 @@ protected:
         SetHomePageOpener(&RecordingOpener);
     }
     void TearDown() override {
-        if (HWND dialog = VersionDialogWindow()) SendMessageW(dialog, WM_CLOSE, 0, 0);
+        if (HWND dialog = Dialog()) SendMessageW(dialog, WM_CLOSE, 0, 0);
         SetHomePageOpener(nullptr);
     }
 
-    static void Show(const std::wstring& caption = kMainCaption) {
-        ShowVersionDialog(GetModuleHandleW(nullptr), caption);
+    void Show() {
+        dialog_.Show(GetModuleHandleW(nullptr));
         test::Pump();
     }
-    static HWND Dialog() { return VersionDialogWindow(); }
-    static HWND Item(int id) { return GetDlgItem(Dialog(), id); }
-
-    // Pumps the way the program's own loop does, with the dialog keys.
-    static void PumpWithDialogKeys() {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-            if (root && IsDialogMessageW(root, &msg)) continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
+    HWND Dialog() const { return dialog_.hwnd(); }
+    HWND Item(int id) const { return dialog_.item(id); }
 
     win::ComApartment com_;
     win::UniqueWindow main_;
+    VersionDialog dialog_{kMainCaption};
 };
 
 TEST_F(VersionDialogTest, TextsAndLayout) {
@@ -114,19 +98,7 @@ TEST_F(VersionDialogTest, TextsAndLayout) {
     HWND dialog = Dialog();
     ASSERT_TRUE(dialog);
     const UINT dpi = DpiOf(dialog);
-    std::printf("dialog dpi %u\n", dpi);
-    EXPECT_EQ(TextOf(dialog), L"RIVAK version情報");
-    RECT client{};
-    GetClientRect(dialog, &client);
-    EXPECT_EQ(client.right, Px(4665, dpi));
-    EXPECT_EQ(client.bottom, Px(1995, dpi));
-    if (dpi == 96) {
-        EXPECT_EQ(client.right, 311);
-        EXPECT_EQ(client.bottom, 133);
-    }
-    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
-    EXPECT_EQ(GetClassLongPtrW(dialog, GCLP_HICON), 0);
-    EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
+    test::ExpectDialogFrame(dialog, L"RIVAK version情報", 4665, 1995, SIZE{311, 133});
 
     const struct {
         int id;
@@ -154,11 +126,7 @@ TEST_F(VersionDialogTest, TextsAndLayout) {
         const LONG style = GetWindowLongW(item, GWL_STYLE);
         EXPECT_EQ(style & (c.id == kVersionCommand1 ? BS_TYPEMASK : SS_TYPEMASK), c.type);
         EXPECT_EQ((style & WS_TABSTOP) != 0, c.id == kVersionCommand1);
-        const RECT r = RectInParent(item);
-        EXPECT_EQ(r.left, Px(c.left, dpi));
-        EXPECT_EQ(r.top, Px(c.top, dpi));
-        EXPECT_EQ(r.right - r.left, Px(c.width, dpi));
-        EXPECT_EQ(r.bottom - r.top, Px(c.height, dpi));
+        test::ExpectPlacedAt(item, {c.left, c.top, c.width, c.height}, dpi);
     }
     EXPECT_NE(TextOf(Item(kVersionLabel1)), L"RIVAK ver 1.00");
     EXPECT_EQ(HomePageUrl().rfind(L"http", 0), 0u);
@@ -197,27 +165,28 @@ TEST_F(VersionDialogTest, LabelFontsAndLinkLook) {
         EXPECT_EQ(lf.lfWeight, 700);
         EXPECT_EQ(lf.lfCharSet, 128);
         EXPECT_EQ(lf.lfUnderline != 0, id == kVersionLabel2);
-        HDC dc = GetDC(Item(id));
-        HGDIOBJ old = SelectObject(dc, font);
         wchar_t face[LF_FACESIZE]{};
-        GetTextFaceW(dc, LF_FACESIZE, face);
         TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(Item(id), dc);
+        {
+            const win::WindowDc dc(Item(id));
+            const win::SelectedObject selected(dc.get(), font);
+            GetTextFaceW(dc.get(), LF_FACESIZE, face);
+            GetTextMetricsW(dc.get(), &tm);
+        }
         char utf8[LF_FACESIZE * 3]{};
         WideCharToMultiByte(CP_UTF8, 0, face, -1, utf8, sizeof utf8, nullptr, nullptr);
         std::printf("label %d drawn with \"%s\" (charset %d, weight %ld)\n", id, utf8, tm.tmCharSet, tm.tmWeight);
         EXPECT_EQ(tm.tmCharSet, SHIFTJIS_CHARSET);
     }
     // The link is drawn blue on the dialog's face; the other labels are not.
-    HDC dc = CreateCompatibleDC(nullptr);
-    SetTextColor(dc, RGB(1, 2, 3));
-    SendMessageW(Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(Item(kVersionLabel2)));
-    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 255));
-    SendMessageW(Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(Item(kVersionLabel1)));
-    EXPECT_NE(GetTextColor(dc), RGB(0, 0, 255));
-    DeleteDC(dc);
+    const win::UniqueDc dc(CreateCompatibleDC(nullptr));
+    SetTextColor(dc.get(), RGB(1, 2, 3));
+    SendMessageW(Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.get()),
+                 reinterpret_cast<LPARAM>(Item(kVersionLabel2)));
+    EXPECT_EQ(GetTextColor(dc.get()), RGB(0, 0, 255));
+    SendMessageW(Dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.get()),
+                 reinterpret_cast<LPARAM>(Item(kVersionLabel1)));
+    EXPECT_NE(GetTextColor(dc.get()), RGB(0, 0, 255));
     // The hand over the link only.
     EXPECT_TRUE(SendMessageW(Dialog(), WM_SETCURSOR, reinterpret_cast<WPARAM>(Item(kVersionLabel2)),
                              MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
@@ -237,10 +206,31 @@ TEST_F(VersionDialogTest, ShowsTheProgramIcon) {
     SIZE shownSize{}, programSize{};
     const auto shownPixels = IconPixels(shown, shownSize);
     const auto programPixels = IconPixels(program.get(), programSize);
-    EXPECT_EQ(shownSize.cx, 32);
-    EXPECT_EQ(shownSize.cy, 32);
+    // The picture fills Image1's box: 32 pixels at 96 dpi.
+    const int box = TwipsToPixels(480, DpiOf(Dialog()));
+    EXPECT_EQ(shownSize.cx, box);
+    EXPECT_EQ(shownSize.cy, box);
     EXPECT_FALSE(shownPixels.empty());
-    EXPECT_TRUE(shownPixels == programPixels) << "another picture than the program icon";
+    if (box == 32) {
+        EXPECT_TRUE(shownPixels == programPixels) << "another picture than the program icon";
+    }
+}
+
+// Moved to a monitor of another dpi: the twips are kept, the label fonts
+// and the picture follow, and no control is left holding a deleted font.
+TEST_F(VersionDialogTest, FollowsADpiChange) {
+    Show();
+    for (UINT dpi : {144u, 192u, 96u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " dpi");
+        const test::FontHandOverWatch watch(Dialog());
+        test::SendDpiChange(Dialog(), dpi);
+        test::ExpectLaidOutAt(dialog_, dpi);
+        EXPECT_EQ(watch.handOvers(), 4) << "three labels and the button";
+        EXPECT_EQ(watch.deadFonts(), 0) << "a control held a deleted font when the new one came";
+        EXPECT_EQ(test::FontOf(Item(kVersionLabel1)).lfHeight, -MulDiv(9, static_cast<int>(dpi), 72));
+        const auto icon = reinterpret_cast<HICON>(SendMessageW(Item(kVersionImage1), STM_GETICON, 0, 0));
+        EXPECT_EQ(test::IconSize(icon).cx, TwipsToPixels(480, dpi)) << "the picture fills its box";
+    }
 }
 
 TEST_F(VersionDialogTest, SingleModelessInstanceHiddenByOk) {
@@ -258,7 +248,7 @@ TEST_F(VersionDialogTest, SingleModelessInstanceHiddenByOk) {
     for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
         PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
         PostMessageW(GetFocus(), WM_KEYUP, key, 0xC0000001);
-        PumpWithDialogKeys();
+        test::PumpWithDialogKeys();
         EXPECT_TRUE(IsWindowVisible(first)) << "key " << key << " dismissed the dialog";
     }
 
@@ -267,16 +257,17 @@ TEST_F(VersionDialogTest, SingleModelessInstanceHiddenByOk) {
     EXPECT_EQ(Dialog(), first) << "OK discards the dialog instead of hiding it";
     EXPECT_TRUE(g_opened.empty());
 
-    // Shown again, it is the same dialog: the caption is read once per creation.
-    Show(L"another caption");
+    // Shown again, it is the same dialog.
+    Show();
     EXPECT_EQ(Dialog(), first);
     EXPECT_TRUE(IsWindowVisible(first));
     EXPECT_EQ(TextOf(Item(kVersionLabel1)), kMainCaption);
 }
 
 TEST_F(VersionDialogTest, TitleBarCloseDiscardsAndReopeningRecreates) {
-    Show(L"RIVAK ver 0.9");
+    Show();
     ASSERT_TRUE(Dialog());
+    SetWindowTextW(Item(kVersionLabel1), L"RIVAK ver 0.9");
     SendMessageW(Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
     test::Pump();
     EXPECT_EQ(Dialog(), nullptr);

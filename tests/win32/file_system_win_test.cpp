@@ -319,6 +319,52 @@ TEST_F(Win32Backend, LinkedFolderIsAReparsePoint) {
     EXPECT_EQ(*viaLink, *real) << "a link leads to the folder it names";
 }
 
+// Folder keys keep all 128 bits of a file id: on ReFS two folders may share
+// the low 64 bits that the older index gives.
+TEST(Win32FolderKey, EveryBitOfTheFileIdCounts) {
+    const auto id = [](ULONGLONG volume, unsigned char firstByte, unsigned char lastByte) {
+        FILE_ID_INFO info{};
+        info.VolumeSerialNumber = volume;
+        info.FileId.Identifier[0] = firstByte;
+        info.FileId.Identifier[15] = lastByte;
+        return win::KeyOf(info);
+    };
+    const FolderKey base = id(0x1122334455667788ull, 1, 0);
+    const struct {
+        const char* what;
+        FolderKey key;
+        bool same;
+    } cases[] = {
+        {"the same id", id(0x1122334455667788ull, 1, 0), true},
+        {"differs in the high 64 bits only", id(0x1122334455667788ull, 1, 1), false},
+        {"differs in the low 64 bits", id(0x1122334455667788ull, 2, 0), false},
+        {"another volume, upper serial bits", id(0x0122334455667788ull, 1, 0), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.key == base, c.same) << c.what;
+
+    BY_HANDLE_FILE_INFORMATION old{};
+    old.dwVolumeSerialNumber = 0x55667788;
+    old.nFileIndexHigh = 0x01020304;
+    old.nFileIndexLow = 0x05060708;
+    EXPECT_EQ(win::KeyOf(old), (FolderKey{0x55667788, 0x0102030405060708ull, 0}));
+}
+
+// Where the system gives a 128-bit id, the key is that id.
+TEST_F(Win32Backend, FolderIdentityIsTheSystemsFileId) {
+    ASSERT_TRUE(MakeFolderAt(temp_.At(L"f")));
+    win::UniqueFile handle(CreateFileW(temp_.At(L"f").c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(handle);
+    FILE_ID_INFO info{};
+    if (!GetFileInformationByHandleEx(handle.get(), FileIdInfo, &info, sizeof info))
+        GTEST_SKIP() << "no 128-bit file ids here (error " << GetLastError() << "); the 64-bit index serves";
+    Win32FileSystem fs;
+    const auto key = fs.FolderIdentity(temp_.At(L"f"));
+    ASSERT_TRUE(key);
+    EXPECT_EQ(*key, win::KeyOf(info));
+}
+
 double MicrosPerProbe(Win32FileSystem& fs, const std::wstring& path, int rounds) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < rounds; ++i) {

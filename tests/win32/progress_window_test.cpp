@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32/unique_handle.h"
 #include "tests/engine/test_support.h"
 #include "ui/layout.h"
 #include "ui/progress_window.h"
@@ -43,15 +44,14 @@ protected:
     static int InkIn(HWND w) {
         RECT r;
         GetClientRect(w, &r);
-        HDC dc = GetDC(w);
+        const win::WindowDc dc(w);
         const COLORREF face = GetSysColor(COLOR_BTNFACE);
         int ink = 0;
         for (int y = r.top; y < r.bottom; ++y)
             for (int x = r.left; x < r.right; ++x) {
-                const COLORREF c = GetPixel(dc, x, y);
+                const COLORREF c = GetPixel(dc.get(), x, y);
                 if (c != CLR_INVALID && c != face) ++ink;
             }
-        ReleaseDC(w, dc);
         return ink;
     }
 

@@ -28,9 +28,9 @@ const std::wstring kSample(lk::kSample.begin(), lk::kSample.end());
 
 class ShortcutReaderTest : public ComTest {
 protected:
-    std::optional<Path> ReadBuilt(const lk::LinkSpec& spec, const wchar_t* name = L"built.lnk") {
+    std::optional<Path> ReadBuilt(const lk::LinkSpec& fields, const wchar_t* name = L"built.lnk") {
         const std::wstring link = temp_.At(name);
-        if (!WriteBytes(link, lk::Build(spec))) ADD_FAILURE() << "cannot write the shortcut";
+        if (!WriteBytes(link, lk::Build(fields))) ADD_FAILURE() << "cannot write the shortcut";
         return reader_.Target(link);
     }
 
@@ -123,31 +123,31 @@ TEST_F(ShortcutReaderTest, WineMadeShortcuts) {
 TEST_F(ShortcutReaderTest, StoredTargetsExactly) {
     struct Row {
         const char* what;
-        lk::LinkSpec spec;
+        lk::LinkSpec fields;
         std::wstring target;
     };
     std::vector<Row> rows(4);
     rows[0] = {"outside the code page", {}, L"C:\\data\\\u0645\u0631\u062D\u0628\u0627 \U0001F600.txt"};
-    rows[0].spec.linkInfo = lk::UnicodeInfo(u"C:\\data\\\u0645\u0631\u062D\u0628\u0627 \U0001F600.txt");
+    rows[0].fields.linkInfo = lk::UnicodeInfo(u"C:\\data\\\u0645\u0631\u062D\u0628\u0627 \U0001F600.txt");
     rows[1] = {"base and suffix", {}, L"C:\\Users\\Administrator"};
-    rows[1].spec.linkInfo = lk::UnicodeInfo(u"C:\\Users\\", u"Administrator");
+    rows[1].fields.linkInfo = lk::UnicodeInfo(u"C:\\Users\\", u"Administrator");
     rows[2] = {"code page 932 only", {}, kSample};
-    rows[2].spec.linkInfo = lk::AnsiInfo(lk::kSampleCp932);
+    rows[2].fields.linkInfo = lk::AnsiInfo(lk::kSampleCp932);
     rows[3] = {"item list only", {}, L"D:\\\u0645\u0631\u062D\u0628\u0627\\\U0001F600.txt"};
-    rows[3].spec.items = {lk::RootItem(lk::kMyComputer), lk::DriveItem('D'),
+    rows[3].fields.items = {lk::RootItem(lk::kMyComputer), lk::DriveItem('D'),
                           lk::FileItem(u"\u0645\u0631\u062D\u0628\u0627", "5D3A~1", true),
                           lk::FileItem(u"\U0001F600.txt", "1F60~1.TXT", false)};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        EXPECT_EQ(ReadBuilt(r.spec), std::optional<Path>(r.target));
+        EXPECT_EQ(ReadBuilt(r.fields), std::optional<Path>(r.target));
     }
 }
 
 TEST_F(ShortcutReaderTest, RelativeTargetIsFoundBesideTheShortcut) {
     ASSERT_TRUE(MakeFolderAt(temp_.At(L"links")));
-    lk::LinkSpec spec;
-    spec.relative = u"..\\docs\\\u5831\u544A.txt";
-    EXPECT_EQ(ReadBuilt(spec, L"links\\relative.lnk"), std::optional<Path>(temp_.At(L"docs\\\u5831\u544A.txt")));
+    lk::LinkSpec fields;
+    fields.relative = u"..\\docs\\\u5831\u544A.txt";
+    EXPECT_EQ(ReadBuilt(fields, L"links\\relative.lnk"), std::optional<Path>(temp_.At(L"docs\\\u5831\u544A.txt")));
 }
 
 // The shell's own answer for a shortcut file.
@@ -166,14 +166,14 @@ std::optional<Path> ShellGetPath(const std::wstring& linkPath) {
 // (Windows does; Wine answers the ANSI path): the shell's link object
 // answers, not the path stored beside it.
 TEST_F(ShortcutReaderTest, EnvironmentTargetIsLeftToTheShell) {
-    lk::LinkSpec spec;
-    lk::LinkInfoSpec info;
+    lk::LinkSpec fields;
+    lk::LinkInfoFields info;
     info.localBase = "C:\\ansi\\win.ini";
     info.unicode = true;
     info.localBaseW = u"C:\\unicode\\win.ini";
-    spec.linkInfo = lk::LinkInfo(info);
-    spec.extra = {lk::EnvironmentBlock("%WINDIR%\\win.ini", u"%WINDIR%\\win.ini")};
-    const std::optional<Path> got = ReadBuilt(spec);
+    fields.linkInfo = lk::LinkInfo(info);
+    fields.extra = {lk::EnvironmentBlock("%WINDIR%\\win.ini", u"%WINDIR%\\win.ini")};
+    const std::optional<Path> got = ReadBuilt(fields);
     ASSERT_TRUE(got.has_value());
     EXPECT_NE(*got, L"C:\\unicode\\win.ini");
     EXPECT_EQ(got, ShellGetPath(temp_.At(L"built.lnk")));
@@ -182,14 +182,14 @@ TEST_F(ShortcutReaderTest, EnvironmentTargetIsLeftToTheShell) {
 // Damage makes a shortcut unreadable here as on Linux, even where the
 // shell's link object would read past it.
 TEST_F(ShortcutReaderTest, DamagedShortcutIsUnreadable) {
-    lk::LinkSpec spec;
-    spec.linkInfo = lk::UnicodeInfo(u"C:\\a.txt");
-    lk::Blob cut = lk::Build(spec);
+    lk::LinkSpec fields;
+    fields.linkInfo = lk::UnicodeInfo(u"C:\\a.txt");
+    lk::Blob cut = lk::Build(fields);
     cut.pop_back();
     ASSERT_TRUE(WriteBytes(temp_.At(L"cut.lnk"), cut));
     EXPECT_EQ(reader_.Target(temp_.At(L"cut.lnk")), std::nullopt);
 
-    lk::Blob huge = lk::Build(spec);
+    lk::Blob huge = lk::Build(fields);
     huge.resize(rivak::lnk::kMaxShellLinkSize + 1, 0);
     ASSERT_TRUE(WriteBytes(temp_.At(L"huge.lnk"), huge));
     EXPECT_EQ(reader_.Target(temp_.At(L"huge.lnk")), std::nullopt);

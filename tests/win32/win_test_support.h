@@ -92,11 +92,9 @@ inline bool MakeShortcut(const std::wstring& linkPath, const std::wstring& targe
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())))
         return false;
     if (target.empty()) {
-        PIDLIST_ABSOLUTE pidl = nullptr;
-        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_CONTROLS, &pidl)) || !pidl) return false;
-        const HRESULT hr = link->SetIDList(pidl);
-        CoTaskMemFree(pidl);
-        if (FAILED(hr)) return false;
+        win::UniqueCoTaskMem<ITEMIDLIST> pidl;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_CONTROLS, pidl.put())) || !pidl) return false;
+        if (FAILED(link->SetIDList(pidl.get()))) return false;
     } else if (FAILED(link->SetPath(target.c_str()))) {
         return false;
     }

@@ -1,0 +1,145 @@
+// posix_bench [ENTRIES...]: rivak for Linux against the floor program over
+// trees of ENTRIES files (default 10000 100000 1000000), flat (one folder)
+// and deep (ten files and two folders per folder), in a temporary folder.
+// Each program sets read-only and hidden on every entry, then clears them,
+// three rounds in turn; the best time of each is kept. "again" is rivak run
+// over a tree where nothing needs changing, against the floor's clear.
+// Prints time, ratio, cost per entry and peak memory (the programs are
+// started from a small process, so their peak is their own). Not a test: it
+// prints figures.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Run {
+    double seconds = 1e30;
+    long peakKb = 0;
+};
+
+Run Time(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    const auto end = std::chrono::steady_clock::now();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
+        std::exit(1);
+    }
+    return Run{std::chrono::duration<double>(end - start).count(), usage.ru_maxrss};
+}
+
+void Touch(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    close(fd);
+}
+
+// Ten files and two subfolders per folder, filled breadth first until
+// `files` files exist: a binary tree of folders, 10 to 17 levels deep.
+long Deep(const std::string& root, long files, int& depth) {
+    long entries = 0;
+    std::vector<std::pair<std::string, int>> queue = {{root, 1}};
+    for (std::size_t next = 0; next < queue.size() && files > 0; ++next) {
+        const auto [folder, level] = queue[next];
+        depth = std::max(depth, level);
+        for (int i = 0; i < 10 && files > 0; ++i, --files, ++entries) Touch(folder + "/f" + std::to_string(i));
+        for (int i = 0; i < 2 && files > 0; ++i, ++entries) {
+            queue.emplace_back(folder + "/d" + std::to_string(i), level + 1);
+            mkdir(queue.back().first.c_str(), 0755);
+        }
+    }
+    return entries;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<long> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
+    if (sizes.empty()) sizes = {10000, 100000, 1000000};
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/rivak-bench-XXXXXX";
+    if (!mkdtemp(pattern.data())) return 1;
+    const std::string root = pattern;
+
+    std::printf("%-5s %8s %6s %5s  %9s %9s %6s  %9s %9s  %9s %9s\n", "shape", "entries", "depth", "op", "floor s",
+                "rivak s", "ratio", "floor us", "rivak us", "floor MB", "rivak MB");
+    for (const char* shape : {"flat", "deep"}) {
+        for (long n : sizes) {
+            const std::string tree = root + "/" + shape + std::to_string(n);
+            mkdir(tree.c_str(), 0755);
+            // Built in a child that exits, so this process stays small.
+            int pipefd[2];
+            if (pipe(pipefd) != 0) return 1;
+            if (fork() == 0) {
+                long made[2] = {1, 1};  // entries, depth
+                int depth = 1;
+                if (!std::strcmp(shape, "flat")) {
+                    for (long i = 0; i < n; ++i) Touch(tree + "/f" + std::to_string(i));
+                    made[0] += n;
+                } else {
+                    made[0] += Deep(tree, n, depth);
+                }
+                made[1] = depth;
+                _exit(write(pipefd[1], made, sizeof made) == sizeof made ? 0 : 1);
+            }
+            long made[2] = {0, 0};
+            if (read(pipefd[0], made, sizeof made) != sizeof made) return 1;
+            wait(nullptr);
+            close(pipefd[0]), close(pipefd[1]);
+            const long entries = made[0];
+            const int depth = static_cast<int>(made[1]);
+            Run best[2][3];  // [program][op]: set, clear, again
+            for (int round = 0; round < 3; ++round) {
+                for (int program = 0; program < 2; ++program) {
+                    for (int op = 0; op < 3; ++op) {
+                        const bool set = op == 0;
+                        const std::vector<std::string> args =
+                            program == 0 ? std::vector<std::string>{RIVAK_FLOOR, set ? "set" : "clear", tree}
+                                         : set ? std::vector<std::string>{RIVAK_CLI, "--readonly=set", "--hidden=set", tree}
+                                               : std::vector<std::string>{RIVAK_CLI, tree};
+                        const Run r = Time(args);
+                        best[program][op].seconds = std::min(best[program][op].seconds, r.seconds);
+                        best[program][op].peakKb = std::max(best[program][op].peakKb, r.peakKb);
+                    }
+                }
+            }
+            for (int op = 0; op < 3; ++op) {
+                const Run& f = best[0][op == 2 ? 1 : op];
+                const Run& r = best[1][op];
+                std::printf("%-5s %8ld %6d %5s  %9.3f %9.3f %6.2f  %9.2f %9.2f  %9.1f %9.1f\n", shape, entries, depth,
+                            op == 0 ? "set" : op == 1 ? "clear" : "again", f.seconds, r.seconds, r.seconds / f.seconds,
+                            1e6 * f.seconds / entries, 1e6 * r.seconds / entries, f.peakKb / 1024.0,
+                            r.peakKb / 1024.0);
+                std::fflush(stdout);
+            }
+            std::system(("rm -rf '" + tree + "'").c_str());
+        }
+    }
+    rmdir(root.c_str());
+    return 0;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The command line of rivak for Linux: options as the window's check boxes,
+// then paths, each argument one path.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "cli/messages.h"
+
+namespace rivak::cli {
+
+enum class Change { Clear, Set, Keep };
+
+struct Arguments {
+    Change readOnly = Change::Clear;
+    Change hidden = Change::Clear;
+    bool shortcuts = true;
+    bool keepFolders = false;
+    std::int32_t maxDepth = 25;
+    std::vector<std::pair<std::string, std::string>> maps;  // Windows root, Linux folder
+    std::string codePage = "CP932";
+    bool dryRun = false;
+    bool verbose = false;
+    bool nulSeparated = false;  // -0: paths from standard input
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> paths;
+};
+
+struct UsageError {
+    Text text;
+    std::vector<std::string> args;  // filled into the text's %s in order
+};
+
+inline constexpr std::int32_t kMaxDepthLimit = 1000000;
+
+std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv);
+
+// Paths separated by NUL bytes; a NUL at the very end ends the last one.
+std::vector<std::string> SplitNul(const std::string& input);
+
+}  // namespace rivak::cli

@@ -1,0 +1,117 @@
+#include "cli/messages.h"
+
+#include <clocale>
+#include <cstring>
+
+namespace rivak::cli {
+
+namespace {
+
+struct Pair {
+    const char* en;
+    const char* ja;
+};
+
+const Pair& Lookup(Text text) {
+    static const Pair kTexts[] = {
+        // Usage
+        {"Usage: rivak [OPTION]... PATH...\n"
+         "Clear or set the read-only and hidden attributes of files and folders,\n"
+         "and of everything below the folders, as Samba and Wine store them.\n"
+         "\n"
+         "  --readonly=clear|set|keep  read-only attribute (default: clear)\n"
+         "  --hidden=clear|set|keep    hidden attribute (default: clear)\n"
+         "  --no-shortcuts             change shortcut files (.lnk) themselves,\n"
+         "                             not their targets\n"
+         "  --keep-folders             walk folders but leave their own attributes\n"
+         "  --max-depth=N              walk N levels below a folder (default: 25)\n"
+         "  --map=ROOT=FOLDER          where a shortcut's drive or share lies:\n"
+         "                             'X:=/srv/share' or '\\\\server\\share=/srv/share'\n"
+         "  --codepage=CP              code page of shortcuts' ANSI paths (default: 932)\n"
+         "  -n, --dry-run              show what would change; change nothing\n"
+         "  -v, --verbose              show each entry whose attributes changed\n"
+         "  -0                         read NUL-separated paths from standard input\n"
+         "      --help                 show this help and exit\n"
+         "      --version              show the version and exit\n"
+         "\n"
+         "Drive letters in shortcuts are found through $WINEPREFIX/dosdevices\n"
+         "(default ~/.wine). Symbolic links named as PATH are followed; those met\n"
+         "below are neither followed nor changed.\n"
+         "\n"
+         "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
+         "使い方: rivak [オプション]... パス...\n"
+         "ファイルとフォルダ (フォルダの中身も含む) の読取専用属性と隠し属性を\n"
+         "Samba と Wine が保存する形で解除または設定します。\n"
+         "\n"
+         "  --readonly=clear|set|keep  読取専用属性 (既定: clear 解除)\n"
+         "  --hidden=clear|set|keep    隠し属性 (既定: clear 解除)\n"
+         "  --no-shortcuts             ショートカットファイル (.lnk) 自体を変更し、\n"
+         "                             リンク先は変更しない\n"
+         "  --keep-folders             フォルダの中身は処理し、フォルダ自体の属性は変更しない\n"
+         "  --max-depth=N              フォルダの下を N 階層まで処理する (既定: 25)\n"
+         "  --map=ルート=フォルダ      ショートカットのドライブや共有の場所:\n"
+         "                             'X:=/srv/share' または '\\\\server\\share=/srv/share'\n"
+         "  --codepage=CP              ショートカットの ANSI パスのコードページ (既定: 932)\n"
+         "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
+         "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
+         "  -0                         標準入力から NUL 区切りのパスを読む\n"
+         "      --help                 この説明を表示して終了する\n"
+         "      --version              バージョンを表示して終了する\n"
+         "\n"
+         "ショートカットのドライブ文字は $WINEPREFIX/dosdevices (既定 ~/.wine) で探します。\n"
+         "パスに指定したシンボリックリンクはたどり、その下で見つけたものはたどらず変更もしません。\n"
+         "\n"
+         "終了ステータス: 0 すべて完了、1 変更できない項目があった、2 使い方の誤り。\n"},
+        {"Try 'rivak --help' for more information.", "詳しくは 'rivak --help' を実行してください。"},
+        {"unknown option '%s'", "不明なオプション '%s'"},
+        {"option '%s' needs a value", "オプション '%s' には値が必要です"},
+        {"option '%s' takes no value", "オプション '%s' は値を取りません"},
+        {"%s takes clear, set or keep, not '%s'", "%s には clear、set、keep のどれかを指定します ('%s' は使えません)"},
+        {"--max-depth takes a whole number from 0 to 1000000, not '%s'",
+         "--max-depth には 0 から 1000000 までの整数を指定します ('%s' は使えません)"},
+        {"--map takes X:=FOLDER or \\\\server\\share=FOLDER, not '%s'",
+         "--map には X:=フォルダ または \\\\server\\share=フォルダ を指定します ('%s' は使えません)"},
+        {"unknown code page '%s'", "不明なコードページ '%s'"},
+        {"no path given", "パスが指定されていません"},
+        {"cannot read standard input: %s", "標準入力を読めません: %s"},
+        {"entries not changed: %s", "変更できなかった項目: %s 個"},
+        {"... and %s more", "... ほか %s 個"},
+        {"%s entries", "%s 個"},
+        {"cannot access: %s", "アクセスできません: %s"},
+        {"neither a file nor a folder; left alone", "ファイルでもフォルダでもないため変更しません"},
+        {"cannot list the folder: %s", "フォルダの中身を読めません: %s"},
+        {"replaced by a symbolic link during the run; left alone", "処理中にシンボリックリンクに置き換えられたため変更しません"},
+        {"user.DOSATTRIB holds a value that cannot be read; left alone",
+         "user.DOSATTRIB の値を読み取れないため変更しません"},
+        {"cannot change: %s", "変更できません: %s"},
+        {"this file system cannot store the hidden attribute", "このファイルシステムには隠し属性を保存できません"},
+        {"this file system cannot store the read-only attribute of a folder",
+         "このファイルシステムにはフォルダの読取専用属性を保存できません"},
+    };
+    return kTexts[static_cast<int>(text)];
+}
+
+}  // namespace
+
+Language LanguageOfLocale() {
+    const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+    return messages && std::strncmp(messages, "ja", 2) == 0 ? Language::Japanese : Language::English;
+}
+
+std::string Format(Language language, Text text, const std::vector<std::string>& args) {
+    const Pair& pair = Lookup(text);
+    const std::string pattern = language == Language::Japanese ? pair.ja : pair.en;
+    std::string out;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
+            if (next < args.size()) out += args[next++];
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace rivak::cli

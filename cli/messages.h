@@ -1,0 +1,40 @@
+#pragma once
+// Every text the Linux program prints, in English and in Japanese (chosen
+// from the locale of the messages, as gettext would).
+#include <string>
+#include <vector>
+
+namespace rivak::cli {
+
+enum class Language { English, Japanese };
+
+enum class Text {
+    Usage,
+    TryHelp,
+    UnknownOption,
+    MissingValue,
+    UnexpectedValue,
+    BadChange,
+    BadDepth,
+    BadMap,
+    BadCodePage,
+    NoPaths,
+    CannotReadInput,
+    FailedCount,
+    AndMore,
+    Counter,
+    ProblemAccess,
+    ProblemSpecial,
+    ProblemListing,
+    ProblemSwapped,
+    ProblemRecord,
+    ProblemWrite,
+    ProblemHidden,
+    ProblemFolderReadOnly,
+};
+
+Language LanguageOfLocale();
+// The text with each "%s" replaced by the next of `args`.
+std::string Format(Language language, Text text, const std::vector<std::string>& args = {});
+
+}  // namespace rivak::cli

@@ -1,0 +1,18 @@
+#pragma once
+// One run of rivak for Linux: the batch over the paths, what it prints, and
+// the exit status (0 all done, 1 some entries could not be changed).
+#include <cstdio>
+
+#include "cli/arguments.h"
+
+namespace rivak::cli {
+
+struct Streams {
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    bool errIsTerminal = false;
+};
+
+int Run(const Arguments& arguments, Language language, const Streams& streams);
+
+}  // namespace rivak::cli

@@ -1,0 +1,145 @@
+#pragma once
+// The engine's file system over a Linux file system with user extended
+// attributes (ext4, xfs, btrfs, tmpfs), storing the DOS attributes the way
+// Samba and Wine read them:
+//   - hidden, system and archive in "user.DOSATTRIB" (hex text or Samba's
+//     NDR record); hidden also for a dot name without a value;
+//   - read-only of a file as missing write bits, and in the value, so that
+//     Wine (mode) and Samba (value) both see it; of a folder only in the value.
+//
+// Safe under root: below a path the caller named (Follow), every call is
+// made relative to a directory descriptor opened with O_NOFOLLOW, and every
+// change goes through a descriptor of the entry itself. A folder swapped for
+// a symbolic link in the middle of a batch can only make a call fail, never
+// redirect it. Symbolic links met in a walk are neither followed nor
+// changed; FIFOs, sockets and devices are never opened.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "platform/posix/dosattrib.h"
+#include "platform/posix/unique_fd.h"
+
+namespace rivak::posix {
+
+// What went wrong with one entry.
+enum class Problem {
+    Access,            // could not be looked up or opened (errno says why)
+    Special,           // named by the user, but neither a file nor a folder
+    Listing,           // a folder could not be listed
+    SwappedForLink,    // became a symbolic link during the batch
+    UnreadableRecord,  // "user.DOSATTRIB" holds a value Samba cannot read either; left alone
+    Write,             // a change was refused (errno says why)
+    HiddenNotStorable, // the file system keeps no extended attributes
+    FolderReadOnlyNotStorable,
+};
+
+// Where the backend tells what it changed and what it could not do.
+class Report {
+public:
+    virtual ~Report() = default;
+    virtual void Changed(const Path& path, AttributeWord before, AttributeWord after) = 0;
+    virtual void Failed(const Path& path, Problem problem, int error) = 0;
+};
+
+struct PosixSettings {
+    bool dryRun = false;           // decide and report, change nothing
+    mode_t umask = 022;            // applied to the write bits given back, as Wine does
+    Report* report = nullptr;      // may be null
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    explicit PosixFileSystem(PosixSettings settings);
+    ~PosixFileSystem() override;
+
+    // A path given by the user (or a shortcut's target): its symbolic links
+    // are followed, the last one included, as chmod does. Below it nothing
+    // is followed. Once a path was given, paths below none of them are refused.
+    void Follow(const Path& path);
+
+    // The contents of a regular file, read through the same safe lookup; empty
+    // when it is not a regular file, cannot be read or is larger than `limit`.
+    std::optional<std::vector<unsigned char>> ReadFile(const Path& path, std::size_t limit);
+
+    Path Dir(const Path& path, unsigned mask) override;
+    Path Dir() override;
+    std::optional<FsObject> GetFile(const Path& path) override;
+    std::optional<FsObject> GetFolder(const Path& path) override;
+    bool SetAttributes(const FsObject& object, AttributeWord word) override;
+    bool IsLinkedFolder(const Path& folder) override;
+    std::optional<FolderKey> FolderIdentity(const Path& folder) override;
+
+    // Descriptors held open for the folder chain (tests check it stays bounded).
+    std::size_t OpenFolders() const { return chain_.size(); }
+
+private:
+    enum class Record { None, Present, Unparsable, Unreadable, Unsupported };
+    struct Entry {
+        Path path;
+        bool found = false;   // exists as a file or folder we may touch
+        bool folder = false;
+        bool dotName = false;
+        UniqueFd fd;          // the entry itself
+        dev_t dev = 0;
+        ino_t ino = 0;
+        mode_t mode = 0;
+        nlink_t links = 0;
+        std::uint64_t size = 0;
+        bool mountRoot = false;
+        Record record = Record::None;
+        std::vector<unsigned char> raw;
+        DosAttrib parsed;
+        AttributeWord word = 0;  // also what the probe masks test
+        std::optional<AttributeWord> KnownWord() const {
+            if (record == Record::Unparsable || record == Record::Unreadable) return std::nullopt;
+            return word;
+        }
+    };
+    struct Level {
+        Path path;
+        UniqueFd fd;
+        bool listed = false;
+    };
+    struct Name {
+        std::string name;
+        unsigned char type;  // d_type of the listing
+    };
+
+    Entry& Locate(const Path& path);
+    bool Open(Entry& e, int dirfd, const std::string& name, unsigned char typeHint);
+    bool OpenFollowed(Entry& e);
+    bool Inspect(Entry& e);
+    void ReadRecord(Entry& e);
+    bool StatFolder(const Path& folder, struct statx& sx);
+    int FolderFd(const Path& folder);
+    int RebuildChain(const Path& folder);
+    bool IsFollowed(const Path& path) const { return followed_.count(path) != 0; }
+    unsigned char TypeHint(const Path& folder, const std::string& name);
+    bool WriteRecord(Entry& e, std::uint32_t x, int& error);
+    bool SetRecord(Entry& e, const std::vector<unsigned char>* value, int& error);
+    bool Chmod(Entry& e, mode_t mode, int& error);
+    void Fail(const Path& path, Problem problem, int error);
+
+    PosixSettings settings_;
+    std::unordered_set<Path> followed_;
+    std::vector<Level> chain_;
+    Entry entry_;            // the last entry looked up: the engine asks about one path several times
+    // The enumeration under way, and the types its listing gave.
+    std::vector<Name> listing_;
+    Path listedFolder_;
+    unsigned listMask_ = probe::kAnything;
+    std::size_t next_ = 0;   // next name Dir() returns
+    std::size_t hint_ = 0;   // where the next type look-up starts
+};
+
+FileSystemFactory PosixFileSystemFactory(PosixSettings settings);
+
+}  // namespace rivak::posix

@@ -1,0 +1,75 @@
+#include "platform/posix/shortcut_reader_posix.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/posix/file_system_posix.h"
+
+namespace rivak::posix {
+
+namespace {
+
+// Shortcuts are a few kilobytes; anything much larger is not one.
+constexpr std::size_t kMaxShortcutSize = 1 << 20;
+
+std::string IconvName(const std::string& codePage) {
+    if (!codePage.empty() && codePage.find_first_not_of("0123456789") == std::string::npos) return "CP" + codePage;
+    return codePage;
+}
+
+}  // namespace
+
+AnsiCodePage::AnsiCodePage(const std::string& codePage)
+    : cd_(iconv_open("UTF-16LE", IconvName(codePage).c_str())) {}
+
+AnsiCodePage::~AnsiCodePage() {
+    if (valid()) iconv_close(cd_);
+}
+
+std::optional<std::u16string> AnsiCodePage::Decode(std::string_view bytes) {
+    if (!valid()) return std::nullopt;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::vector<char> out(bytes.size() * 4 + 8);
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char* dst = out.data();
+    std::size_t outLeft = out.size();
+    if (iconv(cd_, &in, &inLeft, &dst, &outLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
+    std::u16string text;
+    for (const char* p = out.data(); p + 1 < dst; p += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
+    return text;
+}
+
+std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
+    if (!fs_) return std::nullopt;
+    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, kMaxShortcutSize);
+    if (!data) return std::nullopt;
+    const std::optional<lnk::ShellLinkTarget> target =
+        lnk::ReadShellLink(*data, [this](std::string_view bytes) { return codePage_.Decode(bytes); });
+    if (!target) return std::nullopt;
+
+    std::optional<Path> path;
+    switch (target->kind) {
+    case lnk::ShellLinkTarget::Kind::NotAFile:
+        return Path();
+    case lnk::ShellLinkTarget::Kind::Unresolvable:
+        return std::nullopt;
+    case lnk::ShellLinkTarget::Kind::Absolute:
+        path = drives_.Map(Utf8(target->path));
+        break;
+    case lnk::ShellLinkTarget::Kind::Relative: {
+        const std::size_t slash = shortcutFile.rfind('/');
+        const Path folder = slash == Path::npos ? Path(".") : slash == 0 ? Path("/") : shortcutFile.substr(0, slash);
+        path = JoinRelative(folder, Utf8(target->path));
+        break;
+    }
+    }
+    if (!path) return std::nullopt;
+    // Where the shortcut points is the user's choice, as a path given on the
+    // command line is: its links are followed.
+    fs_->Follow(*path);
+    return path;
+}
+
+}  // namespace rivak::posix

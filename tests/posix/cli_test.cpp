@@ -1,0 +1,338 @@
+// The rivak program itself, started as a user starts it: every option, bad
+// usage, -0, the dry run, the exit statuses, the texts in both languages.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <poll.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <clocale>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "posix_test_support.h"
+#include "rivak_version.h"
+#include "tests/lnk/lnk_writer.h"
+
+namespace rivak::cli {
+namespace {
+
+using namespace rivak::posix::testing;
+
+using Result = ProgramResult;
+
+// The built program with `args`; `env` is added to a minimal environment
+// (no Wine prefix, C.UTF-8 unless LANG is given).
+Result Rivak(const std::vector<std::string>& args, const std::string& input = "",
+             const std::map<std::string, std::string>& env = {}) {
+    std::map<std::string, std::string> full = {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}};
+    for (const auto& [k, v] : env) full[k] = v;
+    return RunProgram(RIVAK_CLI, args, input, full);
+}
+
+bool HasJapaneseLocale() {
+    locale_t l = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+    if (l) freelocale(l);
+    return l != nullptr;
+}
+
+void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A shortcut whose LinkInfo holds `target` (ASCII) as a local path.
+std::vector<unsigned char> Shortcut(const std::string& target) {
+    using namespace rivak::test::lnk;
+    LinkSpec fields;
+    LinkInfoFields info;
+    info.localBase = target;
+    fields.linkInfo = LinkInfo(info);
+    return Build(fields);
+}
+
+class Cli : public ::testing::Test {
+protected:
+    TempFolder tmp;
+    std::string At(const std::string& rel) const { return tmp / rel; }
+    // d/ (hidden, read-only in its value) holding f (0444, hidden), sub/g (0444).
+    static void MakeTree(const TempFolder& t) {
+        MakeFolder(t / "d");
+        SetRecord(t / "d", "0x3");
+        MakeFile(t / "d/f", 0444);
+        SetRecord(t / "d/f", "0x2");
+        MakeFolder(t / "d/sub");
+        MakeFile(t / "d/sub/g", 0444);
+    }
+    void MakeTree() { MakeTree(tmp); }
+};
+
+TEST_F(Cli, DefaultsClearEverythingQuietly) {
+    MakeTree();
+    const Result r = Rivak({At("d")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "") << "no count when standard error is not a terminal";
+    EXPECT_EQ(WordOnDisk(At("d")), attr::kDirectory);
+    EXPECT_EQ(WordOnDisk(At("d/f")), 0u);
+    EXPECT_EQ(WordOnDisk(At("d/sub/g")), 0u);
+}
+
+TEST_F(Cli, EveryOptionDoesWhatItSays) {
+    struct Row {
+        std::vector<std::string> options;
+        AttributeWord folder, file, deep;
+    };
+    const AttributeWord D = attr::kDirectory, R = attr::kReadOnly, H = attr::kHidden;
+    const Row rows[] = {
+        {{"--readonly=set", "--hidden=keep"}, D | R | H, R | H, R},
+        {{"--readonly", "keep", "--hidden", "set"}, D | R | H, R | H, R | H},
+        {{"--readonly=keep", "--hidden=keep"}, D | R | H, R | H, R},
+        {{"--keep-folders"}, D | R | H, 0, 0},
+        {{"--max-depth=1"}, D, 0, R},
+        {{"--max-depth=0"}, D, R | H, R},
+        {{"-n"}, D | R | H, R | H, R},
+        {{"--dry-run", "--readonly=set"}, D | R | H, R | H, R},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        MakeTree(t);
+        std::vector<std::string> args = row.options;
+        args.push_back(t / "d");
+        const Result r = Rivak(args);
+        const std::string label = ::testing::PrintToString(row.options);
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(WordOnDisk(t / "d"), row.folder) << label;
+        EXPECT_EQ(WordOnDisk(t / "d/f"), row.file) << label;
+        EXPECT_EQ(WordOnDisk(t / "d/sub/g"), row.deep) << label;
+    }
+}
+
+TEST_F(Cli, VerboseAndDryRunListTheChangesWithQuotedPaths) {
+    MakeFolder(At("d"));
+    MakeFile(At("d/it's here"), 0444);
+    MakeFile(At("d/line\nbreak"), 0444);
+    MakeFile(At("d/plain"), 0644);  // nothing to change: no line
+    for (const char* option : {"-n", "-v"}) {  // the dry run first: it must leave the work to -v
+        const Result r = Rivak({option, At("d")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("R--- -> ----  '" + At("d/it") + "'\\''s here'\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("R--- -> ----  $'" + At("d/line") + "\\nbreak'\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("plain"), std::string::npos);
+        int lines = 0;
+        for (char c : r.out) lines += c == '\n';
+        EXPECT_EQ(lines, 2) << option;
+    }
+}
+
+TEST_F(Cli, NulSeparatedPathsFromStandardInput) {
+    MakeFile(At("a b"), 0444);
+    MakeFile(At("new\nline"), 0444);
+    MakeFile(At("not listed"), 0444);
+    const std::string input = At("a b") + '\0' + At("new\nline") + '\0';
+    const Result r = Rivak({"-0"}, input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("a b")), 0644u);
+    EXPECT_EQ(ModeOf(At("new\nline")), 0644u);
+    EXPECT_EQ(ModeOf(At("not listed")), 0444u);
+}
+
+TEST_F(Cli, BadUsageTouchesNothing) {
+    MakeTree();
+    const std::vector<std::vector<std::string>> rows = {
+        {"--bogus"},          {"-x"},                 {"--readonly=maybe"}, {"--hidden"},
+        {"--max-depth=-1"},   {"--max-depth=abc"},    {"--max-depth=2000000"},
+        {"--map=nonsense"},   {"--map=Q=/srv"},       {"--map=\\\\server=/srv"},
+        {"--codepage=NOPE"},  {"--dry-run=yes"},      {"--help=me"},
+    };
+    for (std::vector<std::string> args : rows) {
+        const std::string label = ::testing::PrintToString(args);
+        args.push_back(At("d"));
+        const Result r = Rivak(args);
+        EXPECT_EQ(r.status, 2) << label;
+        EXPECT_NE(r.err.find("rivak: "), std::string::npos) << label;
+        EXPECT_NE(r.err.find("--help"), std::string::npos) << label;
+        EXPECT_EQ(r.out, "") << label;
+    }
+    const Result none = Rivak({});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("no path given"), std::string::npos);
+    EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
+}
+
+TEST_F(Cli, SomeEntriesFailedMeansStatusOneAndASummary) {
+    MakeFile(At("ok"), 0444);
+    MakeFile(At("bad"), 0444);
+    SetRecord(At("bad"), "not hex");
+    std::vector<std::string> args = {At("missing"), At("ok"), At("bad"), ""};
+    for (int i = 0; i < 11; ++i) args.push_back(At("gone") + std::to_string(i));
+    const Result r = Rivak(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ModeOf(At("ok")), 0644u) << "the rest is still done";
+    EXPECT_NE(r.err.find("entries not changed: 14"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\n  '': cannot access: No such file or directory\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(At("missing") + ": cannot access: No such file or directory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(At("bad") + ": user.DOSATTRIB"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("... and 4 more"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(At("gone10")), std::string::npos) << "only the first ten";
+}
+
+TEST_F(Cli, ListedFifoIsReportedNotOpened) {
+    ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);
+    const Result r = Rivak({At("fifo")});  // an open for reading would wait for a writer forever
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(At("fifo") + ": neither a file nor a folder"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, ShortcutsAreFollowedThroughTheDriveMap) {
+    MakeFolder(At("share"));
+    MakeFile(At("share/Target.txt"), 0444);
+    MakeFolder(At("links"));
+    WriteBytes(At("links/t.lnk"), Shortcut("X:\\TARGET.TXT"));  // another case than on disk
+    WriteBytes(At("links/elsewhere.lnk"), Shortcut("Q:\\nothing.txt"));
+    ASSERT_EQ(chmod(At("links/t.lnk").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(At("links/elsewhere.lnk").c_str(), 0444), 0);
+
+    Result r = Rivak({"--no-shortcuts", "--map=x:=" + At("share"), At("links")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("links/t.lnk")), 0644u) << "the shortcut file itself";
+    EXPECT_EQ(ModeOf(At("share/Target.txt")), 0444u);
+
+    ASSERT_EQ(chmod(At("links/t.lnk").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(At("links/elsewhere.lnk").c_str(), 0444), 0);
+    r = Rivak({"-v", "--map", "X:=" + At("share"), At("links")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("share/Target.txt")), 0644u) << r.out;
+    EXPECT_EQ(ModeOf(At("links/t.lnk")), 0444u) << "followed, so the file itself stays";
+    EXPECT_EQ(ModeOf(At("links/elsewhere.lnk")), 0644u) << "a target outside the map keeps the shortcut's own path";
+}
+
+TEST_F(Cli, CodePageDecodesTheAnsiPath) {
+    MakeFolder(At("share"));
+    MakeFile(At("share/café.txt"), 0444);
+    WriteBytes(At("a.lnk"), Shortcut("X:\\caf\xE9.txt"));
+    Result r = Rivak({"--readonly=keep", "--hidden=set", "--map=X:=" + At("share"), At("a.lnk")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("share/café.txt")), attr::kReadOnly) << "code page 932 cannot read it: not followed";
+    EXPECT_EQ(WordOnDisk(At("a.lnk")), attr::kHidden);
+    r = Rivak({"--codepage=1252", "--map=X:=" + At("share"), At("a.lnk")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("share/café.txt")), 0u);
+}
+
+TEST_F(Cli, WinePrefixGivesTheDriveLetters) {
+    MakeFolder(At("prefix"));
+    MakeFolder(At("prefix/drive_c"));
+    MakeFolder(At("prefix/dosdevices"));
+    MakeLink("../drive_c", At("prefix/dosdevices/c:"));
+    MakeFile(At("prefix/drive_c/a.txt"), 0444);
+    WriteBytes(At("a.lnk"), Shortcut("C:\\a.txt"));
+    const Result r = Rivak({At("a.lnk")}, "", {{"WINEPREFIX", At("prefix")}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ModeOf(At("prefix/drive_c/a.txt")), 0644u);
+}
+
+TEST_F(Cli, TrailingSlashAndDotNameTheFolderItself) {
+    MakeTree();
+    Result r = Rivak({At("d") + "/"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("d/sub/g")), 0u);
+    MakeFile(At("d/sub/h"), 0444);
+    r = Rivak({At("d/sub") + "/."});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(WordOnDisk(At("d/sub/h")), 0u);
+}
+
+TEST_F(Cli, HelpVersionAndJapanese) {
+    Result r = Rivak({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* option : {"--readonly=clear|set|keep", "--hidden", "--no-shortcuts", "--keep-folders",
+                               "--max-depth", "--map", "--dry-run", "--verbose", "-0", "--version"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    r = Rivak({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("rivak ") + RIVAK_VERSION + "\n");
+
+    if (!HasJapaneseLocale()) GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";
+    r = Rivak({"--help"}, "", {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_NE(r.out.find("使い方"), std::string::npos) << r.out;
+    r = Rivak({At("missing")}, "", {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("変更できなかった項目: 1 個"), std::string::npos) << r.err;
+    r = Rivak({"--bogus"}, "", {{"LANG", "ja_JP.UTF-8"}});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("不明なオプション"), std::string::npos) << r.err;
+}
+
+// Standard error on a terminal: the count shows once the batch has run for
+// a second, and is erased at the end. The batch is held still for more than
+// a second as soon as its first changes are printed, so the second has passed
+// on any machine, with entries still to do.
+TEST_F(Cli, LiveCountOnATerminal) {
+    MakeFolder(At("big"));
+    for (int i = 0; i < 3000; ++i) MakeFile(At("big/f" + std::to_string(i)), 0444);
+    int master = -1, slave = -1, out[2];
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+    ASSERT_EQ(pipe(out), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1), dup2(slave, 2);
+        char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
+        const std::string tree = At("big");
+        char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("-v"), const_cast<char*>(tree.c_str()), nullptr};
+        execve(RIVAK_CLI, argv, envp);
+        _exit(127);
+    }
+    close(slave), close(out[1]);
+    std::string shown, printed;
+    char buffer[4096];
+    bool held = false;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+    for (int open = 2; open > 0 && poll(fds, 2, -1) > 0;) {
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? printed : shown).append(buffer, static_cast<std::size_t>(n));
+            if (i == 0 && !held) {
+                held = true;
+                kill(pid, SIGSTOP);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+                kill(pid, SIGCONT);
+            }
+        }
+    }
+    close(master), close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ModeOf(At("big/f2999")), 0644u);
+    std::size_t updates = 0;
+    for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) ++updates;
+    EXPECT_LE(updates, static_cast<std::size_t>(10 * seconds) + 1) << "at most ten a second over " << seconds << " s";
+    ASSERT_TRUE(held);
+    EXPECT_NE(printed.size(), 0u);
+    EXPECT_EQ(shown.compare(0, 4, "\r\033[K"), 0) << ::testing::PrintToString(shown.substr(0, 40));
+    EXPECT_NE(shown.find(" entries"), std::string::npos) << ::testing::PrintToString(shown);
+    EXPECT_GE(shown.size(), 4u);
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "erased at the end";
+    // The pseudo-terminal turns "\n" into "\r\n"; the count never writes one.
+    EXPECT_EQ(shown.find('\n'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rivak::cli

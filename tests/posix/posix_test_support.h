@@ -1,0 +1,52 @@
+#pragma once
+// A fresh temporary folder per test, and what the disk holds, read without
+// the code under test.
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+
+namespace rivak::posix::testing {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+private:
+    std::string path_;
+};
+
+void MakeFolder(const std::string& path, mode_t mode = 0755);
+void MakeFile(const std::string& path, mode_t mode = 0644, const std::string& content = "x");
+void MakeLink(const std::string& target, const std::string& path);
+void SetRecord(const std::string& path, const std::string& value);
+std::optional<std::string> RecordOf(const std::string& path);  // empty: no value
+mode_t ModeOf(const std::string& path);                        // permission bits, links not followed
+bool IsLink(const std::string& path);
+// The attribute word as Samba and Wine would read it (hex values only):
+// read-only from the value or the missing write bits of a file, hidden from
+// the value or, without one, a dot name.
+AttributeWord WordOnDisk(const std::string& path);
+struct ProgramResult {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    std::string out, err;
+};
+// Runs `program` with `args`, `input` on its standard input, and an
+// environment of PATH plus `env` only.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input = "", const std::map<std::string, std::string>& env = {});
+
+// Runs `body` in a child process under another user id and group id;
+// returns its exit status (-1 when it died).
+int RunAs(uid_t uid, gid_t gid, int (*body)(void*), void* arg);
+
+}  // namespace rivak::posix::testing

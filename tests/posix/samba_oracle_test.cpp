@@ -1,0 +1,164 @@
+// Samba as the judge: an smbd of our own on 127.0.0.1 serves a temporary
+// folder; smbclient's "allinfo" shows what a Windows client would see of the
+// attributes rivak wrote, and rivak reads what Samba wrote for a client.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "posix_test_support.h"
+
+namespace rivak::posix {
+namespace {
+
+using namespace rivak::posix::testing;
+
+constexpr char kSmbd[] = "/usr/sbin/smbd";
+constexpr char kSmbclient[] = "/usr/bin/smbclient";
+
+int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(s);
+    return port;
+}
+
+bool Listening(int port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+class Samba : public ::testing::Test {
+protected:
+    static inline TempFolder* dir = nullptr;
+    static inline pid_t smbd = 0;
+    static inline int port = 0;
+    static inline std::string skip;
+
+    static void SetUpTestSuite() {
+        if (geteuid() != 0) {
+            skip = "smbd needs root to serve files as their owner";
+            return;
+        }
+        if (access(kSmbd, X_OK) != 0 || access(kSmbclient, X_OK) != 0) {
+            skip = "samba and smbclient are not installed";
+            return;
+        }
+        dir = new TempFolder;
+        MakeFolder(*dir / "share");
+        MakeFolder(*dir / "state");
+        port = FreePort();
+        const std::string state = *dir / "state";
+        std::ofstream(*dir / "smb.conf") << "[global]\n"
+            "server role = standalone server\nmap to guest = Bad User\nguest account = root\n"
+            "smb ports = " << port << "\ninterfaces = 127.0.0.1\nbind interfaces only = yes\n"
+            "lock directory = " << state << "\nstate directory = " << state << "\ncache directory = " << state
+            << "\nprivate dir = " << state << "\npid directory = " << state << "\nlog file = " << state
+            << "/log\nload printers = no\nprintcap name = /dev/null\ndisable spoolss = yes\n"
+            "[share]\npath = " << (*dir / "share") << "\nread only = no\nguest ok = yes\nforce user = root\n";
+        smbd = fork();
+        if (smbd == 0) {
+            // Without --no-process-group smbd starts a session of its own
+            // (it signals its whole group when it ends, which must not be ours).
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0), dup2(null, 1), dup2(null, 2);
+            execl(kSmbd, kSmbd, "--foreground", ("--configfile=" + (*dir / "smb.conf")).c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !Listening(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!Listening(port)) skip = "smbd did not start listening on 127.0.0.1";
+    }
+    static void TearDownTestSuite() {
+        if (smbd > 0) {
+            // smbd and the helpers it started, all in its session's group.
+            if (kill(-smbd, SIGTERM) != 0) kill(smbd, SIGTERM);
+            waitpid(smbd, nullptr, 0);
+        }
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override {
+        if (!skip.empty()) GTEST_SKIP() << skip;
+    }
+
+    std::string Share(const std::string& name) const { return *dir / ("share/" + name); }
+    ProgramResult Client(const std::string& command) const {
+        return RunProgram(kSmbclient, {"//127.0.0.1/share", "-p", std::to_string(port), "-N", "-s", *dir / "smb.conf",
+                                       "-c", command});
+    }
+    // The attribute word and creation time a Windows client is shown.
+    std::pair<std::uint32_t, std::string> Seen(const std::string& name) const {
+        const ProgramResult r = Client("allinfo \"" + name + "\"");
+        std::smatch m, c;
+        std::uint32_t word = 0xFFFFFFFF;
+        if (std::regex_search(r.out, m, std::regex(R"(attributes: \S* \(([0-9a-f]+)\))")))
+            word = static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16));
+        std::regex_search(r.out, c, std::regex(R"(create_time:\s+(.*))"));
+        return {word, c.size() > 1 ? c[1].str() : std::string()};
+    }
+    ProgramResult Rivak(std::vector<std::string> args) const {
+        return RunProgram(RIVAK_CLI, args, "", {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}});
+    }
+};
+
+TEST_F(Samba, ClientSeesWhatRivakWrote) {
+    MakeFile(Share("f.txt"));
+    MakeFolder(Share("d"));
+    ProgramResult r = Rivak({"--readonly=set", "--hidden=set", Share("f.txt"), Share("d")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Seen("f.txt").first & 3u, 3u) << "read-only and hidden";
+    EXPECT_EQ(Seen("d").first & 0x13u, 0x13u) << "a folder: read-only and hidden in the value";
+
+    r = Rivak({Share("f.txt"), Share("d")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Seen("f.txt").first & 3u, 0u);
+    EXPECT_EQ(Seen("d").first & 3u, 0u);
+}
+
+TEST_F(Samba, RivakReadsWhatSambaWroteAndKeepsItsRecord) {
+    MakeFile(Share("g.txt"));
+    ProgramResult c = Client("setmode g.txt +rh");
+    ASSERT_EQ(c.status, 0) << c.out << c.err;
+    const auto [before, created] = Seen("g.txt");
+    ASSERT_EQ(before & 3u, 3u);
+    ASSERT_EQ(ModeOf(Share("g.txt")), 0644u) << "Samba keeps read-only in its value only";
+    const std::optional<std::string> record = RecordOf(Share("g.txt"));
+    ASSERT_TRUE(record && record->size() > 4) << "Samba writes its NDR record";
+
+    ProgramResult r = Rivak({"-n", Share("g.txt")});
+    EXPECT_NE(r.out.find("RH"), std::string::npos) << "read from Samba's record: " << r.out;
+
+    r = Rivak({Share("g.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto [after, createdAfter] = Seen("g.txt");
+    EXPECT_EQ(after & 3u, 0u);
+    // 0x80 (normal) is how Samba shows a word with nothing else in it.
+    EXPECT_EQ(after & ~0x83u, before & ~0x83u) << "archive and the rest kept";
+    EXPECT_EQ(createdAfter, created) << "the creation time Samba keeps in the record survives";
+    EXPECT_EQ(RecordOf(Share("g.txt"))->size(), record->size());
+}
+
+}  // namespace
+}  // namespace rivak::posix
