@@ -1,7 +1,6 @@
 #pragma once
 // The batch procedures: entry processor, folder walker and batch run. One
 // object serves the whole run; the file-system object lives for one batch.
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -28,9 +27,8 @@ public:
     std::int32_t maxDepth = kMaxDepth;
 
     // Runs one batch over list1 with the options as they are when it starts.
-    // An error that escapes (out of memory, say) still shows the last count,
-    // hides the progress display and releases the file-system object, then
-    // goes on to the caller.
+    // An error that escapes (out of memory, say) still hides the progress
+    // display and releases the file-system object, then goes on to the caller.
     void CngATr();
 
     // One path: resolves a shortcut when Check5 is on, rewrites a file or a
@@ -60,14 +58,8 @@ private:
         }
     };
 
-    using Clock = std::chrono::steady_clock;
-    // A screen shows about 60 pictures a second: a count drawn more often is
-    // never seen, and each drawing costs far more than handling an entry.
-    static constexpr Clock::duration kFrame = std::chrono::milliseconds(16);
-
     Descent Process(const Path& path);
     void ApplyAttributes(const std::optional<FsObject>& item);
-    void DrawCounter(Clock::time_point now);
     void Walk(const Descent& descent, std::int32_t level);
     bool AlreadyWalked(const Descent& descent, std::int32_t level);
     bool On(Option option) const { return options().Value(option) == kChecked; }
@@ -81,10 +73,6 @@ private:
     FileSystemFactory openFileSystem_;
     std::unique_ptr<FileSystem> fs_;
     std::int64_t processedCount_ = 0;
-    // The count on the progress display and when it was drawn; none drawn
-    // yet in this batch when lastDraw_ is empty.
-    std::int64_t drawnCount_ = 0;
-    std::optional<Clock::time_point> lastDraw_;
     // The listing buffer: one folder's entries at a time, reused.
     PathList list2_;
     // Shallowest level at which each linked folder was walked in this batch.

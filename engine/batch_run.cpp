@@ -25,20 +25,16 @@ void AttributeEngine::ReleaseFileSystem() {
 
 void AttributeEngine::CngATr() {
     processedCount_ = 0;
-    drawnCount_ = 0;
-    lastDraw_.reset();
     batchOptions_.emplace(options_);
     OpenFileSystem();
 
-    // Whatever ends the batch, the display shows the final count and goes
-    // away, and the next batch starts with a fresh file-system object and
-    // reads the options afresh.
+    // Whatever ends the batch, the display goes away, and the next batch
+    // starts with a fresh file-system object and reads the options afresh.
     struct EndOfBatch {
         AttributeEngine& engine;
         ~EndOfBatch() {
             engine.ReleaseFileSystem();
             engine.batchOptions_.reset();
-            if (engine.processedCount_ != engine.drawnCount_) engine.DrawCounter(Clock::now());
             try {
                 engine.progress_.Hide();
             } catch (...) {

@@ -54,28 +54,18 @@ AttributeEngine::Descent AttributeEngine::Process(const Path& path) {
 
 void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
     ++processedCount_;
-    // The first count of a batch at once, then at most one drawing a frame;
-    // the batch draws the final count before it hides the display.
-    const Clock::time_point now = Clock::now();
-    if (!lastDraw_ || now - *lastDraw_ >= kFrame) DrawCounter(now);
-    // A word that could not be read is not written: rewriting a guessed 0
-    // would clear system and archive, which no option names.
-    if (!item || !item->word) return;
-    fs_->SetAttributes(*item, RewriteWord(*item->word, options()));
-}
-
-// The display checks its queue only while it draws, so whatever asks the
-// window for its count then gets the current one.
-void AttributeEngine::DrawCounter(Clock::time_point now) {
-    lastDraw_ = now;
-    drawnCount_ = processedCount_;
+    // Every count goes to the display; it draws at its own pace (the window
+    // at most once a frame, the terminal a few times a second).
     try {
         progress_.SetCounter(Decimal(processedCount_));
         progress_.RepaintCounter();
     } catch (...) {
-        // A counter that cannot be drawn never stops the batch (nor
-        // escapes the end of one, where this runs too).
+        // A counter that cannot be drawn never stops the batch.
     }
+    // A word that could not be read is not written: rewriting a guessed 0
+    // would clear system and archive, which no option names.
+    if (!item || !item->word) return;
+    fs_->SetAttributes(*item, RewriteWord(*item->word, options()));
 }
 
 }  // namespace rivak

@@ -2,6 +2,7 @@
 // Form5: the small window that counts the entries of a running batch.
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 
 #include "engine/progress.h"
@@ -20,7 +21,10 @@ public:
 
     explicit ProgressWindow(HINSTANCE instance);
 
-    // The window is made, hidden, by whichever of these comes first.
+    // The window is made, hidden, by whichever of these comes first. The
+    // batch gives every count; the label shows them at display speed: the
+    // first after Show at once, then at most one a frame, and always the
+    // current one before the thread checks its queue and before Hide.
     void Show() override;
     void SetCounter(const NativeString& text) override;
     void RepaintCounter() override;
@@ -34,13 +38,19 @@ public:
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
 
 private:
+    using Clock = std::chrono::steady_clock;
     bool EnsureCreated();
     void Layout(UINT dpi);
+    void DrawCounter();
 
     HINSTANCE instance_;
     ControlFonts fonts_;
     UINT dpi_ = 96;
-    ULONGLONG lastQueueCheck_ = 0;
+    // The count given last, and whether the label shows it yet.
+    std::wstring counter_;
+    bool pending_ = false;
+    bool drawnSinceShow_ = false;
+    Clock::time_point lastDraw_{}, lastQueueCheck_{};
 };
 
 }  // namespace rivak::ui

@@ -163,6 +163,7 @@ TEST_F(ProgressWindowTest, RepaintDrawsWithoutAMessageLoop) {
     EXPECT_FALSE(GetUpdateRect(label1, nullptr, FALSE));
     EXPECT_GT(InkIn(label1), 20) << "Label1 is on the screen";
     const int blank = InkIn(label2);
+    Sleep(20);  // a frame later: the counter is drawn at display speed
     progress_.SetCounter(L"88888");
     progress_.RepaintCounter();
     EXPECT_FALSE(GetUpdateRect(label2, nullptr, FALSE));
