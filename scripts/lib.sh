@@ -67,6 +67,9 @@ _rivak_as_root() {
 # The fuzz build (clang, libFuzzer, llvm-symbolizer) and lnkinfo, the
 # shortcut tests' oracle.
 RIVAK_PACKAGES+=(clang-14 libclang-rt-14-dev llvm-14 liblnk-utils)
+# The Debian package: its dependencies and control file (dpkg-dev), its
+# checks (lintian), and what package-check.sh tries on it (man, bash completion).
+RIVAK_PACKAGES+=(dpkg-dev lintian man-db bash-completion)
 
 rivak_install_deps() {
   local missing=() p

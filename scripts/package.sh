@@ -7,6 +7,9 @@
 #   rivak-<version>-linux-x86_64.tar.gz  when the commit has the Linux program
 #                                      (target rivak_cli, cli/rivak.1): rivak,
 #                                      rivak.1, LICENSE, THIRD-PARTY-NOTICES.txt
+#   rivak_<version>-1_amd64.deb        the same program as a Debian package
+#                                      (scripts/make_deb.sh), when the commit
+#                                      has packaging/debian/
 #   SHA256SUMS                         of the archives
 # The build is Release (-O2, stripped) and reproducible: two runs on the same
 # commit, in any two folders, give the same bytes. Times come from the
@@ -23,7 +26,7 @@ while (($#)); do
   case $1 in
     --out) out=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) rivak_log "unknown argument $1"; exit 2 ;;
   esac
 done
@@ -95,6 +98,12 @@ if [[ -f $work/src/cli/rivak.1 ]] && grep -rqs --include=CMakeLists.txt 'rivak_c
   tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
     --format=gnu -C "$work/stage" -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
   archives+=("$name.tar.gz")
+  if [[ -d $work/src/packaging/debian ]]; then
+    rivak_log "packing the Debian package"
+    mkdir -p "$work/deb"
+    "$RIVAK_ROOT/scripts/make_deb.sh" "$work/native/bin/rivak" "$work/src" "$version" "$out" "$work/deb"
+    archives+=("rivak_$version-1_amd64.deb")
+  fi
 else
   rivak_log "no Linux program in this commit (target rivak_cli, cli/rivak.1): no tarball"
 fi
