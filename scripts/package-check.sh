@@ -7,7 +7,11 @@
 #     rivak.exe runs a batch under Wine on a small tree
 #     (tests/win32/rivak_exe_linux_check.sh checks the attributes it leaves);
 #  4. the unpacked rivak.exe opens its help from beside itself (help_probe.exe
-#     of the Windows test tree, which is built if missing).
+#     of the Windows test tree, which is built if missing);
+#  5. the Debian package (when the commit makes one) is reproduced too, and
+#     passes lintian, installs into a clean root, runs, shows its manual
+#     pages and completes its options there, and purges without a trace
+#     (tests/packaging/deb_check.sh).
 # Uses $DISPLAY if set (test.sh's Xvfb), else a private Xvfb. Exit 0 when all held.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -44,7 +48,7 @@ for f in rivak.exe rivak.chm; do
   if cmp -s "$work/a/$f" "$work/b/$f"; then rivak_log "reproduced: $f"; else fail "$f differs between the two builds"; fi
 done
 if cmp -s "$RIVAK_ROOT/dist/$zip" "$work/second/$zip"; then rivak_log "reproduced: $zip"; else fail "$zip differs between the two builds"; fi
-for t in "$RIVAK_ROOT"/dist/rivak-*-linux-x86_64.tar.gz; do
+for t in "$RIVAK_ROOT"/dist/rivak-*-linux-x86_64.tar.gz "$RIVAK_ROOT"/dist/rivak_*_amd64.deb; do
   [[ -f $t ]] || continue
   cmp -s "$t" "$work/second/$(basename "$t")" && rivak_log "reproduced: $(basename "$t")" ||
     fail "$(basename "$t") differs between the two builds"
@@ -79,6 +83,20 @@ if [[ ! -f $probe ]]; then
 fi
 timed "unpacked help" "$RIVAK_ROOT/scripts/wine-run" "$probe" "$(rivak_winpath "$unpacked/rivak.exe")" ||
   fail "the unpacked rivak.exe did not open its help"
+
+# 5. The Debian package, beside the tarball.
+if [[ -d $RIVAK_ROOT/packaging/debian ]]; then
+  for kind in -win-x64.zip -linux-x86_64.tar.gz _amd64.deb; do
+    grep -q -- "$kind\$" "$RIVAK_ROOT/dist/SHA256SUMS" || fail "SHA256SUMS has no sum of the *$kind file"
+  done
+  deb=$(awk '$2 ~ /_amd64\.deb$/ { print $2 }' "$RIVAK_ROOT/dist/SHA256SUMS")
+  if [[ -f $RIVAK_ROOT/dist/$deb ]]; then
+    timed "debian package" "$RIVAK_ROOT/tests/packaging/deb_check.sh" "$RIVAK_ROOT/dist/$deb" ||
+      fail "the Debian package did not pass its checks"
+  else
+    fail "no Debian package in dist/"
+  fi
+fi
 
 if ((failures)); then
   rivak_log "package check: $failures failure(s)"
