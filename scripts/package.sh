@@ -26,7 +26,7 @@ while (($#)); do
   case $1 in
     --out) out=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) rivak_log "unknown argument $1"; exit 2 ;;
   esac
 done
