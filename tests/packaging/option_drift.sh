@@ -5,7 +5,7 @@
 # (SRC/cli/rivak.ja.1) documents the same options as the English one
 # (SRC/cli/rivak.1). Prints what is missing where; exit 0 when nothing is.
 set -uo pipefail
-rivak=$1 src=$2
+rivak=$1 src=$(realpath "$2")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
@@ -22,7 +22,9 @@ LC_ALL=C "$rivak" --help | grep -E '^[[:space:]]+-' | options >"$work/help"
 [[ -s $work/help ]] || { echo "FAIL: no option found in '$rivak --help'"; exit 1; }
 mkdir -p "$work/share/bash-completion/completions"
 ln -s "$src/cli/rivak.bash-completion" "$work/share/bash-completion/completions/rivak"
-"$here/bash_complete.sh" "$work/share" - | sed 's/=$//' | LC_ALL=C sort -u >"$work/completed"
+"$here/bash_complete.sh" "$work/share" - >"$work/offered" ||
+  { echo "FAIL: bash-completion does not load cli/rivak.bash-completion"; exit 1; }
+sed 's/=$//' "$work/offered" | LC_ALL=C sort -u >"$work/completed"
 gap=$(missing "$work/help" "$work/completed")
 if [[ -n $gap ]]; then
   echo "FAIL: cli/rivak.bash-completion does not complete: $gap(listed by rivak --help)"
