@@ -41,11 +41,13 @@ cp "$debian/control" "$debian/changelog" "$work/debian/"
   dpkg-gencontrol -privak -Pdebian/rivak
 )
 (cd "$root" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$root/DEBIAN/md5sums"
-chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums" "$root"/usr/share/man/*/rivak.1.gz \
-  "$root"/usr/share/man/ja/man1/rivak.1.gz "$doc/changelog.Debian.gz"
+chmod 644 "$root/DEBIAN/control" "$root/DEBIAN/md5sums" "$root/usr/share/man/man1/rivak.1.gz" \
+  "$root/usr/share/man/ja/man1/rivak.1.gz" "$doc/changelog.Debian.gz"
 find "$root" -type d -exec chmod 755 {} +
 find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 deb=$out/rivak_$version-1_amd64.deb
 rm -f "$deb"
-dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+# One compressor thread on every machine, so that the bytes cannot depend
+# on how many cores the machine has.
+dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$root" "$deb" >/dev/null
