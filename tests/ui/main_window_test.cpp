@@ -604,6 +604,48 @@ TEST_F(MainWindowTest, DropReturnsBeforeTheProgressWindowIsShown) {
     for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
 }
 
+// A drop from another process waits for its source to let go of the target
+// (a release COM tells the window's filter of), 250 ms at most; a drop made
+// on this thread runs at once.
+TEST_F(MainWindowTest, DropFromAnotherProcessWaitsForItsSourceToLetGo) {
+    IMessageFilter* calls = window_->incomingCalls();
+    ASSERT_NE(calls, nullptr);
+    constexpr GUID kRemUnknown = {0x00000131, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    INTERFACEINFO drop{window_->dropTarget(), IID_IDropTarget, 6}, release{nullptr, kRemUnknown, 5};
+    const struct {
+        const char* what;
+        bool remote, letGo;
+    } cases[] = {{"from this thread", false, false},
+                 {"from another process, which lets go", true, true},
+                 {"from another process, which holds on", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFiles files({L"dropped.txt"});
+        files.SetAll(RO | H);
+        auto data = MemoryDataObject::Files(files.paths());
+        const int before = progress_.shows;
+        const auto start = std::chrono::steady_clock::now();
+        if (c.remote) {
+            EXPECT_EQ(calls->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, &drop), SERVERCALL_ISHANDLED);
+        }
+        DWORD effect = DROPEFFECT_COPY;
+        ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+        Pump();
+        EXPECT_EQ(progress_.shows, before + (c.remote ? 0 : 1)) << "a held source would wait for this batch";
+        if (c.letGo) {
+            calls->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, &release);
+            Pump();
+            EXPECT_EQ(progress_.shows, before + 1) << "the batch runs once the release is served";
+        }
+        ASSERT_TRUE(test::PumpUntil([&] { return progress_.shows == before + 1; }, std::chrono::seconds(5)));
+        if (c.remote && !c.letGo) {
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(MainWindow::kSourceWaitMs));
+        }
+        EXPECT_EQ(window_->engine().list1, files.paths());
+        EXPECT_EQ(ReadOnlyAndHidden(files.paths()[0]), 0u);
+    }
+}
+
 // Drops that come before the previous drop's batch has run, or while it
 // runs: one batch each, in drop order, each over its own files, and the path
 // list of a running batch never changes.

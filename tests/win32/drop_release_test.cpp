@@ -172,7 +172,7 @@ TEST_F(DropReleaseTest, SourceIsFreeLongBeforeTheBatchEnds) {
     Left left = before;
     const Clock::time_point give_up = returned + std::chrono::minutes(3);
     while (left.named && Clock::now() < give_up) {
-        Sleep(50);
+        Sleep(200);
         left = Count(folder_);
     }
     const auto batch = std::chrono::duration_cast<milliseconds>(Clock::now() - source.released);
