@@ -920,29 +920,6 @@ TEST_F(MainWindowTest, RefusedDropRegistrationIsToldAndTheWindowStillOpens) {
 
 // ---- a real drag and drop through OLE ----------------------------------------------
 
-class ImmediateDropSource final : public IDropSource {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IDropSource) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    // A few rounds of dragging over the spot, then the button goes up.
-    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD) override {
-        if (escape) return DRAGDROP_S_CANCEL;
-        return ++rounds_ < 4 ? S_OK : DRAGDROP_S_DROP;
-    }
-    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
-
-private:
-    int rounds_ = 0;
-};
-
 TEST_F(MainWindowTest, OleDragAndDropReachesFrame1Only) {
     ASSERT_TRUE(window_->dropRegistered());
     TempFiles files({L"dragged.txt"});
@@ -966,7 +943,7 @@ TEST_F(MainWindowTest, OleDragAndDropReachesFrame1Only) {
         if (at.x != (r.left + r.right) / 2) GTEST_SKIP() << "the pointer cannot be placed on this display";
         const int showsBefore = progress_.shows;
         auto data = MemoryDataObject::Files(files.paths());
-        ImmediateDropSource source;
+        test::TimedDropSource source;
         DWORD effect = DROPEFFECT_NONE;
         const HRESULT hr = DoDragDrop(data.get(), &source, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK,
                                       &effect);

@@ -18,35 +18,7 @@
 
 namespace rivak::test {
 
-using Clock = std::chrono::steady_clock;
-
-// Drops as soon as it is asked, and notes when the button went up.
-class TimedDropSource final : public IDropSource {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IDropSource) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    // A few rounds over the frame, so that the target is entered first.
-    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD) override {
-        if (escape) return DRAGDROP_S_CANCEL;
-        if (++rounds_ < 4) return S_OK;
-        released = Clock::now();
-        return DRAGDROP_S_DROP;
-    }
-    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
-
-    Clock::time_point released;
-
-private:
-    int rounds_ = 0;
-};
+using ui::test::Clock;
 
 // rivak.exe without arguments, from its shown window until it is closed.
 class RivakWindowProcess {
@@ -131,7 +103,7 @@ inline std::optional<DragTiming> DragOntoFrame(HWND main, const std::wstring& pa
         return std::nullopt;
     }
     auto data = ui::test::MemoryDataObject::Files({path});
-    TimedDropSource source;
+    ui::test::TimedDropSource source;
     DragTiming timing;
     timing.hr = DoDragDrop(data.get(), &source, DROPEFFECT_COPY | DROPEFFECT_LINK, &timing.effect);
     timing.returned = Clock::now();

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "tests/win32/drag_onto_rivak.h"
+#include "tests/win32/win_test_support.h"
 
 namespace rivak::test {
 namespace {
@@ -22,16 +23,6 @@ using std::chrono::milliseconds;
 // The batch starts at the latest 250 ms after the drop; the rest is room for
 // the two calls the drop makes across processes on a busy machine.
 constexpr milliseconds kMostHeld{250 + 500};
-
-std::wstring BesideSelf(const std::wstring& relative) {
-    wchar_t self[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self, n);
-    dir.erase(dir.find_last_of(L'\\') + 1);
-    wchar_t full[MAX_PATH];
-    const DWORD m = GetFullPathNameW((dir + relative).c_str(), MAX_PATH, full, nullptr);
-    return m && m < MAX_PATH ? std::wstring(full, m) : dir + relative;
-}
 
 // A Windows path from the environment, which may hold it with slashes.
 std::wstring PathFromEnvironment(const char* name) {
@@ -66,7 +57,7 @@ TEST_F(DropReleaseTest, SourceIsFreeLongBeforeTheBatchEnds) {
     const Entries before = CountEntries(folder_);
     ASSERT_GT(before.all, 0u);
     ASSERT_EQ(before.named, before.all) << "the folder is made read-only and hidden";
-    RivakWindowProcess rivak(BesideSelf(RIVAK_EXE_FROM_TEST));
+    RivakWindowProcess rivak(BesideThisTest(RIVAK_EXE_FROM_TEST));
     ASSERT_NE(rivak.main(), nullptr) << rivak.why;
 
     std::string why;
