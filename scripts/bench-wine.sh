@@ -1,7 +1,8 @@
 #!/bin/bash
 # bench-wine.sh: how long rivak.exe takes under Wine, against the least work
 # the job needs. Not a test: it prints figures. Everything runs under Wine on
-# a private Xvfb, so rivak.exe draws its progress window as a user sees it.
+# a private Xvfb with a window manager (openbox, installed if missing), so
+# rivak.exe draws its windows as a user sees them.
 #
 # 1. Trees of 100 folders of 200 files and of 500 folders of 200 files, every
 #    entry read-only and hidden, built afresh before every run: floor.exe (one
@@ -16,27 +17,36 @@
 #    cost of a run without a window; the difference is the window's
 #    constant, which floor.exe never pays: the trees' ratios are printed
 #    without it too.
+# 3. A drop from another process (drag_source.exe, as Explorer would drag)
+#    of a folder of RIVAK_BENCH_DROP_FILES read-only hidden files onto
+#    rivak.exe's window: how long the source is held in DoDragDrop after the
+#    button goes up, and how long the batch takes.
 #
 # rivak.exe comes from an optimized tree of its own (build/win-release,
 # Release at -O2); the helper programs are built at -O2 too. Wall times
 # include Wine's start-up; compare ratios, the machine is shared.
 #   RIVAK_BENCH_RUNS   runs per program and tree (default 3)
 #   RIVAK_BENCH_TREES  "FOLDERSxFILES ..." (default "100x200 500x200")
+#   RIVAK_BENCH_DROP_FILES  files in the dropped folder (default 12000)
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 runs=${RIVAK_BENCH_RUNS:-3}
 trees=${RIVAK_BENCH_TREES:-"100x200 500x200"}
+dropFiles=${RIVAK_BENCH_DROP_FILES:-12000}
 release=$RIVAK_ROOT/build/win-release
 bench=$release/bench
 tree=$bench/tree
 one=$bench/one
+dropped=$bench/dropped
 mkdir -p "$bench" || exit 1
 
+wm_pid=
 cleanup() {
+  [[ -n $wm_pid ]] && { kill "$wm_pid" 2>/dev/null; wait "$wm_pid" 2>/dev/null; }
   rivak_cleanup
   local d
-  for d in "$tree" "$one"; do
+  for d in "$tree" "$one" "$dropped"; do
     [[ -d $d ]] && { chmod -R u+w "$d" 2>/dev/null; rm -rf "$d"; }
   done
 }
@@ -44,6 +54,11 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # --- programs --------------------------------------------------------------
+if ! command -v openbox >/dev/null; then
+  rivak_log "installing openbox, the window manager the figures are taken under"
+  _rivak_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    -o DPkg::Lock::Timeout=600 openbox >/dev/null || exit 1
+fi
 rivak_log "building rivak.exe (Release, -O2) in $release"
 (
   export RIVAK_WIN_DIR=$release
@@ -62,9 +77,15 @@ engine_sources=("$RIVAK_ROOT"/engine/*.cpp "$RIVAK_ROOT"/platform/win32/*.cpp "$
   "$RIVAK_ROOT/ui/progress_window.cpp" "$RIVAK_ROOT/ui/layout.cpp")
 $cxx "${flags[@]}" -o "$bench/engine_wine.exe" "$RIVAK_ROOT/bench/wine/engine_wine.cpp" "${engine_sources[@]}" \
   -lole32 -loleaut32 -luuid -lshell32 -lgdi32 -luser32 || exit 1
+$cxx "${flags[@]}" -I"$release/generated" -o "$bench/drag_source.exe" "$RIVAK_ROOT/bench/wine/drag_source.cpp" \
+  -lole32 -loleaut32 -luuid -lshell32 -luser32 || exit 1
 
 rivak_wine_prefix || exit 1
 rivak_xvfb_start || exit 1
+openbox --sm-disable >/dev/null 2>&1 &
+wm_pid=$!
+sleep 1
+kill -0 "$wm_pid" 2>/dev/null || { rivak_log "openbox did not start"; exit 1; }
 rivak_wineserver_start
 
 # --- timing ----------------------------------------------------------------
@@ -92,7 +113,7 @@ median() {
 
 commit=$(git -C "$RIVAK_ROOT" rev-parse --short HEAD)
 git -C "$RIVAK_ROOT" diff --quiet HEAD -- engine intake platform ui || commit+=" (with uncommitted changes)"
-printf '\n==== rivak under Wine on Xvfb, commit %s, %d runs each, median wall time ====\n' "$commit" "$runs"
+printf '\n==== rivak under Wine on Xvfb with openbox, commit %s, %d runs each, median wall time ====\n' "$commit" "$runs"
 
 names=("floor.exe" "rivak.exe" "attrib -r -h /s /d" "engine alone, no window")
 program() {  # program NAME: one run of it over the tree
@@ -160,3 +181,22 @@ for shape in $trees; do
   rest=$(echo "${rivakOf[$shape]} - $constant" | bc -l)
   printf '  %-24s %8.2f s  %5.2f x floor\n' "rivak.exe, $shape" "$rest" "$(echo "$rest / ${floorOf[$shape]}" | bc -l)"
 done
+
+# --- a drop from another process ---------------------------------------------------
+declare -a held=() batch=()
+winexe=$(rivak_winpath "$exe") windropped="Z:${dropped//\//\\}"
+for ((r = 1; r <= runs; r++)); do
+  "$RIVAK_ROOT/tests/win32/make_big_folder.sh" --read-only-hidden "$dropped" "$dropFiles" || exit 1
+  sync
+  line=$(wine "$bench/drag_source.exe" "$winexe" "$windropped" 2>&1 </dev/null | grep '^drop of')
+  rivak_log "  drop $r: ${line:-no drop}"
+  [[ $line =~ held\ ([0-9.]+)\ s.*batch\ ([0-9.]+)\ s ]] || continue
+  held+=("${BASH_REMATCH[1]}") batch+=("${BASH_REMATCH[2]}")
+done
+printf '\na drop of a folder of %d files from another process\n' "$dropFiles"
+if ((${#held[@]})); then
+  printf '  %-24s %8.3f s               runs: %s\n' "source held" "$(median "${held[@]}")" "${held[*]}"
+  printf '  %-24s %8.3f s               runs: %s\n' "drop to end of batch" "$(median "${batch[@]}")" "${batch[*]}"
+else
+  printf '  no drop was taken\n'
+fi

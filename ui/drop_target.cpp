@@ -242,4 +242,71 @@ HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
         });
 }
 
+namespace {
+
+// IRemUnknown, through which a process releases its proxies of our objects.
+constexpr GUID kRemUnknown = {0x00000131, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// Method numbers, counted through the interface's table from QueryInterface.
+constexpr WORD kRemRelease = 5;
+constexpr WORD kDrop = 6;
+
+}  // namespace
+
+bool IncomingCallFilter::Install() {
+    if (installed_) return true;
+    if (FAILED(CoRegisterMessageFilter(this, previous_.put()))) return false;
+    installed_ = true;
+    return true;
+}
+
+void IncomingCallFilter::Remove() {
+    if (!installed_) return;
+    win::ComPtr<IMessageFilter> self;
+    if (SUCCEEDED(CoRegisterMessageFilter(previous_.get(), self.put()))) installed_ = false;
+    previous_.reset();
+}
+
+HRESULT IncomingCallFilter::QueryInterface(REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IMessageFilter) {
+        *object = static_cast<IMessageFilter*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG IncomingCallFilter::AddRef() { return ++refs_; }
+
+ULONG IncomingCallFilter::Release() {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+}
+
+DWORD IncomingCallFilter::HandleInComingCall(DWORD type, HTASK caller, DWORD tick, LPINTERFACEINFO info) {
+    Guarded(
+        [&] {
+            if (!info) return;
+            if (info->iid == IID_IDropTarget && info->wMethod == kDrop && handlers_.drop) handlers_.drop();
+            if (info->iid == kRemUnknown && info->wMethod == kRemRelease && handlers_.release) handlers_.release();
+        },
+        [] {});
+    if (previous_) return previous_->HandleInComingCall(type, caller, tick, info);
+    return SERVERCALL_ISHANDLED;
+}
+
+// What COM does without a filter: a rejected call is not retried, and
+// messages that come while a call is out are handled as usual.
+DWORD IncomingCallFilter::RetryRejectedCall(HTASK callee, DWORD tick, DWORD rejection) {
+    if (previous_) return previous_->RetryRejectedCall(callee, tick, rejection);
+    return static_cast<DWORD>(-1);
+}
+
+DWORD IncomingCallFilter::MessagePending(HTASK callee, DWORD tick, DWORD pending) {
+    if (previous_) return previous_->MessagePending(callee, tick, pending);
+    return PENDINGMSG_WAITDEFPROCESS;
+}
+
 }  // namespace rivak::ui

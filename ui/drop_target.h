@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "engine/native_string.h"
+#include "platform/win32/unique_handle.h"
 
 namespace rivak::ui {
 
@@ -48,6 +49,45 @@ private:
 
     std::atomic<ULONG> refs_{1};
     Handler onDrop_;
+};
+
+// The COM message filter of the window's thread: it sees each call from
+// another process before it runs. A drag source in another process calls
+// Drop, then releases its proxy of the target, and waits in DoDragDrop until
+// this thread has served that release (under Wine the proxy is of OLE's own
+// wrapper around the target, so the target never sees it go). The filter
+// tells its owner of both calls; every question of COM's goes on to the
+// filter it replaced, if any.
+class IncomingCallFilter final : public IMessageFilter {
+public:
+    struct Handlers {
+        std::function<void()> drop;     // a Drop from another process, about to run
+        std::function<void()> release;  // a release from another process, about to run
+    };
+    explicit IncomingCallFilter(Handlers handlers) : handlers_(std::move(handlers)) {}
+    IncomingCallFilter(const IncomingCallFilter&) = delete;
+    IncomingCallFilter& operator=(const IncomingCallFilter&) = delete;
+
+    // Becomes the calling thread's filter; false when COM refused.
+    bool Install();
+    // Gives the thread its former filter back (once installed).
+    void Remove();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD type, HTASK caller, DWORD tick, LPINTERFACEINFO info) override;
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK callee, DWORD tick, DWORD rejection) override;
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK callee, DWORD tick, DWORD pending) override;
+
+private:
+    ~IncomingCallFilter() = default;
+
+    std::atomic<ULONG> refs_{1};
+    Handlers handlers_;
+    win::ComPtr<IMessageFilter> previous_;
+    bool installed_ = false;
 };
 
 }  // namespace rivak::ui

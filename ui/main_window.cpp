@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ui/callback_guard.h"
@@ -28,6 +29,8 @@ constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr DWORD kExStyle = 0;
 
 constexpr DWORD kBox = WS_TABSTOP | BS_AUTOCHECKBOX;
+
+constexpr UINT_PTR kSourceTimer = 1;
 
 // Created in this order, which is also the Tab order: it crosses the layout
 // (Check3 before Check4, Check5 before Check6).
@@ -104,9 +107,15 @@ std::wstring Widen(const char* text) {
 MainWindow::MainWindow(ShortcutReader& shortcuts, ProgressDisplay& progress, FileSystemFactory openFileSystem)
     : engine_(*this, shortcuts, progress, std::move(openFileSystem)) {
     *drop_.put() = new DropTarget([this](IDataObject* data) { return TakeDrop(data); });
+    *calls_.put() = new IncomingCallFilter({[this] { remoteDrop_ = true; },
+                                            [this] {
+                                                // Run once the release has been served.
+                                                if (heldDrops_) PostMessageW(hwnd(), kSourceLetGo, 0, 0);
+                                            }});
 }
 
 MainWindow::~MainWindow() {
+    calls_->Remove();
     // The dialogs first, then the window before the fonts and icons it uses.
     shortcutDialog_.reset();
     versionDialog_.reset();
@@ -131,7 +140,11 @@ bool MainWindow::Create(HINSTANCE instance) {
         SendMessageW(control(static_cast<ControlId>(id)), BM_SETCHECK,
                      DefaultValue(OptionOf(id)) == kChecked ? BST_CHECKED : BST_UNCHECKED, 0);
     Layout();
-    if (SUCCEEDED(RegisterDragDrop(control(kFrame1), drop_.get()))) dropRegistration_.reset(control(kFrame1));
+    if (SUCCEEDED(RegisterDragDrop(control(kFrame1), drop_.get()))) {
+        dropRegistration_.reset(control(kFrame1));
+        // Without it a source in another process waits for the batch.
+        calls_->Install();
+    }
     return true;
 }
 
@@ -194,6 +207,10 @@ bool MainWindow::TakeDrop(IDataObject* data) {
         drop.unreadable = true;
     }
     pendingDrops_.push_back(std::move(drop));
+    if (std::exchange(remoteDrop_, false) && SetTimer(hwnd(), kSourceTimer, kSourceWaitMs, nullptr)) {
+        ++heldDrops_;
+        return true;
+    }
     if (!PostMessageW(hwnd(), kRunDrop, 0, 0)) {
         pendingDrops_.pop_back();
         return false;
@@ -217,6 +234,16 @@ void MainWindow::RunNextDrop() {
     }
     if (drop.files) engine_.list1 = std::move(*drop.files);
     RunBatch();
+}
+
+// Each held drop is one of the first in the queue: running the front one as
+// often keeps the drop order, whatever kRunDrop messages are still to come.
+void MainWindow::RunHeldDrops() {
+    KillTimer(hwnd(), kSourceTimer);
+    while (heldDrops_ > 0) {
+        --heldDrops_;
+        RunNextDrop();
+    }
 }
 
 void MainWindow::RunBatch() {
@@ -300,12 +327,19 @@ LRESULT MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case kRunDrop:
         RunNextDrop();
         return 0;
+    case kSourceLetGo:
+        RunHeldDrops();
+        return 0;
+    case WM_TIMER:
+        if (wp == kSourceTimer) RunHeldDrops();
+        return 0;
     case WM_CLOSE:
         Quit();
         return 0;
     case WM_DESTROY:
         // Every window goes at once: the dialogs too, shown or hidden.
         dropRegistration_.reset();
+        calls_->Remove();
         if (HWND dialog = shortcutDialogWindow()) DestroyWindow(dialog);
         if (HWND dialog = versionDialogWindow()) DestroyWindow(dialog);
         return 0;

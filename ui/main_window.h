@@ -34,6 +34,10 @@ public:
     enum CommandId : int { kCloseForm = 201, kMakeLink, kOpenHelp, kVersion };
     // Posted by each drop; runs that drop's batch.
     static constexpr UINT kRunDrop = WM_APP + 1;
+    // Posted once a drag source in another process has let go of the target.
+    static constexpr UINT kSourceLetGo = WM_APP + 2;
+    // The longest a drop from another process waits for its source to let go.
+    static constexpr UINT kSourceWaitMs = 250;
 
     MainWindow(ShortcutReader& shortcuts, ProgressDisplay& progress, FileSystemFactory openFileSystem);
     ~MainWindow() override;
@@ -52,6 +56,8 @@ public:
     HWND control(ControlId id) const { return GetDlgItem(hwnd(), id); }
     // What OLE calls for a drop on Frame1.
     IDropTarget* dropTarget() const { return drop_.get(); }
+    // What COM asks about calls from other processes (see IncomingCallFilter).
+    IMessageFilter* incomingCalls() const { return calls_.get(); }
     bool dropRegistered() const { return static_cast<bool>(dropRegistration_); }
     // The dialogs' windows while they exist, shown or hidden; nullptr otherwise.
     HWND shortcutDialogWindow() const;
@@ -63,7 +69,9 @@ public:
     // The drop intake: takes the drop's file list, if any, and posts the
     // batch to this window; false when it could not. The batch runs from the
     // message loop (posted messages come before input): a file list replaces
-    // list1, then one batch runs, whatever the data was.
+    // list1, then one batch runs, whatever the data was. A drop from another
+    // process is held until its source has let go of the target, 250 ms at
+    // most: the source waits for that, and this thread serves it.
     bool TakeDrop(IDataObject* data);
 
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
@@ -73,6 +81,7 @@ private:
     void LoadIcons();
     void OnCommand(int id, int code);
     void RunNextDrop();
+    void RunHeldDrops();
     void ShowShortcutDialog();
     void ShowVersionDialog();
     void RunBatch();
@@ -92,7 +101,13 @@ private:
     };
     std::deque<PendingDrop> pendingDrops_;
     bool batchRunning_ = false;
+    // Drops from other processes waiting for their sources to let go (the
+    // first ones in pendingDrops_ not yet posted), and whether the Drop under
+    // way came from another process.
+    int heldDrops_ = 0;
+    bool remoteDrop_ = false;
     win::ComPtr<DropTarget> drop_;
+    win::ComPtr<IncomingCallFilter> calls_;
     win::DropRegistration dropRegistration_;
     ControlFonts fonts_;
     win::UniqueIcon bigIcon_, smallIcon_;

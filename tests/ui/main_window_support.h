@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -47,6 +48,36 @@ public:
     int shows = 0, hides = 0, counters = 0;
     bool throwOnShow = false;
     NativeString lastCounter;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// A drag source that drops as soon as it is asked, after a few rounds over
+// the target (so that the target is entered first), and notes when.
+class TimedDropSource final : public IDropSource {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_IDropSource) {
+            *object = this;
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD) override {
+        if (escape) return DRAGDROP_S_CANCEL;
+        if (++rounds_ < 4) return S_OK;
+        released = Clock::now();
+        return DRAGDROP_S_DROP;
+    }
+    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
+
+    Clock::time_point released;
+
+private:
+    int rounds_ = 0;
 };
 
 // The data a drag source offers: one clipboard format in an HGLOBAL.

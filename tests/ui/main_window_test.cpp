@@ -604,6 +604,48 @@ TEST_F(MainWindowTest, DropReturnsBeforeTheProgressWindowIsShown) {
     for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
 }
 
+// A drop from another process waits for its source to let go of the target
+// (a release COM tells the window's filter of), 250 ms at most; a drop made
+// on this thread runs at once.
+TEST_F(MainWindowTest, DropFromAnotherProcessWaitsForItsSourceToLetGo) {
+    IMessageFilter* calls = window_->incomingCalls();
+    ASSERT_NE(calls, nullptr);
+    constexpr GUID kRemUnknown = {0x00000131, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    INTERFACEINFO drop{window_->dropTarget(), IID_IDropTarget, 6}, release{nullptr, kRemUnknown, 5};
+    const struct {
+        const char* what;
+        bool remote, letGo;
+    } cases[] = {{"from this thread", false, false},
+                 {"from another process, which lets go", true, true},
+                 {"from another process, which holds on", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFiles files({L"dropped.txt"});
+        files.SetAll(RO | H);
+        auto data = MemoryDataObject::Files(files.paths());
+        const int before = progress_.shows;
+        const auto start = std::chrono::steady_clock::now();
+        if (c.remote) {
+            EXPECT_EQ(calls->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, &drop), SERVERCALL_ISHANDLED);
+        }
+        DWORD effect = DROPEFFECT_COPY;
+        ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
+        Pump();
+        EXPECT_EQ(progress_.shows, before + (c.remote ? 0 : 1)) << "a held source would wait for this batch";
+        if (c.letGo) {
+            calls->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, &release);
+            Pump();
+            EXPECT_EQ(progress_.shows, before + 1) << "the batch runs once the release is served";
+        }
+        ASSERT_TRUE(test::PumpUntil([&] { return progress_.shows == before + 1; }, std::chrono::seconds(5)));
+        if (c.remote && !c.letGo) {
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(MainWindow::kSourceWaitMs));
+        }
+        EXPECT_EQ(window_->engine().list1, files.paths());
+        EXPECT_EQ(ReadOnlyAndHidden(files.paths()[0]), 0u);
+    }
+}
+
 // Drops that come before the previous drop's batch has run, or while it
 // runs: one batch each, in drop order, each over its own files, and the path
 // list of a running batch never changes.
@@ -878,29 +920,6 @@ TEST_F(MainWindowTest, RefusedDropRegistrationIsToldAndTheWindowStillOpens) {
 
 // ---- a real drag and drop through OLE ----------------------------------------------
 
-class ImmediateDropSource final : public IDropSource {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IDropSource) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    // A few rounds of dragging over the spot, then the button goes up.
-    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD) override {
-        if (escape) return DRAGDROP_S_CANCEL;
-        return ++rounds_ < 4 ? S_OK : DRAGDROP_S_DROP;
-    }
-    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
-
-private:
-    int rounds_ = 0;
-};
-
 TEST_F(MainWindowTest, OleDragAndDropReachesFrame1Only) {
     ASSERT_TRUE(window_->dropRegistered());
     TempFiles files({L"dragged.txt"});
@@ -924,7 +943,7 @@ TEST_F(MainWindowTest, OleDragAndDropReachesFrame1Only) {
         if (at.x != (r.left + r.right) / 2) GTEST_SKIP() << "the pointer cannot be placed on this display";
         const int showsBefore = progress_.shows;
         auto data = MemoryDataObject::Files(files.paths());
-        ImmediateDropSource source;
+        test::TimedDropSource source;
         DWORD effect = DROPEFFECT_NONE;
         const HRESULT hr = DoDragDrop(data.get(), &source, DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK,
                                       &effect);

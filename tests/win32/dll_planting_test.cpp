@@ -24,16 +24,6 @@ constexpr const wchar_t* kPlanted[] = {L"version", L"uxtheme", L"dwmapi", L"prop
                                        L"profapi", L"winmm", L"userenv", L"secur32", L"sspicli",
                                        L"cryptsp", L"iertutil", L"urlmon"};
 
-std::wstring BesideThisTest(const std::wstring& relative) {
-    wchar_t self[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self, n);
-    dir.erase(dir.find_last_of(L'\\') + 1);
-    wchar_t full[MAX_PATH];
-    const DWORD m = GetFullPathNameW((dir + relative).c_str(), MAX_PATH, full, nullptr);
-    return std::wstring(full, m);
-}
-
 std::wstring Lower(std::wstring s) {
     std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
     return s;

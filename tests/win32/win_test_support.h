@@ -103,6 +103,17 @@ inline bool MakeShortcut(const std::wstring& linkPath, const std::wstring& targe
     return SUCCEEDED(file->Save(linkPath.c_str(), TRUE));
 }
 
+// A path relative to the folder of this test program, made full.
+inline std::wstring BesideThisTest(const std::wstring& relative) {
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self, n);
+    dir.erase(dir.find_last_of(L'\\') + 1);
+    wchar_t full[MAX_PATH];
+    const DWORD m = GetFullPathNameW((dir + relative).c_str(), MAX_PATH, full, nullptr);
+    return m && m < MAX_PATH ? std::wstring(full, m) : dir + relative;
+}
+
 // The tests run in a COM apartment of their own, as the program does.
 class ComTest : public ::testing::Test {
 protected:
