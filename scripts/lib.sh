@@ -67,6 +67,9 @@ _rivak_as_root() {
 # The fuzz build (clang, libFuzzer, llvm-symbolizer) and lnkinfo, the
 # shortcut tests' oracle.
 RIVAK_PACKAGES+=(clang-14 libclang-rt-14-dev llvm-14 liblnk-utils)
+# The volume tests' test machine (QEMU, Debian's kernel, a busybox initramfs),
+# the tools that make the images and the readers that judge them.
+RIVAK_PACKAGES+=(qemu-system-x86 busybox-static dosfstools mtools exfatprogs ntfs-3g cifs-utils)
 
 rivak_install_deps() {
   local missing=() p

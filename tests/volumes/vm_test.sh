@@ -1,0 +1,250 @@
+#!/bin/bash
+# vm_test.sh RIVAK WORKDIR: rivak for Linux on the Windows volumes of a real
+# Linux kernel. Debian's 6.12 kernel (fetched with apt-get download into
+# WORKDIR) boots under QEMU with a busybox initramfs, mounts this machine's
+# root read-only over 9p and runs this script again inside it (--guest) in a
+# chroot, on a FAT, an exFAT and an NTFS image attached as virtio disks and on
+# a share of an smbd of its own, mounted with mount.cifs.
+#
+# Each row of the table below is an entry made on one volume with a starting
+# word set by a tool that is not rivak; rivak runs with the row's options on
+# the mounted entry; then a reader that does not go through the driver rivak
+# used reads the word again: mattrib (mtools) and ntfsinfo read the unmounted
+# device, vm_tools.py reads exFAT's directory entries, smbclient asks the
+# share. Exit 77 (skipped) where the machine cannot run it, with the reason.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# fs     entry (/ = folder)  before  options                      after
+table='
+vfat     worm/               0x16    -                            0x14
+vfat     doc.txt             0x27    -                            0x24
+vfat     new.txt             0x20    --readonly=set,--hidden=set  0x23
+vfat     keep.txt            0x23    --readonly=keep              0x21
+exfat    worm/               0x16    -                            0x14
+exfat    doc.txt             0x27    -                            0x24
+exfat    new.txt             0x20    --readonly=set,--hidden=set  0x23
+ntfs3    worm/               0x10000016 -                         0x10000014
+ntfs3    doc.txt             0x2027  -                            0x2024
+ntfs3    new.txt             0x20    --readonly=set,--hidden=set  0x23
+cifs     worm/               0x16    -                            0x14
+cifs     doc.txt             0x23    -                            0x20
+cifs     hidden.txt          0x2     -                            0x80
+cifs     new.txt             0x20    --readonly=set,--hidden=set  0x23
+'
+rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
+
+# ---- in the guest ------------------------------------------------------------
+letters() {  # letters WORD: the letters of mattrib and smbclient for R H S A
+  local w=$(($1)) out=""
+  ((w & 1)) && out+=r
+  ((w & 2)) && out+=h
+  ((w & 4)) && out+=s
+  ((w & 32)) && out+=a
+  echo "$out"
+}
+
+smb() { smbclient //127.0.0.1/share -N -s /tmp/smb/smb.conf -c "$1" 2>/dev/null; }
+
+# read_words FS DEVICE: "ENTRY WORD" for each row of FS, read without the
+# driver rivak uses (FAT and NTFS unmounted).
+read_words() {
+  local entry out w cmds=""
+  case $1 in
+  exfat) python3 "$here/vm_tools.py" exfat "$2" $(rows exfat | awk '{sub("/$", "", $2); print $2}') | awk '{print "_", $2}' ;;
+  cifs)
+    while read -r _ entry _; do cmds+="allinfo \"${entry%/}\";"; done < <(rows cifs)
+    smb "$cmds" | grep '^attributes:' | sed -E 's/.*\(([0-9a-fA-F]+)\)/_ 0x\1/' ;;
+  *)
+    while read -r _ entry _; do
+      if [[ $1 == vfat ]]; then
+        out=$(mattrib -i "$2" "::/${entry%/}") && out=${out%%::*} w=0 || out=?
+        [[ $out == *R* ]] && w=$((w | 1))
+        [[ $out == *H* ]] && w=$((w | 2))
+        [[ $out == *S* ]] && w=$((w | 4))
+        [[ $out == *A* ]] && w=$((w | 32))
+        [[ $entry == */ ]] && w=$((w | 16))
+        [[ $out == ? ]] && w=?
+      else
+        out=$(ntfsinfo -t -F "/${entry%/}" "$2" 2>/dev/null | grep -m1 'File attributes:')
+        [[ $out =~ \((0x[0-9a-fA-F]+)\) ]] && w=${BASH_REMATCH[1]} || w=?
+      fi
+      [[ $w == ? ]] && echo "_ ?" || printf '_ 0x%x\n' "$w"
+    done < <(rows "$1") ;;
+  esac | paste -d' ' <(rows "$1" | awk '{print $2}') - | awk '{print $1, $3}'
+}
+
+# set_words FS DEVICE: the rows' starting words, by tools other than rivak.
+set_words() {
+  local entry before w cmds="" sets=()
+  while read -r _ entry before _; do
+    w=$(letters "$before") entry=${entry%/}
+    case $1 in
+    vfat) mattrib -i "$2" $(for l in r h s a; do [[ $w == *$l* ]] && echo "+$l" || echo "-$l"; done) "::/$entry" ;;
+    exfat) sets+=("$entry=$before") ;;
+    cifs) cmds+="setmode \"$entry\" -rhsa;${w:+setmode \"$entry\" +$w;}" ;;
+    esac
+  done < <(rows "$1")
+  [[ $1 == exfat ]] && python3 "$here/vm_tools.py" exfat "$2" "${sets[@]}" >/dev/null
+  [[ $1 == cifs ]] && smb "$cmds" >/dev/null
+  return 0
+}
+
+start_smbd() {
+  mkdir -p /tmp/smb/state /tmp/share || return
+  cat >/tmp/smb/smb.conf <<EOF
+[global]
+server role = standalone server
+map to guest = Bad User
+guest account = root
+interfaces = 127.0.0.1
+bind interfaces only = yes
+lock directory = /tmp/smb/state
+state directory = /tmp/smb/state
+cache directory = /tmp/smb/state
+private dir = /tmp/smb/state
+pid directory = /tmp/smb/state
+ncalrpc dir = /tmp/smb/state
+log file = /tmp/smb/log
+load printers = no
+printcap name = /dev/null
+disable spoolss = yes
+[share]
+path = /tmp/share
+read only = no
+guest ok = yes
+force user = root
+EOF
+  smbd --configfile=/tmp/smb/smb.conf -l /tmp/smb || return
+  local i
+  for ((i = 0; i < 600; i++)); do
+    (exec 3<>/dev/tcp/127.0.0.1/445) 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "smbd did not start: $(tail -5 /tmp/smb/log* 2>/dev/null)"
+  return 1
+}
+
+guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE AFTER STATUS" per row
+  local fs=$1 dev=$2 mnt=/tmp/mnt/$1 made=/tmp/share entry before options msg
+  local mount_it=(mount -t "$fs" "$dev" "$mnt")
+  [[ $fs == cifs ]] && mount_it=(mount -t cifs //127.0.0.1/share "$mnt" -o guest,cache=none,actimeo=0)
+  mkdir -p "$mnt" || return
+  # The entries, made through the driver (the share's straight in its
+  # folder); ntfs3 is the one tool here that sets an NTFS word.
+  if [[ $fs != cifs ]]; then
+    made=$mnt
+    "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
+  fi
+  while read -r _ entry before _; do
+    if [[ $entry == */ ]]; then mkdir "$made/$entry"; else echo text >"$made/$entry"; fi
+    [[ $fs == ntfs3 ]] && setfattr -n system.ntfs_attrib -v "$(printf '0x%02x%02x%02x%02x' $((before & 255)) \
+      $((before >> 8 & 255)) $((before >> 16 & 255)) $((before >> 24 & 255)))" "$mnt/${entry%/}"
+  done < <(rows "$fs")
+  [[ $fs == cifs ]] || umount "$mnt" || return
+  set_words "$fs" "$dev"
+  declare -A seen status
+  while read -r entry w; do seen[$entry]=$w; done < <(read_words "$fs" "$dev")
+
+  "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
+  while read -r _ entry _ options _; do
+    [[ $options == - ]] && options=
+    msg=$("$RIVAK" -v ${options//,/ } "$mnt/${entry%/}" 2>&1 </dev/null)
+    status[$entry]=$?
+    [[ -n $msg ]] && sed "s/^/  /" <<<"$msg"
+  done < <(rows "$fs")
+  umount "$mnt" || echo "cannot unmount $mnt"
+  while read -r entry w; do
+    echo "ROW $fs $entry ${seen[$entry]:-?} $w ${status[$entry]:-?}"
+  done < <(read_words "$fs" "$dev")
+}
+
+guest() {
+  export PATH=/usr/sbin:/usr/bin:/sbin:/bin MTOOLS_SKIP_CHECK=1 HOME=/tmp LANG=C.UTF-8
+  guest_fs vfat /dev/vda
+  guest_fs exfat /dev/vdb
+  guest_fs ntfs3 /dev/vdc
+  start_smbd && guest_fs cifs //127.0.0.1/share
+}
+
+if [[ ${1:-} == --guest ]]; then
+  RIVAK=$2
+  guest
+  exit
+fi
+
+# ---- on the host -------------------------------------------------------------
+rivak=$(realpath "$1") work=$2
+skip() { echo "SKIP: $*"; exit 77; }
+[[ $(id -u) == 0 ]] || skip "the test machine's images are made and read as root"
+for t in qemu-system-x86_64 mkfs.vfat mkfs.exfat mkfs.ntfs mattrib ntfsinfo smbd smbclient mount.cifs setfattr; do
+  command -v "$t" >/dev/null || skip "$t is not installed"
+done
+dpkg -S /bin/busybox 2>/dev/null | grep -q '^busybox-static:' || skip "busybox-static is not installed"
+mkdir -p "$work" || exit 1
+cd "$work" || exit 1
+
+# The kernel, once per version, out of the package (installing it would run
+# the host's initramfs and boot loader hooks).
+pkg=$(apt-cache depends linux-image-6.12-amd64 2>/dev/null | awk '/Depends: linux-image-6/{print $2; exit}')
+[[ -n $pkg ]] || skip "apt knows no linux-image-6.12-amd64 (apt-get update?)"
+kdir=$work/$pkg
+if [[ ! -f $kdir/ready ]]; then
+  rm -rf "$kdir" ./*.deb && mkdir -p "$kdir" || exit 1
+  apt-get download -q "$pkg" >/dev/null 2>&1 || skip "cannot download $pkg"
+  dpkg-deb --fsys-tarfile "$pkg"_*.deb | tar -x -C "$kdir" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel' \
+    || exit 1
+  rm -f ./*.deb
+  mkdir -p "$kdir/initrd/"{bin,dev,proc,sys,host,mod} && cp /bin/busybox "$kdir/initrd/bin/" || exit 1
+  python3 "$here/vm_tools.py" modules "$kdir/lib/modules" "$kdir/initrd/mod" \
+    virtio_blk 9pnet_virtio 9p vfat exfat ntfs3 cifs ghash_generic nls_cp437 nls_ascii nls_utf8 >"$kdir/initrd/mod/order" || exit 1
+  cat >"$kdir/initrd/init" <<'EOF'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev
+for m in $(cat /mod/order); do insmod /mod/$m.ko || echo "insmod $m failed"; done
+ip link set lo up
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro host /host || echo "no 9p root"
+for d in tmp run var/log var/lib/samba var/cache/samba; do mount -t tmpfs tmpfs /host/$d; done
+mount -t devtmpfs dev /host/dev && mount -t proc proc /host/proc && mount -t sysfs sys /host/sys
+ln -s /proc/self/fd /host/dev/fd
+echo "BOOTED $(cut -d' ' -f1 /proc/uptime)"
+chroot /host /bin/bash "$script" --guest "$rivak"
+echo "GUEST DONE $?"
+poweroff -f
+EOF
+  chmod +x "$kdir/initrd/init" || exit 1
+  (cd "$kdir/initrd" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$kdir/initrd.gz") || exit 1
+  rm -rf "$kdir/lib" && touch "$kdir/ready"
+fi
+
+rm -f vfat.img exfat.img ntfs.img
+truncate -s 32M vfat.img exfat.img ntfs.img &&
+  mkfs.vfat vfat.img >/dev/null && mkfs.exfat exfat.img >/dev/null && mkfs.ntfs -F -f -q ntfs.img >/dev/null 2>&1 ||
+  { echo "cannot make the images"; exit 1; }
+t0=$(date +%s.%N)
+out=$(timeout 900 qemu-system-x86_64 -cpu max -m 1024 -nographic -no-reboot -nic none \
+  -kernel "$kdir"/boot/vmlinuz-* -initrd "$kdir/initrd.gz" \
+  -append "console=ttyS0 quiet panic=-1 script=$here/vm_test.sh rivak=$rivak" \
+  -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+  -drive file=vfat.img,if=virtio,format=raw -drive file=exfat.img,if=virtio,format=raw \
+  -drive file=ntfs.img,if=virtio,format=raw 2>&1 | tr -d '\r')
+t1=$(date +%s.%N)
+echo "$out" | grep -v '^ROW '
+grep -q '^GUEST DONE' <<<"$out" || { echo "the test machine did not run to its end"; exit 1; }
+echo "test machine: booted in $(grep -m1 -o 'BOOTED [0-9.]*' <<<"$out" | cut -d' ' -f2) s, ran $(awk "BEGIN{print $t1 - $t0}") s"
+
+failures=0
+printf '%-6s %-11s %-8s %-28s %-8s %-8s %s\n' fs entry before options after expected result
+while read -r fs entry before options after; do
+  read -r _ _ _ seen_before seen rc < <(grep -m1 "^ROW $fs $entry " <<<"$out") || seen_before=? seen=? rc=?
+  result=ok
+  if [[ $seen_before != "$before" ]]; then result="FAIL (the starting word is $seen_before)"
+  elif [[ $rc != 0 ]]; then result="FAIL (rivak exit ${rc:-?})"
+  elif [[ $seen != "$after" ]]; then result=FAIL
+  fi
+  [[ $result == ok ]] || failures=$((failures + 1))
+  printf '%-6s %-11s %-8s %-28s %-8s %-8s %s\n' "$fs" "$entry" "$seen_before" "$options" "$seen" "$after" "$result"
+done < <(grep -v '^$' <<<"$table")
+echo "$failures of $(grep -vc '^$' <<<"$table") rows failed"
+((failures == 0))
