@@ -57,9 +57,16 @@ public:
     // cannot be read (reported through `fail`).
     virtual std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) = 0;
     // Gives the entry the read-only and hidden bits of `want` (read as
-    // `before`), reading the volume's word again and keeping all its other bits.
+    // `before`), and system or archive where `want` changed them (the engine
+    // never does), reading the volume's word again and keeping all its other bits.
     virtual StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) = 0;
 };
+
+// The bits a write sets as `want` has them: read-only and hidden always,
+// system and archive only where the caller changed them.
+inline AttributeWord WrittenBits(AttributeWord before, AttributeWord want) {
+    return attr::kReadOnly | attr::kHidden | ((before ^ want) & (attr::kSystem | attr::kArchive));
+}
 
 // The store of the mount that holds the open entry `fd`, and how the mount is
 // named for the listing: its mount point and file-system type, from

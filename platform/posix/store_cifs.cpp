@@ -12,7 +12,6 @@ namespace rivak::posix {
 
 namespace {
 
-constexpr AttributeWord kRH = attr::kReadOnly | attr::kHidden;
 constexpr std::uint32_t kNormal = 0x80;
 constexpr char kName[] = "user.cifs.dosattrib";
 
@@ -38,7 +37,8 @@ public:
             out.ok = false;
             return out;
         }
-        std::uint32_t word = (*old & ~(kRH | kNormal)) | (want & kRH);
+        const AttributeWord bits = WrittenBits(before, want);
+        std::uint32_t word = (*old & ~(bits | kNormal)) | (want & bits);
         if (word == 0) word = kNormal;
         out.planned = word;
         if ((word & ~kNormal) == (*old & ~kNormal)) return out;
@@ -50,7 +50,7 @@ public:
             return out;
         }
         const std::optional<std::uint32_t> now = GetWordAttribute(e.fd, kName, false, error);
-        if (!now || ((*now ^ word) & kRH)) {
+        if (!now || ((*now ^ word) & bits)) {
             fail(Problem::NotKept, now ? 0 : error);
             out.ok = false;
         }

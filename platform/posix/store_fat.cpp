@@ -15,7 +15,6 @@ namespace rivak::posix {
 
 namespace {
 
-constexpr AttributeWord kRH = attr::kReadOnly | attr::kHidden;
 constexpr ino_t kFatRootIno = 1;  // MSDOS_ROOT_INO, and EXFAT_ROOT_INO
 
 class Fat final : public AttributeStore {
@@ -41,7 +40,8 @@ public:
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
         StoreOutcome out;
         out.planned = before;
-        const AttributeWord change = (before ^ want) & kRH;
+        const AttributeWord bits = WrittenBits(before, want);
+        const AttributeWord change = (before ^ want) & bits;
         // The root folder has no directory entry, so no attributes: the kernel
         // refuses them (vfat) or would keep them nowhere.
         if (e.ino == kFatRootIno) {
@@ -58,7 +58,7 @@ public:
             out.ok = false;
             return out;
         }
-        const std::uint32_t word = (old & ~kRH) | (want & kRH);
+        const std::uint32_t word = (old & ~bits) | (want & bits);
         out.planned = word;
         if (word == old) return out;
         out.touched = true;
@@ -77,7 +77,7 @@ private:
     StoreOutcome WriteMode(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) {
         StoreOutcome out;
         out.planned = before;
-        if ((before ^ want) & attr::kHidden) {
+        if ((before ^ want) & (attr::kHidden | attr::kSystem | attr::kArchive)) {
             fail(Problem::HiddenNotStorable, ENOTTY);
             out.ok = false;
         }

@@ -42,8 +42,6 @@ bool SetWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndi
 
 namespace {
 
-constexpr AttributeWord kRH = attr::kReadOnly | attr::kHidden;
-
 class Ntfs final : public AttributeStore {
 public:
     Ntfs(const StoreSettings& s, bool ntfs3g)
@@ -67,7 +65,8 @@ public:
             out.ok = false;
             return out;
         }
-        const std::uint32_t word = (*old & ~kRH) | (want & kRH);
+        const AttributeWord bits = WrittenBits(before, want);
+        const std::uint32_t word = (*old & ~bits) | (want & bits);
         out.planned = word;
         if (word == *old) return out;
         out.touched = true;

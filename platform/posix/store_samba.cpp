@@ -19,7 +19,6 @@ namespace rivak::posix {
 
 namespace {
 
-constexpr AttributeWord kRH = attr::kReadOnly | attr::kHidden;
 constexpr AttributeWord kFromValue = attr::kHidden | attr::kSystem | attr::kArchive;
 
 struct Value {
@@ -100,12 +99,13 @@ public:
         const bool wantH = want & attr::kHidden;
         const mode_t mode = e.mode;
         const mode_t writable = mode | ((0600 | ((mode & 044) >> 1)) & ~settings_.umask);
-        out.planned = (before & ~kRH) | (want & kRH);
+        const AttributeWord bits = WrittenBits(before, want);
+        out.planned = (before & ~bits) | (want & bits);
         if (v.state == Value::State::Unsupported) {
-            if (wantH != bool(before & attr::kHidden)) {
+            if ((before ^ want) & bits & ~attr::kReadOnly) {
                 fail(Problem::HiddenNotStorable, ENOTSUP);
                 out.ok = false;
-                out.planned = (out.planned & ~attr::kHidden) | (before & attr::kHidden);
+                out.planned = (out.planned & attr::kReadOnly) | (before & ~attr::kReadOnly);
             }
             if (e.folder && wantR) {
                 fail(Problem::FolderReadOnlyNotStorable, ENOTSUP);
@@ -116,7 +116,7 @@ public:
             }
             return out;
         }
-        std::uint32_t x = (v.Bits() & ~kRH) | (want & kRH);
+        std::uint32_t x = (v.Bits() & ~bits) | (want & bits);
         if (e.folder && x != 0 && x != v.Bits()) x |= attr::kDirectory;  // as Samba writes a folder's value
         bool ok = true;
         // Clear: write bits back first, as Wine gives them (owner, plus group

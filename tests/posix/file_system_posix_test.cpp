@@ -33,8 +33,9 @@ public:
         if (extra) SetRecord(tmp_ / rel, DosAttribHex(extra));  // a folder's read-only lives in the value
     }
     void MakeFile(const Path& rel, AttributeWord extra) {
+        // Read-only where both Samba (the value) and Wine (the mode) see it.
         testing::MakeFile(tmp_ / rel, extra & attr::kReadOnly ? 0444 : 0644);
-        if (extra & ~attr::kReadOnly) SetRecord(tmp_ / rel, DosAttribHex(extra & ~attr::kReadOnly));
+        if (extra) SetRecord(tmp_ / rel, DosAttribHex(extra));
     }
     AttributeWord WordOf(const Path& rel) const { return WordOnDisk(tmp_ / rel); }
     std::unique_ptr<FileSystem> Open() { return std::make_unique<PosixFileSystem>(PosixSettings{}); }
@@ -174,7 +175,7 @@ TEST_F(PosixBackend, SettingReadOnlyReachesModeAndValue) {
     EXPECT_EQ(ModeOf(At("f")), 0444u);
     EXPECT_EQ(RecordOf(At("f")), "0x3") << "Samba reads read-only from the value only";
     EXPECT_EQ(ModeOf(At("d")), 0755u);
-    EXPECT_EQ(RecordOf(At("d")), "0x3") << "a new value holds the two bits, as Wine writes it";
+    EXPECT_EQ(RecordOf(At("d")), "0x13") << "a folder's new value carries the directory bit, as Samba writes it";
     EXPECT_EQ(batch.report.changed[At("f")], std::make_pair(AttributeWord{0}, AttributeWord{3}));
 }
 
@@ -209,7 +210,9 @@ TEST_F(PosixBackend, DotNamesAndHardLinksKeepAZeroValue) {
     EXPECT_EQ(RecordOf(At(".dot")), "0x0");
     EXPECT_EQ(RecordOf(At("linked")), "0x0");
     EXPECT_EQ(RecordOf(At("plain")), std::nullopt);
-    EXPECT_EQ(WordOnDisk(At(".dot")) & attr::kHidden, 0u);
+    // "0x0" unhides it for newer Wine; Samba and Wine 8 still hide it by its name: said so.
+    EXPECT_TRUE(batch.report.FailedWith(At(".dot"), Problem::HiddenByName));
+    EXPECT_FALSE(batch.report.FailedWith(At("linked"), Problem::HiddenByName));
 }
 
 TEST_F(PosixBackend, DotNameHiddenByNameStaysHiddenWhenOnlyReadOnlyChanges) {
@@ -275,12 +278,12 @@ TEST_F(PosixBackend, UnreadableValueIsReportedAndLeftAlone) {
 
 TEST_F(PosixBackend, DryRunReportsAndChangesNothing) {
     MakeFile(At("f"), 0444);
-    SetRecord(At("f"), "0x2");
+    SetRecord(At("f"), "0x3");
     Batch batch;
     batch.dryRun = true;
     batch.Run({At("f")});
     EXPECT_EQ(ModeOf(At("f")), 0444u);
-    EXPECT_EQ(RecordOf(At("f")), "0x2");
+    EXPECT_EQ(RecordOf(At("f")), "0x3");
     EXPECT_EQ(batch.report.changed[At("f")], std::make_pair(AttributeWord{3}, AttributeWord{0}));
 }
 
