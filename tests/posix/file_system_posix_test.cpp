@@ -2,11 +2,16 @@
 // every backend keeps, then what only this one has to get right (Samba's and
 // Wine's conventions, links, modes, other users, a folder swapped mid-batch).
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -491,6 +496,43 @@ TEST_F(PosixBackend, OwnerWhoIsNotRootChangesHiddenOfAReadOnlyFile) {
     OwnerJob refused{At("theirs"), 0};
     EXPECT_EQ(RunAs(kNobody, kNobody, ClearHiddenAsOwner, &refused), 11);
     EXPECT_EQ(ModeOf(At("theirs")), 0444u);
+}
+
+// The owner's write bit is lent to store the value; should taking it back
+// fail, the file is left writable, and that must not pass for success.
+int ClearHiddenWhileTheRestoreIsRefused(void* arg) {
+    // From here on, a chmod back to 0444 is refused with EPERM.
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fchmod, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0444, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        return 20;
+    auto* job = static_cast<OwnerJob*>(arg);
+    Recorder report;
+    PosixFileSystem fs(PosixSettings{false, 022, &report});
+    fs.Follow(job->path);
+    auto object = fs.GetFile(job->path);
+    if (!object || !object->word) return 10;
+    if (fs.SetAttributes(*object, job->word)) return 11;
+    return report.FailedWith(job->path, Problem::ModeNotRestored) ? 0 : 12;
+}
+
+TEST_F(PosixBackend, WriteBitLentAndNotTakenBackIsReported) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the file to another user";
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    MakeFile(At("mine"), 0444);
+    SetRecord(At("mine"), "0x3");
+    ASSERT_EQ(chown(At("mine").c_str(), kNobody, kNobody), 0);
+    OwnerJob job{At("mine"), attr::kReadOnly};
+    EXPECT_EQ(RunAs(kNobody, kNobody, ClearHiddenWhileTheRestoreIsRefused, &job), 0);
+    EXPECT_EQ(ModeOf(At("mine")), 0644u) << "the refusal really happened";
+    EXPECT_EQ(RecordOf(At("mine")), "0x1");
 }
 
 TEST_F(PosixBackend, FileSystemWithoutUserAttributes) {
