@@ -29,7 +29,9 @@ const Pair& Lookup(Text text) {
          "                             'X:=/srv/share' or '\\\\server\\share=/srv/share'\n"
          "  --codepage=CP              code page of shortcuts' ANSI paths (default: 932)\n"
          "  -n, --dry-run              show what would change; change nothing\n"
+         "  -l, --list                 show each entry's attributes; change nothing\n"
          "  -v, --verbose              show each entry whose attributes changed\n"
+         "                             (with --list: the store of each mount)\n"
          "  -0                         read NUL-separated paths from standard input\n"
          "      --help                 show this help and exit\n"
          "      --version              show the version and exit\n"
@@ -53,7 +55,9 @@ const Pair& Lookup(Text text) {
          "                             'X:=/srv/share' または '\\\\server\\share=/srv/share'\n"
          "  --codepage=CP              ショートカットの ANSI パスのコードページ (既定: 932)\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
+         "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
+         "                             (--list と共に: マウントごとの属性の保存先)\n"
          "  -0                         標準入力から NUL 区切りのパスを読む\n"
          "      --help                 この説明を表示して終了する\n"
          "      --version              バージョンを表示して終了する\n"
@@ -87,6 +91,17 @@ const Pair& Lookup(Text text) {
         {"this file system cannot store the hidden attribute", "このファイルシステムには隠し属性を保存できません"},
         {"this file system cannot store the read-only attribute of a folder",
          "このファイルシステムにはフォルダの読取専用属性を保存できません"},
+        {"this file system keeps no DOS attributes that rivak can change; not changed",
+         "このファイルシステムには rivak が変更できる DOS 属性がないため変更しません"},
+        {"hidden by its name: Samba and Wine hide names that start with a dot",
+         "名前で隠されています: Samba と Wine はドットで始まる名前を隠します"},
+        {"cannot change: %s (the entry has the system attribute: changing it needs CAP_LINUX_IMMUTABLE, as root has)",
+         "変更できません: %s (システム属性があるため、変更には root などの CAP_LINUX_IMMUTABLE 権限が必要です)"},
+        {"the root folder of a FAT or exFAT volume has no attributes; left alone",
+         "FAT と exFAT のボリュームのルートフォルダには属性がないため変更しません"},
+        {"the server did not keep the change", "サーバーが変更を保存しませんでした"},
+        {"the write permission lent to store the value could not be taken back: %s",
+         "値の保存のために一時的に与えた書き込み許可を元に戻せません: %s"},
     };
     return kTexts[static_cast<int>(text)];
 }

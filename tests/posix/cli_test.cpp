@@ -62,14 +62,15 @@ class Cli : public ::testing::Test {
 protected:
     TempFolder tmp;
     std::string At(const std::string& rel) const { return tmp / rel; }
-    // d/ (hidden, read-only in its value) holding f (0444, hidden), sub/g (0444).
+    // d/ (hidden, read-only in its value) holding f (read-only, hidden), sub/g (read-only).
     static void MakeTree(const TempFolder& t) {
         MakeFolder(t / "d");
         SetRecord(t / "d", "0x3");
         MakeFile(t / "d/f", 0444);
-        SetRecord(t / "d/f", "0x2");
+        SetRecord(t / "d/f", "0x3");
         MakeFolder(t / "d/sub");
         MakeFile(t / "d/sub/g", 0444);
+        SetRecord(t / "d/sub/g", "0x1");
     }
     void MakeTree() { MakeTree(tmp); }
 };
@@ -118,7 +119,9 @@ TEST_F(Cli, EveryOptionDoesWhatItSays) {
 TEST_F(Cli, VerboseAndDryRunListTheChangesWithQuotedPaths) {
     MakeFolder(At("d"));
     MakeFile(At("d/it's here"), 0444);
+    SetRecord(At("d/it's here"), "0x1");
     MakeFile(At("d/line\nbreak"), 0444);
+    SetRecord(At("d/line\nbreak"), "0x1");
     MakeFile(At("d/plain"), 0644);  // nothing to change: no line
     for (const char* option : {"-n", "-v"}) {  // the dry run first: it must leave the work to -v
         const Result r = Rivak({option, At("d")});
@@ -217,6 +220,7 @@ TEST_F(Cli, ShortcutsAreFollowedThroughTheDriveMap) {
 TEST_F(Cli, CodePageDecodesTheAnsiPath) {
     MakeFolder(At("share"));
     MakeFile(At("share/café.txt"), 0444);
+    SetRecord(At("share/café.txt"), "0x1");
     WriteBytes(At("a.lnk"), Shortcut("X:\\caf\xE9.txt"));
     Result r = Rivak({"--readonly=keep", "--hidden=set", "--map=X:=" + At("share"), At("a.lnk")});
     EXPECT_EQ(r.status, 0) << r.err;
