@@ -15,22 +15,24 @@
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-# fs     entry (/ = folder)  before  options                      after
+# fs     entry (/ = folder)  before      options                          after       exit
 table='
-vfat     worm/               0x16    -                            0x14
-vfat     doc.txt             0x27    -                            0x24
-vfat     new.txt             0x20    --readonly=set,--hidden=set  0x23
-vfat     keep.txt            0x23    --readonly=keep              0x21
-exfat    worm/               0x16    -                            0x14
-exfat    doc.txt             0x27    -                            0x24
-exfat    new.txt             0x20    --readonly=set,--hidden=set  0x23
-ntfs3    worm/               0x10000016 -                         0x10000014
-ntfs3    doc.txt             0x2027  -                            0x2024
-ntfs3    new.txt             0x20    --readonly=set,--hidden=set  0x23
-cifs     worm/               0x16    -                            0x14
-cifs     doc.txt             0x23    -                            0x20
-cifs     hidden.txt          0x2     -                            0x80
-cifs     new.txt             0x20    --readonly=set,--hidden=set  0x23
+vfat     worm/               0x16        -                                0x14        0
+vfat     doc.txt             0x23        -                                0x20        0
+vfat     sys.txt             0x27        -                                0x27        0
+vfat     new.txt             0x20        --readonly=set,--hidden=set      0x23        0
+vfat     keep.txt            0x23        --readonly=keep                  0x21        0
+vfat     /                   0x10        --hidden=set,--max-depth=0       0x10        1
+exfat    worm/               0x16        -                                0x14        0
+exfat    doc.txt             0x23        -                                0x20        0
+exfat    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
+ntfs3    worm/               0x10000016  -                                0x10000014  0
+ntfs3    doc.txt             0x2023      -                                0x2020      0
+ntfs3    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
+cifs     worm/               0x16        -                                0x14        0
+cifs     doc.txt             0x23        -                                0x20        0
+cifs     hidden.txt          0x2         -                                0x80        0
+cifs     new.txt             0x20        --readonly=set,--hidden=set      0x23        0
 '
 rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
 
@@ -79,6 +81,7 @@ set_words() {
   local entry before w cmds="" sets=()
   while read -r _ entry before _; do
     w=$(letters "$before") entry=${entry%/}
+    [[ -z $entry ]] && continue
     case $1 in
     vfat) mattrib -i "$2" $(for l in r h s a; do [[ $w == *$l* ]] && echo "+$l" || echo "-$l"; done) "::/$entry" ;;
     exfat) sets+=("$entry=$before") ;;
@@ -137,6 +140,7 @@ guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE AFTER STATUS" per row
     "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
   fi
   while read -r _ entry before _; do
+    [[ $entry == / ]] && continue  # the volume's own root: no word to set
     if [[ $entry == */ ]]; then mkdir "$made/$entry"; else echo text >"$made/$entry"; fi
     [[ $fs == ntfs3 ]] && setfattr -n system.ntfs_attrib -v "$(printf '0x%02x%02x%02x%02x' $((before & 255)) \
       $((before >> 8 & 255)) $((before >> 16 & 255)) $((before >> 24 & 255)))" "$mnt/${entry%/}"
@@ -235,16 +239,17 @@ grep -q '^GUEST DONE' <<<"$out" || { echo "the test machine did not run to its e
 echo "test machine: booted in $(grep -m1 -o 'BOOTED [0-9.]*' <<<"$out" | cut -d' ' -f2) s, ran $(awk "BEGIN{print $t1 - $t0}") s"
 
 failures=0
-printf '%-6s %-11s %-8s %-28s %-8s %-8s %s\n' fs entry before options after expected result
-while read -r fs entry before options after; do
+row='%-6s %-11s %-11s %-31s %-11s %-11s %s\n'
+printf "$row" fs entry before options after expected result
+while read -r fs entry before options after status; do
   read -r _ _ _ seen_before seen rc < <(grep -m1 "^ROW $fs $entry " <<<"$out") || seen_before=? seen=? rc=?
   result=ok
   if [[ $seen_before != "$before" ]]; then result="FAIL (the starting word is $seen_before)"
-  elif [[ $rc != 0 ]]; then result="FAIL (rivak exit ${rc:-?})"
+  elif [[ $rc != "$status" ]]; then result="FAIL (rivak exit ${rc:-?}, expected $status)"
   elif [[ $seen != "$after" ]]; then result=FAIL
   fi
   [[ $result == ok ]] || failures=$((failures + 1))
-  printf '%-6s %-11s %-8s %-28s %-8s %-8s %s\n' "$fs" "$entry" "$seen_before" "$options" "$seen" "$after" "$result"
+  printf "$row" "$fs" "$entry" "$seen_before" "$options" "$seen" "$after" "$result"
 done < <(grep -v '^$' <<<"$table")
 echo "$failures of $(grep -vc '^$' <<<"$table") rows failed"
 ((failures == 0))
