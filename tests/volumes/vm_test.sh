@@ -37,55 +37,45 @@ cifs     new.txt             0x20        --readonly=set,--hidden=set      0x23  
 rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
 
 # ---- in the guest ------------------------------------------------------------
-letters() {  # letters WORD: the letters of mattrib and smbclient for R H S A
-  local w=$(($1)) out=""
-  ((w & 1)) && out+=r
-  ((w & 2)) && out+=h
-  ((w & 4)) && out+=s
-  ((w & 32)) && out+=a
-  echo "$out"
-}
+smb() { smbclient //127.0.0.1/share -N -s /tmp/smb.conf -c "$1" 2>/dev/null; }
 
-smb() { smbclient //127.0.0.1/share -N -s /tmp/smb/smb.conf -c "$1" 2>/dev/null; }
-
-# read_words FS DEVICE: "ENTRY WORD" for each row of FS, read without the
-# driver rivak uses (FAT and NTFS unmounted).
-read_words() {
+# words FS DEVICE: the word of each row's entry on FS, one a line in the
+# table's order, read without the driver rivak uses ("?" where unreadable).
+words() {
   local entry out w cmds=""
-  case $1 in
-  exfat) python3 "$here/vm_tools.py" exfat "$2" $(rows exfat | awk '{sub("/$", "", $2); print $2}') | awk '{print "_", $2}' ;;
-  cifs)
-    while read -r _ entry _; do cmds+="allinfo \"${entry%/}\";"; done < <(rows cifs)
-    smb "$cmds" | grep '^attributes:' | sed -E 's/.*\(([0-9a-fA-F]+)\)/_ 0x\1/' ;;
-  *)
-    while read -r _ entry _; do
-      if [[ $1 == vfat ]]; then
-        out=$(mattrib -i "$2" "::/${entry%/}") && out=${out%%::*} w=0 || out=?
-        [[ $out == *R* ]] && w=$((w | 1))
-        [[ $out == *H* ]] && w=$((w | 2))
-        [[ $out == *S* ]] && w=$((w | 4))
-        [[ $out == *A* ]] && w=$((w | 32))
-        [[ $entry == */ ]] && w=$((w | 16))
-        [[ $out == ? ]] && w=?
-      else
-        out=$(ntfsinfo -t -F "/${entry%/}" "$2" 2>/dev/null | grep -m1 'File attributes:')
-        [[ $out =~ \((0x[0-9a-fA-F]+)\) ]] && w=${BASH_REMATCH[1]} || w=?
-      fi
-      [[ $w == ? ]] && echo "_ ?" || printf '_ 0x%x\n' "$w"
-    done < <(rows "$1") ;;
-  esac | paste -d' ' <(rows "$1" | awk '{print $2}') - | awk '{print $1, $3}'
+  while read -r _ entry _; do
+    w=0
+    [[ $entry == */ ]] && w=16
+    [[ $entry == / ]] || entry=${entry%/}
+    case $1 in
+    exfat) cmds+=" $entry" ;;
+    cifs) cmds+="allinfo $entry;" ;;
+    vfat)
+      out=$(mattrib -i "$2" "::/${entry#/}") || { echo "?"; continue; }
+      out=${out%%::*}
+      for b in R:1 H:2 S:4 A:32; do [[ $out == *${b%:*}* ]] && w=$((w | ${b#*:})); done
+      printf '0x%x\n' $w ;;
+    ntfs3)
+      out=$(ntfsinfo -t -F "/$entry" "$2" 2>/dev/null | grep -m1 'File attributes:')
+      [[ $out =~ \((0x[0-9a-f]+)\) ]] && printf '0x%x\n' "${BASH_REMATCH[1]}" || echo "?" ;;
+    esac
+  done < <(rows "$1")
+  [[ $1 == exfat ]] && python3 "$here/vm_tools.py" exfat "$2" $cmds | awk '{print $2}'
+  [[ $1 == cifs ]] && smb "$cmds" | sed -nE 's/^attributes:.*\(([0-9a-f]+)\)/0x\1/p'
 }
+read_words() { paste -d' ' <(rows "$1" | awk '{print $2}') <(words "$@"); }  # "ENTRY WORD" lines
 
 # set_words FS DEVICE: the rows' starting words, by tools other than rivak.
 set_words() {
-  local entry before w cmds="" sets=()
+  local entry before flags cmds="" sets=()
   while read -r _ entry before _; do
-    w=$(letters "$before") entry=${entry%/}
-    [[ -z $entry ]] && continue
+    [[ $entry == / ]] && continue  # the volume's root: no word of its own
+    entry=${entry%/} flags=()
+    for b in r:1 h:2 s:4 a:32; do ((before & ${b#*:})) && flags+=("+${b%:*}") || flags+=("-${b%:*}"); done
     case $1 in
-    vfat) mattrib -i "$2" $(for l in r h s a; do [[ $w == *$l* ]] && echo "+$l" || echo "-$l"; done) "::/$entry" ;;
+    vfat) mattrib -i "$2" "${flags[@]}" "::/$entry" || echo "mattrib cannot set $entry" ;;
     exfat) sets+=("$entry=$before") ;;
-    cifs) cmds+="setmode \"$entry\" -rhsa;${w:+setmode \"$entry\" +$w;}" ;;
+    cifs) cmds+="setmode $entry $(printf %s "${flags[@]}");" ;;
     esac
   done < <(rows "$1")
   [[ $1 == exfat ]] && python3 "$here/vm_tools.py" exfat "$2" "${sets[@]}" >/dev/null
@@ -93,43 +83,22 @@ set_words() {
   return 0
 }
 
-start_smbd() {
-  mkdir -p /tmp/smb/state /tmp/share || return
-  cat >/tmp/smb/smb.conf <<EOF
-[global]
-server role = standalone server
-map to guest = Bad User
-guest account = root
-interfaces = 127.0.0.1
-bind interfaces only = yes
-lock directory = /tmp/smb/state
-state directory = /tmp/smb/state
-cache directory = /tmp/smb/state
-private dir = /tmp/smb/state
-pid directory = /tmp/smb/state
-ncalrpc dir = /tmp/smb/state
-log file = /tmp/smb/log
-load printers = no
-printcap name = /dev/null
-disable spoolss = yes
-[share]
-path = /tmp/share
-read only = no
-guest ok = yes
-force user = root
-EOF
-  smbd --configfile=/tmp/smb/smb.conf -l /tmp/smb || return
+start_smbd() {  # /var/lib/samba, /var/log and /run are the machine's own tmpfs
+  mkdir -p /tmp/share /var/lib/samba/private /var/log/samba && printf '%s\n' '[global]' 'map to guest = Bad User' 'guest account = root' \
+    'interfaces = 127.0.0.1' 'bind interfaces only = yes' 'load printers = no' \
+    '[share]' 'path = /tmp/share' 'read only = no' 'guest ok = yes' 'force user = root' >/tmp/smb.conf &&
+    smbd --configfile=/tmp/smb.conf || return
   local i
   for ((i = 0; i < 600; i++)); do
     (exec 3<>/dev/tcp/127.0.0.1/445) 2>/dev/null && return 0
     sleep 0.1
   done
-  echo "smbd did not start: $(tail -5 /tmp/smb/log* 2>/dev/null)"
+  echo "smbd did not start: $(tail -5 /var/log/samba/* 2>/dev/null)"
   return 1
 }
 
 guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
-  local fs=$1 dev=$2 mnt=/tmp/mnt/$1 made=/tmp/share entry before options msg
+  local fs=$1 dev=$2 mnt=/tmp/mnt/$1 made=/tmp/share entry before options msg w
   local mount_it=(mount -t "$fs" "$dev" "$mnt")
   [[ $fs == cifs ]] && mount_it=(mount -t cifs //127.0.0.1/share "$mnt" -o guest,cache=none,actimeo=0)
   mkdir -p "$mnt" || return
@@ -140,7 +109,7 @@ guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
     "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
   fi
   while read -r _ entry before _; do
-    [[ $entry == / ]] && continue  # the volume's own root: no word to set
+    [[ $entry == / ]] && continue
     if [[ $entry == */ ]]; then mkdir "$made/$entry"; else echo text >"$made/$entry"; fi
     [[ $fs == ntfs3 ]] && setfattr -n system.ntfs_attrib -v "$(printf '0x%02x%02x%02x%02x' $((before & 255)) \
       $((before >> 8 & 255)) $((before >> 16 & 255)) $((before >> 24 & 255)))" "$mnt/${entry%/}"
