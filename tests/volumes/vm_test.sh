@@ -8,7 +8,8 @@
 #
 # Each row of the table below is an entry made on one volume with a starting
 # word set by a tool that is not rivak; rivak runs with the row's options on
-# the mounted entry; then a reader that does not go through the driver rivak
+# the mounted entry (on its first folder for an entry in a folder, so that
+# rivak walks to it); then a reader that does not go through the driver rivak
 # used reads the word again: mattrib (mtools) and ntfsinfo read the unmounted
 # device, vm_tools.py reads exFAT's directory entries, smbclient asks the
 # share. Exit 77 (skipped) where the machine cannot run it, with the reason.
@@ -23,16 +24,20 @@ vfat     sys.txt             0x27        -                                0x27  
 vfat     new.txt             0x20        --readonly=set,--hidden=set      0x23        0
 vfat     keep.txt            0x23        --readonly=keep                  0x21        0
 vfat     /                   0x10        --hidden=set,--max-depth=0       0x10        1
+vfat     box/in.txt          0x23        -                                0x20        0
 exfat    worm/               0x16        -                                0x14        0
 exfat    doc.txt             0x23        -                                0x20        0
 exfat    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
+exfat    box/in.txt          0x23        -                                0x20        0
 ntfs3    worm/               0x10000016  -                                0x10000014  0
 ntfs3    doc.txt             0x2023      -                                0x2020      0
 ntfs3    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
+ntfs3    box/in.txt          0x23        -                                0x20        0
 cifs     worm/               0x16        -                                0x14        0
 cifs     doc.txt             0x23        -                                0x20        0
 cifs     hidden.txt          0x2         -                                0x80        0
 cifs     new.txt             0x20        --readonly=set,--hidden=set      0x23        0
+cifs     box/in.txt          0x23        -                                0x20        0
 '
 rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
 
@@ -110,6 +115,7 @@ guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
   fi
   while read -r _ entry before _; do
     [[ $entry == / ]] && continue
+    [[ $entry == */?* ]] && mkdir -p "$made/${entry%/*}"
     if [[ $entry == */ ]]; then mkdir "$made/$entry"; else echo text >"$made/$entry"; fi
     [[ $fs == ntfs3 ]] && setfattr -n system.ntfs_attrib -v "$(printf '0x%02x%02x%02x%02x' $((before & 255)) \
       $((before >> 8 & 255)) $((before >> 16 & 255)) $((before >> 24 & 255)))" "$mnt/${entry%/}"
@@ -122,7 +128,7 @@ guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
   "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
   while read -r _ entry _ options _; do
     [[ $options == - ]] && options=
-    msg=$("$RIVAK" -v ${options//,/ } "$mnt/${entry%/}" 2>&1 </dev/null)
+    msg=$("$RIVAK" -v ${options//,/ } "$mnt/${entry%%/*}" 2>&1 </dev/null)
     status[$entry]=$?
     [[ -n $msg ]] && sed "s/^/  /" <<<"$msg"
   done < <(rows "$fs")
@@ -149,7 +155,7 @@ if [[ ${1:-} == --guest ]]; then
 fi
 
 # ---- on the host -------------------------------------------------------------
-rivak=$(realpath "$1") work=$2
+rivak=$(realpath "$1") work=$(realpath -m "$2")
 skip() { echo "SKIP: $*"; exit 77; }
 [[ $(id -u) == 0 ]] || skip "the test machine's images are made and read as root"
 for t in qemu-system-x86_64 mkfs.vfat mkfs.exfat mkfs.ntfs mattrib ntfsinfo smbd smbclient mount.cifs setfattr; do

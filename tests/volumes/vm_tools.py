@@ -5,7 +5,7 @@
       need (depends= and softdep= of .modinfo), decompressed, into OUT and
       print them in load order; names built into the kernel are left out.
   exfat IMAGE NAME[=WORD]...  print "NAME WORD" (after setting WORD if
-      given) for each entry NAME of the root folder of an exFAT image: the
+      given) for each entry NAME (a path) of an exFAT image: the
       FileAttributes of its directory entries on disk, read without a driver.
 """
 import lzma
@@ -61,33 +61,45 @@ class ExFat:
         boot = self.read(0, 512)
         if boot[3:11] != b"EXFAT   ":
             sys.exit(f"vm_tools: {path} is not exFAT")
-        fat, heap, root = struct.unpack_from("<I4xI4xI", boot, 80)
+        fat, heap, self.root = struct.unpack_from("<I4xI4xI", boot, 80)
         self.sector = 1 << boot[108]
         self.cluster = self.sector << boot[109]
         self.fat, self.heap = fat * self.sector, heap * self.sector
-        # The root folder as one buffer, with where each of its clusters lies.
-        self.spans, c = [], root
-        while 2 <= c < 0xFFFFFFF7 and len(self.spans) < 1024:
-            self.spans.append(self.heap + (c - 2) * self.cluster)
-            c = struct.unpack("<I", self.read(self.fat + 4 * c, 4))[0]
-        self.dir = bytearray(b"".join(self.read(s, self.cluster) for s in self.spans))
 
     def read(self, at, n):
         self.f.seek(at)
         return self.f.read(n)
 
-    def find(self, name):
-        """Offset of the File entry (0x85) whose name is NAME, and its set's length."""
-        d = self.dir
-        for at in range(0, len(d), 32):
-            if d[at] != 0x85:
-                continue
-            count = d[at + 1]
-            length = d[at + 32 + 3] if d[at + 32] == 0xC0 else 0
-            chars = b"".join(d[at + 32 * i + 2:at + 32 * i + 32] for i in range(2, count + 1))
-            if chars[:2 * length].decode("utf-16-le") == name:
-                return at, 32 * (count + 1)
-        sys.exit(f"vm_tools: no entry {name} in the image's root folder")
+    def load(self, first, size=0):
+        """A folder as one buffer, with where each of its clusters lies; SIZE
+        given: its clusters follow one another (no FAT chain)."""
+        self.spans, c = [], first
+        while 2 <= c < 0xFFFFFFF7 and len(self.spans) < 4096:
+            self.spans.append(self.heap + (c - 2) * self.cluster)
+            if size:
+                c = c + 1 if len(self.spans) * self.cluster < size else 0
+            else:
+                c = struct.unpack("<I", self.read(self.fat + 4 * c, 4))[0]
+        self.dir = bytearray(b"".join(self.read(s, self.cluster) for s in self.spans))
+
+    def find(self, path):
+        """Offset of the File entry (0x85) of PATH in its folder's buffer, and its set's length."""
+        self.load(self.root)
+        for depth, name in enumerate(path.split("/")):
+            d = self.dir
+            at = next((at for at in range(0, len(d), 32) if d[at] == 0x85 and self.name(at) == name), None)
+            if at is None:
+                sys.exit(f"vm_tools: no entry {path} in the image")
+            if depth == path.count("/"):
+                return at, 32 * (d[at + 1] + 1)
+            flags, first, size = struct.unpack_from("<xB18xIQ", d, at + 32)
+            self.load(first, size if flags & 2 else 0)
+
+    def name(self, at):
+        d, count = self.dir, self.dir[at + 1]
+        length = d[at + 32 + 3] if d[at + 32] == 0xC0 else 0
+        chars = b"".join(d[at + 32 * i + 2:at + 32 * i + 32] for i in range(2, count + 1))
+        return chars[:2 * length].decode("utf-16-le")
 
     def word(self, name):
         at, _ = self.find(name)
