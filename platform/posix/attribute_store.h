@@ -62,10 +62,11 @@ public:
     virtual StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) = 0;
 };
 
-// The bits a write sets as `want` has them: read-only and hidden always,
-// system and archive only where the caller changed them.
-inline AttributeWord WrittenBits(AttributeWord before, AttributeWord want) {
-    return attr::kReadOnly | attr::kHidden | ((before ^ want) & (attr::kSystem | attr::kArchive));
+// The bits a write sets as `want` has them: read-only and hidden unless the
+// run keeps them, system and archive only where the caller changed them.
+inline AttributeWord WrittenBits(const StoreSettings& s, AttributeWord before, AttributeWord want) {
+    return (s.changeReadOnly ? attr::kReadOnly : 0) | (s.changeHidden ? attr::kHidden : 0) |
+           ((before ^ want) & (attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive));
 }
 
 // The store of the mount that holds the open entry `fd`, and how the mount is

@@ -37,7 +37,7 @@ public:
             out.ok = false;
             return out;
         }
-        const AttributeWord bits = WrittenBits(before, want);
+        const AttributeWord bits = WrittenBits(settings_, before, want);
         std::uint32_t word = (*old & ~(bits | kNormal)) | (want & bits);
         if (word == 0) word = kNormal;
         out.planned = word;

@@ -40,7 +40,7 @@ public:
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
         StoreOutcome out;
         out.planned = before;
-        const AttributeWord bits = WrittenBits(before, want);
+        const AttributeWord bits = WrittenBits(settings_, before, want);
         const AttributeWord change = (before ^ want) & bits;
         // The root folder has no directory entry, so no attributes: the kernel
         // refuses them (vfat) or would keep them nowhere.

@@ -65,7 +65,7 @@ public:
             out.ok = false;
             return out;
         }
-        const AttributeWord bits = WrittenBits(before, want);
+        const AttributeWord bits = WrittenBits(settings_, before, want);
         const std::uint32_t word = (*old & ~bits) | (want & bits);
         out.planned = word;
         if (word == *old) return out;
