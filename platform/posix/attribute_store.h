@@ -86,8 +86,9 @@ std::unique_ptr<AttributeStore> NtfsStore(const StoreSettings& settings, bool nt
 std::unique_ptr<AttributeStore> CifsStore(const StoreSettings& settings);
 std::unique_ptr<AttributeStore> UnknownFuseStore(const StoreSettings& settings);
 
-// A 32-bit word kept in a system or cifs extended attribute (store_ntfs.cpp).
-std::optional<std::uint32_t> GetWordAttribute(int fd, const char* name, bool bigEndian, int& error);
-bool SetWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, int& error);
+// A 32-bit word kept in a system or cifs extended attribute (store_ntfs.cpp);
+// a failure is reported through `fail` (Access, Write).
+std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bigEndian, const StoreFailure& fail);
+bool WriteWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, const StoreFailure& fail);
 
 }  // namespace rivak::posix
