@@ -174,12 +174,13 @@ TEST_F(Cli, ListShowsEveryEntryAndChangesNothing) {
     MakeTree();
     MakeFile(At("d/system"), 0644);
     SetRecord(At("d/system"), "0x26");  // left out by a change run, shown by a listing
-    const Result r = Rivak({"--list", "-v", At("d")});
+    WriteBytes(At("d/to-f.lnk"), Shortcut("X:\\f"));  // listed itself, not followed
+    const Result r = Rivak({"--list", "-v", "--map=X:=" + At("d"), At("d")});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string expected[] = {
         ": ",  // the mount, before its first entry
         "RH--  " + At("d") + "\n", "RH--  " + At("d/f") + "\n", "-HSA  " + At("d/system") + "\n",
-        "----  " + At("d/sub") + "\n", "R---  " + At("d/sub/g") + "\n",
+        "----  " + At("d/sub") + "\n", "R---  " + At("d/sub/g") + "\n", "----  " + At("d/to-f.lnk") + "\n",
     };
     for (const std::string& line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
     EXPECT_LT(r.out.find("(Samba/Wine user.DOSATTRIB)\n"), r.out.find(At("d") + "\n"));
