@@ -23,7 +23,6 @@ struct StoreEntry {
     int fd = -1;              // the entry itself, open for reading (ioctl and fgetxattr work on it)
     bool folder = false;
     bool dotName = false;     // the name starts with a dot (not "." or "..")
-    bool mountRoot = false;   // the root folder of its mount
     ino_t ino = 0;
     mode_t mode = 0;          // permission bits
     nlink_t links = 0;

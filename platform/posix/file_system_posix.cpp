@@ -285,7 +285,7 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
 }
 
 StoreEntry PosixFileSystem::View(const Entry& e) {
-    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.mountRoot, e.ino, e.mode, e.links};
+    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links};
 }
 
 // A listing shows system files too, which the engine's plain-file probe
