@@ -17,7 +17,8 @@ const Pair& Lookup(Text text) {
         // Usage
         {"Usage: rivak [OPTION]... PATH...\n"
          "Clear or set the read-only and hidden attributes of files and folders,\n"
-         "and of everything below the folders, as Samba and Wine store them.\n"
+         "and of everything below the folders: on FAT, exFAT and NTFS volumes and SMB\n"
+         "shares in their own attribute word, elsewhere as Samba and Wine store them.\n"
          "\n"
          "  --readonly=clear|set|keep  read-only attribute (default: clear)\n"
          "  --hidden=clear|set|keep    hidden attribute (default: clear)\n"
@@ -43,7 +44,8 @@ const Pair& Lookup(Text text) {
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
          "ファイルとフォルダ (フォルダの中身も含む) の読取専用属性と隠し属性を\n"
-         "Samba と Wine が保存する形で解除または設定します。\n"
+         "解除または設定します。FAT、exFAT、NTFS のボリュームと SMB 共有ではそれぞれの属性に、\n"
+         "その他では Samba と Wine が保存する形で保存します。\n"
          "\n"
          "  --readonly=clear|set|keep  読取専用属性 (既定: clear 解除)\n"
          "  --hidden=clear|set|keep    隠し属性 (既定: clear 解除)\n"

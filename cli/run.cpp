@@ -31,7 +31,7 @@ public:
         values_[1] = a.readOnly == Change::Set;
         values_[2] = a.hidden == Change::Set;
         values_[3] = a.hidden == Change::Clear;
-        values_[4] = a.shortcuts;
+        values_[4] = a.shortcuts && !a.list;  // a listing shows the shortcut files themselves
         values_[5] = a.keepFolders;
     }
     int Value(Option option) const override { return values_[static_cast<int>(option)] ? kChecked : kUnchecked; }

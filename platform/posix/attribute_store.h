@@ -23,7 +23,6 @@ struct StoreEntry {
     int fd = -1;              // the entry itself, open for reading (ioctl and fgetxattr work on it)
     bool folder = false;
     bool dotName = false;     // the name starts with a dot (not "." or "..")
-    bool mountRoot = false;   // the root folder of its mount
     ino_t ino = 0;
     mode_t mode = 0;          // permission bits
     nlink_t links = 0;
@@ -62,10 +61,11 @@ public:
     virtual StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) = 0;
 };
 
-// The bits a write sets as `want` has them: read-only and hidden always,
-// system and archive only where the caller changed them.
-inline AttributeWord WrittenBits(AttributeWord before, AttributeWord want) {
-    return attr::kReadOnly | attr::kHidden | ((before ^ want) & (attr::kSystem | attr::kArchive));
+// The bits a write sets as `want` has them: read-only and hidden unless the
+// run keeps them, system and archive only where the caller changed them.
+inline AttributeWord WrittenBits(const StoreSettings& s, AttributeWord before, AttributeWord want) {
+    return (s.changeReadOnly ? attr::kReadOnly : 0) | (s.changeHidden ? attr::kHidden : 0) |
+           ((before ^ want) & (attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive));
 }
 
 // The store of the mount that holds the open entry `fd`, and how the mount is
@@ -85,8 +85,9 @@ std::unique_ptr<AttributeStore> NtfsStore(const StoreSettings& settings, bool nt
 std::unique_ptr<AttributeStore> CifsStore(const StoreSettings& settings);
 std::unique_ptr<AttributeStore> UnknownFuseStore(const StoreSettings& settings);
 
-// A 32-bit word kept in a system or cifs extended attribute (store_ntfs.cpp).
-std::optional<std::uint32_t> GetWordAttribute(int fd, const char* name, bool bigEndian, int& error);
-bool SetWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, int& error);
+// A 32-bit word kept in a system or cifs extended attribute (store_ntfs.cpp);
+// a failure is reported through `fail` (Access, Write).
+std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bigEndian, const StoreFailure& fail);
+bool WriteWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, const StoreFailure& fail);
 
 }  // namespace rivak::posix

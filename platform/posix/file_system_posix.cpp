@@ -265,7 +265,8 @@ bool PosixFileSystem::Inspect(Entry& e) {
 // The word as the entry's mount keeps it, by the store chosen for the mount.
 void PosixFileSystem::ReadRecord(Entry& e) {
     e.store = &StoreFor(e);
-    const std::optional<AttributeWord> word = e.store->Read(View(e), [&](Problem p, int error) { Fail(e.path, p, error); });
+    const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
+    const std::optional<AttributeWord> word = e.store->Read(View(e), fail);
     e.readable = word.has_value();
     e.word = word.value_or(0);
 }
@@ -284,7 +285,7 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
 }
 
 StoreEntry PosixFileSystem::View(const Entry& e) {
-    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.mountRoot, e.ino, e.mode, e.links};
+    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links};
 }
 
 // A listing shows system files too, which the engine's plain-file probe

@@ -21,6 +21,8 @@ class Fat final : public AttributeStore {
 public:
     Fat(const StoreSettings& s, bool exfat) : settings_(s), exfat_(exfat) {}
     const char* Describe() const override { return exfat_ ? "exFAT attributes" : "FAT attributes"; }
+    // Without the ioctls only read-only of a file shows (in the mode).
+    bool Knows() const override { return !noIoctl_; }
 
     std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
         if (!noIoctl_) {
@@ -40,7 +42,7 @@ public:
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
         StoreOutcome out;
         out.planned = before;
-        const AttributeWord bits = WrittenBits(before, want);
+        const AttributeWord bits = WrittenBits(settings_, before, want);
         const AttributeWord change = (before ^ want) & bits;
         // The root folder has no directory entry, so no attributes: the kernel
         // refuses them (vfat) or would keep them nowhere.
@@ -77,7 +79,8 @@ private:
     StoreOutcome WriteMode(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) {
         StoreOutcome out;
         out.planned = before;
-        if ((before ^ want) & (attr::kHidden | attr::kSystem | attr::kArchive)) {
+        // Hidden cannot be read either: whatever the run asks of it is not done.
+        if (settings_.changeHidden || ((before ^ want) & (attr::kHidden | attr::kSystem | attr::kArchive))) {
             fail(Problem::HiddenNotStorable, ENOTTY);
             out.ok = false;
         }

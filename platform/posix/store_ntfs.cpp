@@ -15,11 +15,11 @@
 
 namespace rivak::posix {
 
-std::optional<std::uint32_t> GetWordAttribute(int fd, const char* name, bool bigEndian, int& error) {
+std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bigEndian, const StoreFailure& fail) {
     unsigned char b[4];
     const ssize_t n = fgetxattr(fd, name, b, sizeof b);
     if (n != 4) {
-        error = n < 0 ? errno : EINVAL;
+        fail(Problem::Access, n < 0 ? errno : EINVAL);
         return std::nullopt;
     }
     if (bigEndian) return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
@@ -28,7 +28,7 @@ std::optional<std::uint32_t> GetWordAttribute(int fd, const char* name, bool big
     return word;
 }
 
-bool SetWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, int& error) {
+bool WriteWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, const StoreFailure& fail) {
     unsigned char b[4];
     if (bigEndian) {
         for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
@@ -36,7 +36,7 @@ bool SetWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndi
         std::memcpy(b, &word, 4);
     }
     if (fsetxattr(fd, name, b, sizeof b, 0) == 0) return true;
-    error = errno;
+    fail(Problem::Write, errno);
     return false;
 }
 
@@ -49,30 +49,20 @@ public:
     const char* Describe() const override { return bigEndian_ ? "NTFS attributes, ntfs-3g" : "NTFS attributes, ntfs3"; }
 
     std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
-        int error = 0;
-        const std::optional<std::uint32_t> word = GetWordAttribute(e.fd, name_, bigEndian_, error);
-        if (!word) fail(Problem::Access, error);
-        return word;
+        return ReadWordAttribute(e.fd, name_, bigEndian_, fail);
     }
 
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
-        StoreOutcome out;
-        out.planned = before;
-        int error = 0;
-        const std::optional<std::uint32_t> old = GetWordAttribute(e.fd, name_, bigEndian_, error);
-        if (!old) {
-            fail(Problem::Access, error);
-            out.ok = false;
-            return out;
-        }
-        const AttributeWord bits = WrittenBits(before, want);
+        StoreOutcome out{false, false, before};
+        const std::optional<std::uint32_t> old = ReadWordAttribute(e.fd, name_, bigEndian_, fail);
+        if (!old) return out;
+        out.ok = true;
+        const AttributeWord bits = WrittenBits(settings_, before, want);
         const std::uint32_t word = (*old & ~bits) | (want & bits);
         out.planned = word;
         if (word == *old) return out;
         out.touched = true;
-        if (settings_.dryRun || SetWordAttribute(e.fd, name_, word, bigEndian_, error)) return out;
-        fail(Problem::Write, error);
-        out.ok = false;
+        out.ok = settings_.dryRun || WriteWordAttribute(e.fd, name_, word, bigEndian_, fail);
         return out;
     }
 

@@ -99,7 +99,8 @@ public:
         const bool wantH = want & attr::kHidden;
         const mode_t mode = e.mode;
         const mode_t writable = mode | ((0600 | ((mode & 044) >> 1)) & ~settings_.umask);
-        const AttributeWord bits = WrittenBits(before, want);
+        const AttributeWord bits = WrittenBits(settings_, before, want);
+        const bool changeR = bits & attr::kReadOnly;
         out.planned = (before & ~bits) | (want & bits);
         if (v.state == Value::State::Unsupported) {
             if ((before ^ want) & bits & ~attr::kReadOnly) {
@@ -107,11 +108,11 @@ public:
                 out.ok = false;
                 out.planned = (out.planned & attr::kReadOnly) | (before & ~attr::kReadOnly);
             }
-            if (e.folder && wantR) {
+            if (e.folder && changeR && wantR) {
                 fail(Problem::FolderReadOnlyNotStorable, ENOTSUP);
                 out.ok = false;
                 out.planned &= ~attr::kReadOnly;
-            } else if (!e.folder && wantR != ((mode & 0222) == 0)) {
+            } else if (!e.folder && changeR && wantR != ((mode & 0222) == 0)) {
                 out.ok = Chmod(e, wantR ? mode & ~0222 : writable, out, fail) && out.ok;
             }
             return out;
@@ -122,11 +123,11 @@ public:
         // Clear: write bits back first, as Wine gives them (owner, plus group
         // and others where they may read, less the umask). Set: the value
         // while the file can still be written, then the mode.
-        if (!e.folder && !wantR && (mode & 0222) == 0) ok = Chmod(e, writable, out, fail);
+        if (!e.folder && changeR && !wantR && (mode & 0222) == 0) ok = Chmod(e, writable, out, fail);
         if (ok) ok = WriteValue(e, v, x, out, fail);
-        if (ok && !e.folder && wantR && (mode & 0222) != 0) ok = Chmod(e, mode & ~0222, out, fail);
+        if (ok && !e.folder && changeR && wantR && (mode & 0222) != 0) ok = Chmod(e, mode & ~0222, out, fail);
         if (!ok) out.planned = before;
-        if (e.dotName && !wantH) {
+        if (e.dotName && (bits & attr::kHidden) && !wantH) {
             fail(Problem::HiddenByName, 0);
             out.planned |= attr::kHidden;
             ok = false;

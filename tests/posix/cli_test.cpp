@@ -170,6 +170,26 @@ TEST_F(Cli, BadUsageTouchesNothing) {
     EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
 }
 
+TEST_F(Cli, ListShowsEveryEntryAndChangesNothing) {
+    MakeTree();
+    MakeFile(At("d/system"), 0644);
+    SetRecord(At("d/system"), "0x26");  // left out by a change run, shown by a listing
+    WriteBytes(At("d/to-f.lnk"), Shortcut("X:\\f"));  // listed itself, not followed
+    const Result r = Rivak({"--list", "-v", "--map=X:=" + At("d"), At("d")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string expected[] = {
+        ": ",  // the mount, before its first entry
+        "RH--  " + At("d") + "\n", "RH--  " + At("d/f") + "\n", "-HSA  " + At("d/system") + "\n",
+        "----  " + At("d/sub") + "\n", "R---  " + At("d/sub/g") + "\n", "----  " + At("d/to-f.lnk") + "\n",
+    };
+    for (const std::string& line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    EXPECT_LT(r.out.find("(Samba/Wine user.DOSATTRIB)\n"), r.out.find(At("d") + "\n"));
+    EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
+    EXPECT_EQ(RecordOf(At("d/system")), "0x26");
+    const Result quiet = Rivak({"-l", At("d")});
+    EXPECT_EQ(quiet.out.find("Samba/Wine"), std::string::npos) << "the store is named with -v only";
+}
+
 TEST_F(Cli, SomeEntriesFailedMeansStatusOneAndASummary) {
     MakeFile(At("ok"), 0444);
     MakeFile(At("bad"), 0444);

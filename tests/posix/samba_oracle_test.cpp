@@ -178,6 +178,8 @@ TEST_F(Samba, BothPlacesAgreeAfterwards) {
     const Row rows[] = {
         {"ro-mode-only", false, 0444, nullptr, {}, 0, 0644, 0},
         {"ro-mode-set", false, 0444, nullptr, {"--readonly=set", "--hidden=keep"}, 0x1, 0444, 0},
+        {"ro-mode-kept", false, 0444, nullptr, {"--readonly=keep", "--hidden=keep"}, 0, 0444, 0},
+        {".dot-kept", false, 0644, nullptr, {"--readonly=set", "--hidden=keep"}, 0x3, 0444, 0},
         {"ro-value-only", false, 0644, "0x1", {"--readonly=set", "--hidden=keep"}, 0x1, 0444, 0},
         {"ro-value-clear", false, 0644, "0x21", {}, 0, 0644, 0},
         {".dotfile", false, 0644, nullptr, {}, 0x2, 0644, 1},
