@@ -107,8 +107,8 @@ guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
   local mount_it=(mount -t "$fs" "$dev" "$mnt")
   [[ $fs == cifs ]] && mount_it=(mount -t cifs //127.0.0.1/share "$mnt" -o guest,cache=none,actimeo=0)
   mkdir -p "$mnt" || return
-  # The entries, made through the driver (the share's straight in its
-  # folder); ntfs3 is the one tool here that sets an NTFS word.
+  # The entries, made through the driver (the share's in the folder smbd
+  # serves); ntfs3 is the one tool here that sets an NTFS word.
   if [[ $fs != cifs ]]; then
     made=$mnt
     "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
