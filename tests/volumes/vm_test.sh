@@ -170,7 +170,8 @@ cd "$work" || exit 1
 pkg=$(apt-cache depends linux-image-6.12-amd64 2>/dev/null | awk '/Depends: linux-image-6/{print $2; exit}')
 [[ -n $pkg ]] || skip "apt knows no linux-image-6.12-amd64 (apt-get update?)"
 kdir=$work/$pkg
-if [[ ! -f $kdir/ready ]]; then
+stamp=$(cat "$here/vm_test.sh" "$here/vm_tools.py" | sha256sum)  # a changed initramfs is made anew
+if [[ $(cat "$kdir/ready" 2>/dev/null) != "$stamp" ]]; then
   rm -rf "$kdir" ./*.deb && mkdir -p "$kdir" || exit 1
   apt-get download -q "$pkg" >/dev/null 2>&1 || skip "cannot download $pkg"
   dpkg-deb --fsys-tarfile "$pkg"_*.deb | tar -x -C "$kdir" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel' \
@@ -196,7 +197,7 @@ poweroff -f
 EOF
   chmod +x "$kdir/initrd/init" || exit 1
   (cd "$kdir/initrd" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$kdir/initrd.gz") || exit 1
-  rm -rf "$kdir/lib" && touch "$kdir/ready"
+  rm -rf "$kdir/lib" && echo "$stamp" >"$kdir/ready"
 fi
 
 rm -f vfat.img exfat.img ntfs3.img
