@@ -55,6 +55,7 @@ std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) 
             for (std::size_t k = 1; k < arg.size(); ++k) {
                 switch (arg[k]) {
                 case 'n': a.dryRun = true; break;
+                case 'l': a.list = true; break;
                 case 'v': a.verbose = true; break;
                 case '0': a.nulSeparated = true; break;
                 default: return UsageError{Text::UnknownOption, {std::string("-") + arg[k]}};
@@ -105,6 +106,8 @@ std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) 
             a.codePage = *value;
         } else if (name == "--dry-run") {
             error = flag(a.dryRun);
+        } else if (name == "--list") {
+            error = flag(a.list);
         } else if (name == "--verbose") {
             error = flag(a.verbose);
         } else if (name == "--help") {

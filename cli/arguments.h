@@ -22,6 +22,7 @@ struct Arguments {
     std::vector<std::pair<std::string, std::string>> maps;  // Windows root, Linux folder
     std::string codePage = "CP932";
     bool dryRun = false;
+    bool list = false;          // -l: show each entry's attributes, change nothing
     bool verbose = false;
     bool nulSeparated = false;  // -0: paths from standard input
     bool help = false;

@@ -17,7 +17,8 @@ const Pair& Lookup(Text text) {
         // Usage
         {"Usage: rivak [OPTION]... PATH...\n"
          "Clear or set the read-only and hidden attributes of files and folders,\n"
-         "and of everything below the folders, as Samba and Wine store them.\n"
+         "and of everything below the folders: on FAT, exFAT and NTFS volumes and SMB\n"
+         "shares in their own attribute word, elsewhere as Samba and Wine store them.\n"
          "\n"
          "  --readonly=clear|set|keep  read-only attribute (default: clear)\n"
          "  --hidden=clear|set|keep    hidden attribute (default: clear)\n"
@@ -29,7 +30,9 @@ const Pair& Lookup(Text text) {
          "                             'X:=/srv/share' or '\\\\server\\share=/srv/share'\n"
          "  --codepage=CP              code page of shortcuts' ANSI paths (default: 932)\n"
          "  -n, --dry-run              show what would change; change nothing\n"
+         "  -l, --list                 show each entry's attributes; change nothing\n"
          "  -v, --verbose              show each entry whose attributes changed\n"
+         "                             (with --list: the store of each mount)\n"
          "  -0                         read NUL-separated paths from standard input\n"
          "      --help                 show this help and exit\n"
          "      --version              show the version and exit\n"
@@ -41,7 +44,8 @@ const Pair& Lookup(Text text) {
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
          "ファイルとフォルダ (フォルダの中身も含む) の読取専用属性と隠し属性を\n"
-         "Samba と Wine が保存する形で解除または設定します。\n"
+         "解除または設定します。FAT、exFAT、NTFS のボリュームと SMB 共有ではそれぞれの属性に、\n"
+         "その他では Samba と Wine が保存する形で保存します。\n"
          "\n"
          "  --readonly=clear|set|keep  読取専用属性 (既定: clear 解除)\n"
          "  --hidden=clear|set|keep    隠し属性 (既定: clear 解除)\n"
@@ -53,7 +57,9 @@ const Pair& Lookup(Text text) {
          "                             'X:=/srv/share' または '\\\\server\\share=/srv/share'\n"
          "  --codepage=CP              ショートカットの ANSI パスのコードページ (既定: 932)\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
+         "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
+         "                             (--list と共に: マウントごとの属性の保存先)\n"
          "  -0                         標準入力から NUL 区切りのパスを読む\n"
          "      --help                 この説明を表示して終了する\n"
          "      --version              バージョンを表示して終了する\n"
@@ -87,6 +93,17 @@ const Pair& Lookup(Text text) {
         {"this file system cannot store the hidden attribute", "このファイルシステムには隠し属性を保存できません"},
         {"this file system cannot store the read-only attribute of a folder",
          "このファイルシステムにはフォルダの読取専用属性を保存できません"},
+        {"this file system keeps no DOS attributes that rivak can change; not changed",
+         "このファイルシステムには rivak が変更できる DOS 属性がないため変更しません"},
+        {"hidden by its name: Samba and Wine hide names that start with a dot",
+         "名前で隠されています: Samba と Wine はドットで始まる名前を隠します"},
+        {"cannot change: %s (the entry has the system attribute: changing it needs CAP_LINUX_IMMUTABLE, as root has)",
+         "変更できません: %s (システム属性があるため、変更には root などの CAP_LINUX_IMMUTABLE 権限が必要です)"},
+        {"the root folder of a FAT or exFAT volume has no attributes; left alone",
+         "FAT と exFAT のボリュームのルートフォルダには属性がないため変更しません"},
+        {"the server did not keep the change", "サーバーが変更を保存しませんでした"},
+        {"the write permission lent to store the value could not be taken back: %s",
+         "値の保存のために一時的に与えた書き込み許可を元に戻せません: %s"},
     };
     return kTexts[static_cast<int>(text)];
 }

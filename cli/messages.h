@@ -31,6 +31,12 @@ enum class Text {
     ProblemWrite,
     ProblemHidden,
     ProblemFolderReadOnly,
+    ProblemNotStorable,
+    ProblemHiddenByName,
+    ProblemNeedsImmutable,
+    ProblemVolumeRoot,
+    ProblemNotKept,
+    ProblemModeNotRestored,
 };
 
 Language LanguageOfLocale();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/listing.h"
 #include "cli/quote.h"
 #include "cli/terminal_progress.h"
 #include "engine/attribute_engine.h"
@@ -30,7 +31,7 @@ public:
         values_[1] = a.readOnly == Change::Set;
         values_[2] = a.hidden == Change::Set;
         values_[3] = a.hidden == Change::Clear;
-        values_[4] = a.shortcuts;
+        values_[4] = a.shortcuts && !a.list;  // a listing shows the shortcut files themselves
         values_[5] = a.keepFolders;
     }
     int Value(Option option) const override { return values_[static_cast<int>(option)] ? kChecked : kUnchecked; }
@@ -39,19 +40,18 @@ private:
     bool values_[6] = {};
 };
 
-std::string Letters(AttributeWord word) {
-    std::string s = "----";
-    if (word & attr::kReadOnly) s[0] = 'R';
-    if (word & attr::kHidden) s[1] = 'H';
-    if (word & attr::kSystem) s[2] = 'S';
-    if (word & attr::kArchive) s[3] = 'A';
-    return s;
-}
-
 class Printer final : public posix::Report {
 public:
-    Printer(const Streams& streams, Language language, bool listChanges)
-        : streams_(streams), language_(language), listChanges_(listChanges) {}
+    Printer(const Streams& streams, Language language, const Arguments& a)
+        : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), list_(a.list),
+          volumes_(a.list && a.verbose) {}
+
+    void Listed(const Path& path, std::optional<AttributeWord> word) override {
+        if (list_) PrintListed(streams_.out, path, word);
+    }
+    void Volume(const std::string& mountPoint, const std::string& type, const char* store) override {
+        if (volumes_) PrintVolume(streams_.out, mountPoint, type, store);
+    }
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         if (!listChanges_) return;
@@ -92,6 +92,12 @@ private:
         case Problem::Write: return Format(language_, Text::ProblemWrite, {why});
         case Problem::HiddenNotStorable: return Format(language_, Text::ProblemHidden);
         case Problem::FolderReadOnlyNotStorable: return Format(language_, Text::ProblemFolderReadOnly);
+        case Problem::NotStorable: return Format(language_, Text::ProblemNotStorable);
+        case Problem::HiddenByName: return Format(language_, Text::ProblemHiddenByName);
+        case Problem::NeedsImmutable: return Format(language_, Text::ProblemNeedsImmutable, {why});
+        case Problem::VolumeRoot: return Format(language_, Text::ProblemVolumeRoot);
+        case Problem::NotKept: return Format(language_, Text::ProblemNotKept);
+        case Problem::ModeNotRestored: return Format(language_, Text::ProblemModeNotRestored, {why});
         }
         return why;
     }
@@ -99,6 +105,8 @@ private:
     const Streams& streams_;
     Language language_;
     bool listChanges_;
+    bool list_;
+    bool volumes_;
     std::size_t failedEntries_ = 0;
     std::size_t reports_ = 0;  // an entry can fail in two ways
     Path lastFailed_;
@@ -135,10 +143,13 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     drives.AddWinePrefix(WinePrefix());
     posix::AnsiCodePage codePage(a.codePage);
 
-    Printer printer(streams, language, a.verbose || a.dryRun);
+    Printer printer(streams, language, a);
     const mode_t mask = umask(0);
     umask(mask);
-    const posix::PosixSettings settings{a.dryRun, mask, &printer};
+    posix::PosixSettings settings{a.dryRun, mask, &printer};
+    settings.list = a.list;
+    settings.changeReadOnly = !a.list && a.readOnly != Change::Keep;
+    settings.changeHidden = !a.list && a.hidden != Change::Keep;
 
     PathList paths;
     paths.reserve(a.paths.size());

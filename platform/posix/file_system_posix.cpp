@@ -15,7 +15,6 @@ namespace rivak::posix {
 
 namespace {
 
-constexpr AttributeWord kStoredBits = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive;
 constexpr AttributeWord kMaskable = attr::kHidden | attr::kSystem | attr::kVolume | attr::kDirectory;
 constexpr char kPattern[] = "/*.*";
 
@@ -263,43 +262,35 @@ bool PosixFileSystem::Inspect(Entry& e) {
     return true;
 }
 
+// The word as the entry's mount keeps it, by the store chosen for the mount.
 void PosixFileSystem::ReadRecord(Entry& e) {
-    unsigned char buffer[256];
-    ssize_t n = fgetxattr(e.fd.get(), kDosAttribName, buffer, sizeof buffer);
-    if (n >= 0) {
-        e.raw.assign(buffer, buffer + n);
-    } else if (errno == ERANGE) {
-        // Larger than any record Samba writes; read it whole all the same.
-        const ssize_t size = fgetxattr(e.fd.get(), kDosAttribName, nullptr, 0);
-        if (size > 0) {
-            e.raw.resize(static_cast<std::size_t>(size));
-            n = fgetxattr(e.fd.get(), kDosAttribName, e.raw.data(), e.raw.size());
-            if (n >= 0) e.raw.resize(static_cast<std::size_t>(n));
-        }
-    }
-    if (n >= 0) {
-        if (std::optional<DosAttrib> parsed = ParseDosAttrib(e.raw)) {
-            e.record = Record::Present;
-            e.parsed = *parsed;
-        } else {
-            e.record = Record::Unparsable;
-            Fail(e.path, Problem::UnreadableRecord, 0);
-        }
-    } else if (errno == ENODATA) {
-        e.record = Record::None;
-    } else if (errno == ENOTSUP) {
-        e.record = Record::Unsupported;
-    } else {
-        e.record = Record::Unreadable;
-        Fail(e.path, Problem::Access, errno);
-    }
-
-    const std::uint32_t x = e.record == Record::Present ? e.parsed.attributes : 0;
-    e.word = x & kStoredBits;
-    if (e.folder) e.word |= attr::kDirectory;
-    if (!e.folder && (e.mode & 0222) == 0) e.word |= attr::kReadOnly;
-    if (e.record != Record::Present && e.dotName) e.word |= attr::kHidden;
+    e.store = &StoreFor(e);
+    const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
+    const std::optional<AttributeWord> word = e.store->Read(View(e), fail);
+    e.readable = word.has_value();
+    e.word = word.value_or(0);
 }
+
+// A mount's store is chosen at the first entry met on it; an entry of
+// another device (a mount below, a btrfs subvolume) may need another.
+AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
+    auto it = stores_.find(e.dev);
+    if (it != stores_.end()) return *it->second;
+    const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden};
+    ChosenStore chosen = SelectStore(e.fd.get(), settings);
+    if (settings_.report)
+        settings_.report->Volume(chosen.mountPoint.empty() ? e.path : chosen.mountPoint, chosen.type,
+                                 chosen.store->Describe());
+    return *(stores_[e.dev] = std::move(chosen.store));
+}
+
+StoreEntry PosixFileSystem::View(const Entry& e) {
+    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links};
+}
+
+// A listing shows system files too, which the engine's plain-file probe
+// would leave out (nothing is changed in a listing).
+unsigned PosixFileSystem::Admits(unsigned mask) const { return settings_.list ? mask | attr::kSystem : mask; }
 
 std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& path, std::size_t limit) {
     Entry& e = Locate(path);
@@ -322,7 +313,7 @@ Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
     next_ = listing_.size();  // a probe abandons the enumeration; the types stay for the look-ups
     if (!IsPattern(path)) {
         Entry& e = Locate(path);
-        if (!e.found || !Admitted(e.word, mask)) return Path();
+        if (!e.found || !Admitted(e.word, Admits(mask))) return Path();
         const Split split = SplitPath(path);
         return split.name;
     }
@@ -368,7 +359,7 @@ Path PosixFileSystem::Dir() {
         const Name& n = listing_[next_++];
         if (listMask_ == probe::kAnything || IsDotOrDotDot(n.name)) return n.name;
         const Entry& e = Locate(listedFolder_ + '/' + n.name);
-        if (e.found && Admitted(e.word, listMask_)) return n.name;
+        if (e.found && Admitted(e.word, Admits(listMask_))) return n.name;
     }
     return Path();
 }
@@ -387,110 +378,28 @@ std::optional<FsObject> PosixFileSystem::GetFolder(const Path& path) {
 
 // ---- writing ---------------------------------------------------------------
 
-bool PosixFileSystem::Chmod(Entry& e, mode_t mode, int& error) {
-    if (settings_.dryRun) return true;
-    if (fchmod(e.fd.get(), mode) != 0) {
-        error = errno;
-        return false;
-    }
-    e.mode = mode;
-    return true;
-}
-
-bool PosixFileSystem::SetRecord(Entry& e, const std::vector<unsigned char>* value, int& error) {
-    if (settings_.dryRun) return true;
-    auto write = [&] {
-        if (!value) return fremovexattr(e.fd.get(), kDosAttribName);
-        return fsetxattr(e.fd.get(), kDosAttribName, value->data(), value->size(), 0);
-    };
-    if (write() == 0) return true;
-    error = errno;
-    // A user attribute needs write permission. Its owner (not root) may
-    // lend it for the moment, as the file keeps its read-only mode after.
-    if (error != EACCES || e.folder || (e.mode & 0200)) return false;
-    const mode_t mode = e.mode;
-    int ignored = 0;
-    if (!Chmod(e, mode | 0200, ignored)) return false;
-    const bool ok = write() == 0;
-    if (!ok) error = errno;
-    Chmod(e, mode, ignored);
-    return ok;
-}
-
-// The value that stores `x`, or nothing to store: Samba's record is patched
-// in place (its creation time stays); a hex text that becomes 0 goes away as
-// Wine removes it, except where the name or a second link of a file would
-// still make Samba or Wine hide the entry (a folder's links are its own).
-bool PosixFileSystem::WriteRecord(Entry& e, std::uint32_t x, int& error) {
-    if (e.record == Record::Present) {
-        if (x == e.parsed.attributes) return true;
-        if (e.parsed.form == DosAttrib::Form::Ndr) {
-            const std::vector<unsigned char> patched = PatchDosAttrib(e.raw, e.parsed, x);
-            return SetRecord(e, &patched, error);
-        }
-    } else if (x == (e.dotName ? attr::kHidden : 0u)) {
-        return true;  // nothing stored and nothing to store
-    }
-    if (x == 0 && !e.dotName && (e.folder || e.links <= 1)) return e.record == Record::Present ? SetRecord(e, nullptr, error) : true;
-    const std::string hex = DosAttribHex(x);
-    const std::vector<unsigned char> value(hex.begin(), hex.end());
-    return SetRecord(e, &value, error);
-}
-
 bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) {
     Entry& e = Locate(object.path);
-    if (!e.found || e.folder != object.folder || !e.KnownWord()) return false;
-    const AttributeWord before = e.word;
-    // The engine only ever changes read-only and hidden; system and archive
-    // are stored the same way should a caller change them.
-    const AttributeWord changed = (before ^ word) & kStoredBits;
-    if (!changed) return true;
-    const bool changeR = changed & attr::kReadOnly;
-    const bool setR = changeR && (word & attr::kReadOnly);
-    const AttributeWord inRecord = changed & ~attr::kReadOnly;
-
-    AttributeWord done = before;
-    bool ok = true;
-    int error = 0;
-    const mode_t mode = e.mode;
-    const mode_t writable = mode | ((0600 | ((mode & 044) >> 1)) & ~settings_.umask);
-
-    if (e.record == Record::Unsupported) {
-        if (inRecord) {
-            Fail(object.path, Problem::HiddenNotStorable, ENOTSUP);
-            ok = false;
-        }
-        if (changeR && e.folder) {
-            Fail(object.path, Problem::FolderReadOnlyNotStorable, ENOTSUP);
-            ok = false;
-        } else if (changeR) {
-            if (Chmod(e, setR ? mode & ~0222 : writable, error)) {
-                done ^= attr::kReadOnly;
-            } else {
-                Fail(object.path, Problem::Write, error);
-                ok = false;
-            }
-        }
-    } else {
-        std::uint32_t x = e.record == Record::Present ? e.parsed.attributes : (e.dotName ? attr::kHidden : 0u);
-        x = (x & ~changed) | (word & changed);
-        bool step = true;
-        // Set: the value while the file can still be written, then the mode.
-        // Clear: write bits back first, as Wine gives them (owner, plus group
-        // and others where they may read, less the umask).
-        if (changeR && !setR && !e.folder && (mode & 0222) == 0) step = Chmod(e, writable, error);
-        if (step) step = WriteRecord(e, x, error);
-        if (step && setR && !e.folder && (mode & 0222) != 0) step = Chmod(e, mode & ~0222, error);
-        if (step) {
-            done ^= changed;
-        } else {
-            Fail(object.path, Problem::Write, error);
-            ok = false;
-        }
+    if (!e.found || e.folder != object.folder || !e.KnownWord() || !e.store) return false;
+    if (settings_.list) {
+        if (settings_.report) settings_.report->Listed(object.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
+        return true;
     }
-    if (done != before && settings_.report) settings_.report->Changed(object.path, before, done);
+    const auto fail = [&](Problem p, int error) { Fail(object.path, p, error); };
+    const AttributeWord before = e.word;
+    StoreEntry view = View(e);
+    const StoreOutcome out = e.store->Write(view, before, word, fail);
+    AttributeWord after = out.planned;
+    if (out.touched && !settings_.dryRun) {
+        // What the volume holds now, not what was meant: a driver or a
+        // server may keep less than it was given.
+        struct statx sx;
+        if (StatxFd(e.fd.get(), sx) == 0) view.mode = sx.stx_mode & 07777;
+        after = e.store->Read(view, fail).value_or(before);
+    }
+    if ((out.touched || after != before) && settings_.report) settings_.report->Changed(object.path, before, after);
     entry_ = Entry{};  // what is on disk now is read again when asked
-    return ok;
+    return out.ok;
 }
 
 // ---- folder identity -------------------------------------------------------

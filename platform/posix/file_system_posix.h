@@ -1,11 +1,8 @@
 #pragma once
-// The engine's file system over a Linux file system with user extended
-// attributes (ext4, xfs, btrfs, tmpfs), storing the DOS attributes the way
-// Samba and Wine read them:
-//   - hidden, system and archive in "user.DOSATTRIB" (hex text or Samba's
-//     NDR record); hidden also for a dot name without a value;
-//   - read-only of a file as missing write bits, and in the value, so that
-//     Wine (mode) and Samba (value) both see it; of a folder only in the value.
+// The engine's file system over the volumes Linux mounts. Each mount keeps
+// the DOS attributes in its own way, and gets its store (attribute_store.h):
+// the FAT and NTFS drivers' own words, the SMB client's, or, on Linux's own
+// file systems, "user.DOSATTRIB" and the write bits as Samba and Wine read them.
 //
 // Safe under root: below a path the caller named (Follow), every call is
 // made relative to a directory descriptor opened with O_NOFOLLOW, and every
@@ -20,10 +17,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "engine/file_system.h"
+#include "platform/posix/attribute_store.h"
 #include "platform/posix/dosattrib.h"
 #include "platform/posix/unique_fd.h"
 
@@ -39,6 +38,12 @@ enum class Problem {
     Write,             // a change was refused (errno says why)
     HiddenNotStorable, // the file system keeps no extended attributes
     FolderReadOnlyNotStorable,
+    NotStorable,       // a FUSE file system with no known place for DOS attributes
+    HiddenByName,      // a dot name: Samba and Wine hide it whatever is stored
+    NeedsImmutable,    // refused (errno) on an entry with the system bit: CAP_LINUX_IMMUTABLE
+    VolumeRoot,        // the root folder of a FAT or exFAT volume has no attributes
+    NotKept,           // the SMB server answered but kept the old attributes
+    ModeNotRestored,   // the write bit lent to store the value could not be taken back
 };
 
 // Where the backend tells what it changed and what it could not do.
@@ -47,12 +52,19 @@ public:
     virtual ~Report() = default;
     virtual void Changed(const Path& path, AttributeWord before, AttributeWord after) = 0;
     virtual void Failed(const Path& path, Problem problem, int error) = 0;
+    // --list: an entry's word; nothing where the volume keeps none rivak knows.
+    virtual void Listed(const Path&, std::optional<AttributeWord>) {}
+    // The first entry met on a mount: where the mount is, its type, its store.
+    virtual void Volume(const std::string& /*mountPoint*/, const std::string& /*type*/, const char* /*store*/) {}
 };
 
 struct PosixSettings {
     bool dryRun = false;           // decide and report, change nothing
     mode_t umask = 022;            // applied to the write bits given back, as Wine does
     Report* report = nullptr;      // may be null
+    bool list = false;             // report each entry's word (Listed); change nothing
+    bool changeReadOnly = true;    // what the run asks to change, for a volume
+    bool changeHidden = true;      // that cannot tell what an entry has
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -81,7 +93,6 @@ public:
     std::size_t OpenFolders() const { return chain_.size(); }
 
 private:
-    enum class Record { None, Present, Unparsable, Unreadable, Unsupported };
     struct Entry {
         Path path;
         bool found = false;   // exists as a file or folder we may touch
@@ -94,12 +105,11 @@ private:
         nlink_t links = 0;
         std::uint64_t size = 0;
         bool mountRoot = false;
-        Record record = Record::None;
-        std::vector<unsigned char> raw;
-        DosAttrib parsed;
+        AttributeStore* store = nullptr;  // of the entry's mount
+        bool readable = false;
         AttributeWord word = 0;  // also what the probe masks test
         std::optional<AttributeWord> KnownWord() const {
-            if (record == Record::Unparsable || record == Record::Unreadable) return std::nullopt;
+            if (!readable) return std::nullopt;
             return word;
         }
     };
@@ -123,9 +133,9 @@ private:
     int RebuildChain(const Path& folder);
     bool IsFollowed(const Path& path) const { return followed_.count(path) != 0; }
     unsigned char TypeHint(const Path& folder, const std::string& name);
-    bool WriteRecord(Entry& e, std::uint32_t x, int& error);
-    bool SetRecord(Entry& e, const std::vector<unsigned char>* value, int& error);
-    bool Chmod(Entry& e, mode_t mode, int& error);
+    AttributeStore& StoreFor(const Entry& e);
+    static StoreEntry View(const Entry& e);
+    unsigned Admits(unsigned mask) const;
     void Fail(const Path& path, Problem problem, int error);
 
     PosixSettings settings_;
@@ -138,6 +148,7 @@ private:
     unsigned listMask_ = probe::kAnything;
     std::size_t next_ = 0;   // next name Dir() returns
     std::size_t hint_ = 0;   // where the next type look-up starts
+    std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> stores_;  // one a mounted device
 };
 
 FileSystemFactory PosixFileSystemFactory(PosixSettings settings);

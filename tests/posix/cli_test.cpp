@@ -62,14 +62,15 @@ class Cli : public ::testing::Test {
 protected:
     TempFolder tmp;
     std::string At(const std::string& rel) const { return tmp / rel; }
-    // d/ (hidden, read-only in its value) holding f (0444, hidden), sub/g (0444).
+    // d/ (hidden, read-only in its value) holding f (read-only, hidden), sub/g (read-only).
     static void MakeTree(const TempFolder& t) {
         MakeFolder(t / "d");
         SetRecord(t / "d", "0x3");
         MakeFile(t / "d/f", 0444);
-        SetRecord(t / "d/f", "0x2");
+        SetRecord(t / "d/f", "0x3");
         MakeFolder(t / "d/sub");
         MakeFile(t / "d/sub/g", 0444);
+        SetRecord(t / "d/sub/g", "0x1");
     }
     void MakeTree() { MakeTree(tmp); }
 };
@@ -118,7 +119,9 @@ TEST_F(Cli, EveryOptionDoesWhatItSays) {
 TEST_F(Cli, VerboseAndDryRunListTheChangesWithQuotedPaths) {
     MakeFolder(At("d"));
     MakeFile(At("d/it's here"), 0444);
+    SetRecord(At("d/it's here"), "0x1");
     MakeFile(At("d/line\nbreak"), 0444);
+    SetRecord(At("d/line\nbreak"), "0x1");
     MakeFile(At("d/plain"), 0644);  // nothing to change: no line
     for (const char* option : {"-n", "-v"}) {  // the dry run first: it must leave the work to -v
         const Result r = Rivak({option, At("d")});
@@ -165,6 +168,26 @@ TEST_F(Cli, BadUsageTouchesNothing) {
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.err.find("no path given"), std::string::npos);
     EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
+}
+
+TEST_F(Cli, ListShowsEveryEntryAndChangesNothing) {
+    MakeTree();
+    MakeFile(At("d/system"), 0644);
+    SetRecord(At("d/system"), "0x26");  // left out by a change run, shown by a listing
+    WriteBytes(At("d/to-f.lnk"), Shortcut("X:\\f"));  // listed itself, not followed
+    const Result r = Rivak({"--list", "-v", "--map=X:=" + At("d"), At("d")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string expected[] = {
+        ": ",  // the mount, before its first entry
+        "RH--  " + At("d") + "\n", "RH--  " + At("d/f") + "\n", "-HSA  " + At("d/system") + "\n",
+        "----  " + At("d/sub") + "\n", "R---  " + At("d/sub/g") + "\n", "----  " + At("d/to-f.lnk") + "\n",
+    };
+    for (const std::string& line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    EXPECT_LT(r.out.find("(Samba/Wine user.DOSATTRIB)\n"), r.out.find(At("d") + "\n"));
+    EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
+    EXPECT_EQ(RecordOf(At("d/system")), "0x26");
+    const Result quiet = Rivak({"-l", At("d")});
+    EXPECT_EQ(quiet.out.find("Samba/Wine"), std::string::npos) << "the store is named with -v only";
 }
 
 TEST_F(Cli, SomeEntriesFailedMeansStatusOneAndASummary) {
@@ -217,6 +240,7 @@ TEST_F(Cli, ShortcutsAreFollowedThroughTheDriveMap) {
 TEST_F(Cli, CodePageDecodesTheAnsiPath) {
     MakeFolder(At("share"));
     MakeFile(At("share/café.txt"), 0444);
+    SetRecord(At("share/café.txt"), "0x1");
     WriteBytes(At("a.lnk"), Shortcut("X:\\caf\xE9.txt"));
     Result r = Rivak({"--readonly=keep", "--hidden=set", "--map=X:=" + At("share"), At("a.lnk")});
     EXPECT_EQ(r.status, 0) << r.err;

@@ -2,11 +2,16 @@
 // every backend keeps, then what only this one has to get right (Samba's and
 // Wine's conventions, links, modes, other users, a folder swapped mid-batch).
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -33,8 +38,9 @@ public:
         if (extra) SetRecord(tmp_ / rel, DosAttribHex(extra));  // a folder's read-only lives in the value
     }
     void MakeFile(const Path& rel, AttributeWord extra) {
+        // Read-only where both Samba (the value) and Wine (the mode) see it.
         testing::MakeFile(tmp_ / rel, extra & attr::kReadOnly ? 0444 : 0644);
-        if (extra & ~attr::kReadOnly) SetRecord(tmp_ / rel, DosAttribHex(extra & ~attr::kReadOnly));
+        if (extra) SetRecord(tmp_ / rel, DosAttribHex(extra));
     }
     AttributeWord WordOf(const Path& rel) const { return WordOnDisk(tmp_ / rel); }
     std::unique_ptr<FileSystem> Open() { return std::make_unique<PosixFileSystem>(PosixSettings{}); }
@@ -174,7 +180,7 @@ TEST_F(PosixBackend, SettingReadOnlyReachesModeAndValue) {
     EXPECT_EQ(ModeOf(At("f")), 0444u);
     EXPECT_EQ(RecordOf(At("f")), "0x3") << "Samba reads read-only from the value only";
     EXPECT_EQ(ModeOf(At("d")), 0755u);
-    EXPECT_EQ(RecordOf(At("d")), "0x3") << "a new value holds the two bits, as Wine writes it";
+    EXPECT_EQ(RecordOf(At("d")), "0x13") << "a folder's new value carries the directory bit, as Samba writes it";
     EXPECT_EQ(batch.report.changed[At("f")], std::make_pair(AttributeWord{0}, AttributeWord{3}));
 }
 
@@ -209,7 +215,9 @@ TEST_F(PosixBackend, DotNamesAndHardLinksKeepAZeroValue) {
     EXPECT_EQ(RecordOf(At(".dot")), "0x0");
     EXPECT_EQ(RecordOf(At("linked")), "0x0");
     EXPECT_EQ(RecordOf(At("plain")), std::nullopt);
-    EXPECT_EQ(WordOnDisk(At(".dot")) & attr::kHidden, 0u);
+    // "0x0" unhides it for newer Wine; Samba and Wine 8 still hide it by its name: said so.
+    EXPECT_TRUE(batch.report.FailedWith(At(".dot"), Problem::HiddenByName));
+    EXPECT_FALSE(batch.report.FailedWith(At("linked"), Problem::HiddenByName));
 }
 
 TEST_F(PosixBackend, DotNameHiddenByNameStaysHiddenWhenOnlyReadOnlyChanges) {
@@ -275,12 +283,12 @@ TEST_F(PosixBackend, UnreadableValueIsReportedAndLeftAlone) {
 
 TEST_F(PosixBackend, DryRunReportsAndChangesNothing) {
     MakeFile(At("f"), 0444);
-    SetRecord(At("f"), "0x2");
+    SetRecord(At("f"), "0x3");
     Batch batch;
     batch.dryRun = true;
     batch.Run({At("f")});
     EXPECT_EQ(ModeOf(At("f")), 0444u);
-    EXPECT_EQ(RecordOf(At("f")), "0x2");
+    EXPECT_EQ(RecordOf(At("f")), "0x3");
     EXPECT_EQ(batch.report.changed[At("f")], std::make_pair(AttributeWord{3}, AttributeWord{0}));
 }
 
@@ -488,6 +496,43 @@ TEST_F(PosixBackend, OwnerWhoIsNotRootChangesHiddenOfAReadOnlyFile) {
     OwnerJob refused{At("theirs"), 0};
     EXPECT_EQ(RunAs(kNobody, kNobody, ClearHiddenAsOwner, &refused), 11);
     EXPECT_EQ(ModeOf(At("theirs")), 0444u);
+}
+
+// The owner's write bit is lent to store the value; should taking it back
+// fail, the file is left writable, and that must not pass for success.
+int ClearHiddenWhileTheRestoreIsRefused(void* arg) {
+    // From here on, a chmod back to 0444 is refused with EPERM.
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fchmod, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0444, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        return 20;
+    auto* job = static_cast<OwnerJob*>(arg);
+    Recorder report;
+    PosixFileSystem fs(PosixSettings{false, 022, &report});
+    fs.Follow(job->path);
+    auto object = fs.GetFile(job->path);
+    if (!object || !object->word) return 10;
+    if (fs.SetAttributes(*object, job->word)) return 11;
+    return report.FailedWith(job->path, Problem::ModeNotRestored) ? 0 : 12;
+}
+
+TEST_F(PosixBackend, WriteBitLentAndNotTakenBackIsReported) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the file to another user";
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    MakeFile(At("mine"), 0444);
+    SetRecord(At("mine"), "0x3");
+    ASSERT_EQ(chown(At("mine").c_str(), kNobody, kNobody), 0);
+    OwnerJob job{At("mine"), attr::kReadOnly};
+    EXPECT_EQ(RunAs(kNobody, kNobody, ClearHiddenWhileTheRestoreIsRefused, &job), 0);
+    EXPECT_EQ(ModeOf(At("mine")), 0644u) << "the refusal really happened";
+    EXPECT_EQ(RecordOf(At("mine")), "0x1");
 }
 
 TEST_F(PosixBackend, FileSystemWithoutUserAttributes) {

@@ -98,9 +98,9 @@ AttributeWord WordOnDisk(const std::string& path) {
     AttributeWord word = record ? static_cast<AttributeWord>(std::strtoul(record->c_str(), nullptr, 16)) : 0;
     word &= 0x27;
     if (S_ISDIR(st.st_mode)) word |= attr::kDirectory;
-    else if ((st.st_mode & 0222) == 0) word |= attr::kReadOnly;
+    else if ((st.st_mode & 0222) != 0) word &= ~attr::kReadOnly;
     const std::string name = path.substr(path.rfind('/') + 1);
-    if (!record && name.size() > 1 && name[0] == '.' && name != "..") word |= attr::kHidden;
+    if (name.size() > 1 && name[0] == '.' && name != "..") word |= attr::kHidden;
     return word;
 }
 

@@ -32,9 +32,9 @@ void SetRecord(const std::string& path, const std::string& value);
 std::optional<std::string> RecordOf(const std::string& path);  // empty: no value
 mode_t ModeOf(const std::string& path);                        // permission bits, links not followed
 bool IsLink(const std::string& path);
-// The attribute word as Samba and Wine would read it (hex values only):
-// read-only from the value or the missing write bits of a file, hidden from
-// the value or, without one, a dot name.
+// The attribute word as Samba and Wine would both read it (hex values only):
+// read-only from the value, and for a file also missing write bits; hidden
+// from the value or a dot name.
 AttributeWord WordOnDisk(const std::string& path);
 struct ProgramResult {
     int status = -1;  // exit status; -1 when it did not exit normally

@@ -203,6 +203,7 @@ TEST_F(Reader, OnlyRegularFilesOfAShortcutsSizeAreRead) {
 TEST_F(Reader, TargetIsFollowedLikeAPathTheUserGave) {
     drives.Add("X:", t / "share");
     MakeFile(t / "real.txt", 0444);
+    SetRecord(t / "real.txt", "0x1");
     MakeLink(t / "real.txt", t / "share/link.txt");
     w::LinkSpec fields;
     w::LinkInfoFields info;

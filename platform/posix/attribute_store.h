@@ -1,0 +1,93 @@
+#pragma once
+// Where a mounted volume keeps the DOS attributes of its entries, and how
+// rivak reads and changes them there: one store per kind of volume, chosen
+// for each mount (SelectStore). Every store reads the whole word and changes
+// only read-only and hidden; every other bit stays as the volume has it.
+// Adding a volume kind is one file: a store, and its line in SelectStore.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/file_system.h"
+
+namespace rivak::posix {
+
+enum class Problem;
+
+// One file or folder as a store sees it.
+struct StoreEntry {
+    int fd = -1;              // the entry itself, open for reading (ioctl and fgetxattr work on it)
+    bool folder = false;
+    bool dotName = false;     // the name starts with a dot (not "." or "..")
+    ino_t ino = 0;
+    mode_t mode = 0;          // permission bits
+    nlink_t links = 0;
+};
+
+using StoreFailure = std::function<void(Problem problem, int error)>;
+
+struct StoreSettings {
+    bool dryRun = false;        // decide and report, change nothing
+    mode_t umask = 022;         // applied to write bits given back (the Samba/Wine store)
+    bool changeReadOnly = true; // what the run asks to change; a store that cannot
+    bool changeHidden = true;   // tell what an entry has reports these
+};
+
+// What a write did.
+struct StoreOutcome {
+    bool ok = true;                       // false: a change was refused (reported)
+    bool touched = false;                 // something on the volume changed (or would, in a dry run)
+    AttributeWord planned = 0;            // dry run: the word the entry would have
+};
+
+class AttributeStore {
+public:
+    virtual ~AttributeStore() = default;
+    // How the listing names it: "FAT attributes".
+    virtual const char* Describe() const = 0;
+    // False where the volume keeps no word rivak can read: the word read is
+    // only a guess, and is never shown or changed as if it were known.
+    virtual bool Knows() const { return true; }
+    // The entry's word, with the directory bit for a folder; nothing when it
+    // cannot be read (reported through `fail`).
+    virtual std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) = 0;
+    // Gives the entry the read-only and hidden bits of `want` (read as
+    // `before`), and system or archive where `want` changed them (the engine
+    // never does), reading the volume's word again and keeping all its other bits.
+    virtual StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) = 0;
+};
+
+// The bits a write sets as `want` has them: read-only and hidden unless the
+// run keeps them, system and archive only where the caller changed them.
+inline AttributeWord WrittenBits(const StoreSettings& s, AttributeWord before, AttributeWord want) {
+    return (s.changeReadOnly ? attr::kReadOnly : 0) | (s.changeHidden ? attr::kHidden : 0) |
+           ((before ^ want) & (attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive));
+}
+
+// The store of the mount that holds the open entry `fd`, and how the mount is
+// named for the listing: its mount point and file-system type, from
+// /proc/self/mountinfo where it can be read.
+struct ChosenStore {
+    std::unique_ptr<AttributeStore> store;
+    std::string mountPoint;
+    std::string type;
+};
+ChosenStore SelectStore(int fd, const StoreSettings& settings);
+
+// The stores, one file each.
+std::unique_ptr<AttributeStore> SambaWineStore(const StoreSettings& settings);
+std::unique_ptr<AttributeStore> FatStore(const StoreSettings& settings, bool exfat);
+std::unique_ptr<AttributeStore> NtfsStore(const StoreSettings& settings, bool ntfs3g);
+std::unique_ptr<AttributeStore> CifsStore(const StoreSettings& settings);
+std::unique_ptr<AttributeStore> UnknownFuseStore(const StoreSettings& settings);
+
+// A 32-bit word kept in a system or cifs extended attribute (store_ntfs.cpp);
+// a failure is reported through `fail` (Access, Write).
+std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bigEndian, const StoreFailure& fail);
+bool WriteWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, const StoreFailure& fail);
+
+}  // namespace rivak::posix

@@ -1,0 +1,55 @@
+// An SMB share mounted by the kernel's client (cifs, smb3): the attributes
+// the server keeps, as "user.cifs.dosattrib" (4 bytes, host order; setting
+// needs Linux 5.6). The client sends the whole word, where 0 means "leave
+// as it is": a word with nothing in it goes as NORMAL (0x80). A server may
+// answer yes and keep the old word, so the word is read back.
+#include "platform/posix/attribute_store.h"
+#include "platform/posix/file_system_posix.h"
+
+namespace rivak::posix {
+
+namespace {
+
+constexpr std::uint32_t kNormal = 0x80;
+constexpr char kName[] = "user.cifs.dosattrib";
+
+class Cifs final : public AttributeStore {
+public:
+    explicit Cifs(const StoreSettings& s) : settings_(s) {}
+    const char* Describe() const override { return "attributes on the SMB server"; }
+
+    std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
+        return ReadWordAttribute(e.fd, kName, false, fail);
+    }
+
+    StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
+        StoreOutcome out{false, false, before};
+        const std::optional<std::uint32_t> old = ReadWordAttribute(e.fd, kName, false, fail);
+        if (!old) return out;
+        out.ok = true;
+        const AttributeWord bits = WrittenBits(settings_, before, want);
+        std::uint32_t word = (*old & ~(bits | kNormal)) | (want & bits);
+        if (word == 0) word = kNormal;
+        out.planned = word;
+        if ((word & ~kNormal) == (*old & ~kNormal)) return out;
+        out.touched = true;
+        if (settings_.dryRun) return out;
+        if (!WriteWordAttribute(e.fd, kName, word, false, fail)) {
+            out.ok = false;
+            return out;
+        }
+        const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, kName, false, fail);
+        if (now && ((*now ^ word) & bits)) fail(Problem::NotKept, 0);
+        out.ok = now && !((*now ^ word) & bits);
+        return out;
+    }
+
+private:
+    StoreSettings settings_;
+};
+
+}  // namespace
+
+std::unique_ptr<AttributeStore> CifsStore(const StoreSettings& settings) { return std::make_unique<Cifs>(settings); }
+
+}  // namespace rivak::posix
