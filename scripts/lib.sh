@@ -72,7 +72,7 @@ RIVAK_PACKAGES+=(clang-14 libclang-rt-14-dev llvm-14 liblnk-utils)
 RIVAK_PACKAGES+=(dpkg-dev lintian man-db bash-completion)
 # The volume tests' test machine (QEMU, Debian's kernel, a busybox initramfs),
 # the tools that make the images and the readers that judge them.
-RIVAK_PACKAGES+=(qemu-system-x86 busybox-static dosfstools mtools exfatprogs ntfs-3g cifs-utils)
+RIVAK_PACKAGES+=(qemu-system-x86 busybox-static dosfstools mtools exfatprogs ntfs-3g cifs-utils fusefat exfat-fuse)
 
 rivak_install_deps() {
   local missing=() p
