@@ -268,7 +268,9 @@ void PosixFileSystem::ReadRecord(Entry& e) {
     const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
     const std::optional<AttributeWord> word = e.store->Read(View(e), fail);
     e.readable = word.has_value();
-    e.word = word.value_or(0);
+    // ntfs3 keeps no directory bit in a folder's word: without it the
+    // engine's file probe would admit the folder as a file and never walk it.
+    e.word = word.value_or(0) | (e.folder ? attr::kDirectory : 0);
 }
 
 // A mount's store is chosen at the first entry met on it; an entry of
