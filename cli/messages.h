@@ -21,7 +21,8 @@ enum class Text {
     NoPaths,
     CannotReadInput,
     FailedCount,
-    AndMore,
+    CannotChange,
+    WriteError,
     Counter,
     ProblemAccess,
     ProblemSpecial,
@@ -31,6 +32,10 @@ enum class Text {
     ProblemWrite,
     ProblemHidden,
     ProblemFolderReadOnly,
+    ProblemNotAFolder,
+    ProblemOutside,
+    ProblemDangling,
+    ProblemShortcut,
 };
 
 Language LanguageOfLocale();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cli/quote.h"
@@ -48,10 +49,13 @@ std::string Letters(AttributeWord word) {
     return s;
 }
 
+// What the batch did, as it happens: the changes on standard output (-v,
+// -n), each failure on standard error, and at the end how many entries
+// could not be changed, each counted once.
 class Printer final : public posix::Report {
 public:
-    Printer(const Streams& streams, Language language, bool listChanges)
-        : streams_(streams), language_(language), listChanges_(listChanges) {}
+    Printer(const Streams& streams, Language language, bool listChanges, TerminalProgress& progress)
+        : streams_(streams), language_(language), listChanges_(listChanges), progress_(progress) {}
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         if (!listChanges_) return;
@@ -59,28 +63,37 @@ public:
                      ShellQuoted(path).c_str());
     }
 
-    void Failed(const Path& path, Problem problem, int error) override {
-        const std::string line = ShellQuoted(path) + ": " + Reason(problem, error);
-        if (!first_.empty() && path == lastFailed_ && line == lastLine_) return;  // the same lookup, asked twice
-        ++reports_;
-        if (path != lastFailed_ || failedEntries_ == 0) ++failedEntries_;
-        lastFailed_ = path;
-        lastLine_ = line;
-        if (first_.size() < 10) first_.push_back(line);
+    void Failed(const Path& path, Problem problem, int error) override { Print(path, Reason(problem, error)); }
+
+    void Refused(const Path& path, Problem problem, const std::string& detail) override {
+        switch (problem) {
+        case Problem::Dangling: return Print(path, Format(language_, Text::ProblemDangling, {ShellQuoted(detail, true)}));
+        case Problem::Shortcut: return Print(path, Format(language_, Text::ProblemShortcut, {detail}));
+        default: return Failed(path, problem, 0);
+        }
     }
 
-    // The summary on standard error; false when nothing failed.
+    // The count on standard error; false when something failed.
     bool Summarize() const {
-        if (failedEntries_ == 0) return true;
+        if (failed_.empty()) return true;
         std::fprintf(streams_.err, "rivak: %s\n",
-                     Format(language_, Text::FailedCount, {std::to_string(failedEntries_)}).c_str());
-        for (const std::string& line : first_) std::fprintf(streams_.err, "  %s\n", line.c_str());
-        const std::size_t more = reports_ - first_.size();
-        if (more > 0) std::fprintf(streams_.err, "  %s\n", Format(language_, Text::AndMore, {std::to_string(more)}).c_str());
+                     Format(language_, Text::FailedCount, {std::to_string(failed_.size())}).c_str());
         return false;
     }
 
 private:
+    void Print(const Path& path, const std::string& reason) {
+        // The engine asks about one entry several times; one line says it.
+        const std::string line = Format(language_, Text::CannotChange, {ShellQuoted(path, true), reason});
+        if (path == lastFailed_ && line == lastLine_) return;
+        lastFailed_ = path;
+        lastLine_ = line;
+        failed_.insert(path);
+        progress_.Erase();
+        std::fflush(streams_.out);
+        std::fprintf(streams_.err, "rivak: %s\n", line.c_str());
+    }
+
     std::string Reason(Problem problem, int error) const {
         const std::string why = error ? std::strerror(error) : std::string();
         switch (problem) {
@@ -92,6 +105,10 @@ private:
         case Problem::Write: return Format(language_, Text::ProblemWrite, {why});
         case Problem::HiddenNotStorable: return Format(language_, Text::ProblemHidden);
         case Problem::FolderReadOnlyNotStorable: return Format(language_, Text::ProblemFolderReadOnly);
+        case Problem::NotAFolder: return Format(language_, Text::ProblemNotAFolder);
+        case Problem::Outside: return Format(language_, Text::ProblemOutside);
+        case Problem::Dangling: return Format(language_, Text::ProblemDangling, {why});
+        case Problem::Shortcut: return Format(language_, Text::ProblemShortcut, {why});
         }
         return why;
     }
@@ -99,11 +116,10 @@ private:
     const Streams& streams_;
     Language language_;
     bool listChanges_;
-    std::size_t failedEntries_ = 0;
-    std::size_t reports_ = 0;  // an entry can fail in two ways
+    TerminalProgress& progress_;
+    std::unordered_set<Path> failed_;
     Path lastFailed_;
     std::string lastLine_;
-    std::vector<std::string> first_;
 };
 
 // A path the way the engine should get it: no trailing separator (the walker
@@ -121,6 +137,11 @@ Path Listed(const std::string& arg) {
     return p;
 }
 
+Path Canonical(const Path& folder) {
+    std::unique_ptr<char, void (*)(void*)> real(realpath(folder.c_str(), nullptr), std::free);
+    return real ? Path(real.get()) : folder;
+}
+
 Path WinePrefix() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
     const char* home = std::getenv("HOME");
@@ -131,22 +152,32 @@ Path WinePrefix() {
 
 int Run(const Arguments& a, Language language, const Streams& streams) {
     posix::DriveMap drives;
-    for (const auto& [root, folder] : a.maps) drives.Add(root, folder);
+    // Drive folders as the kernel names them, so that a target is compared
+    // with the walked path the same way whichever links lead to either.
+    for (const auto& [root, folder] : a.maps) drives.Add(root, Canonical(folder));
     drives.AddWinePrefix(WinePrefix());
     posix::AnsiCodePage codePage(a.codePage);
 
-    Printer printer(streams, language, a.verbose || a.dryRun);
+    TerminalProgress progress(streams.err, streams.errIsTerminal, language);
+    Printer printer(streams, language, a.verbose || a.dryRun, progress);
     const mode_t mask = umask(0);
     umask(mask);
     const posix::PosixSettings settings{a.dryRun, mask, &printer};
 
     PathList paths;
     paths.reserve(a.paths.size());
-    for (const std::string& p : a.paths) paths.push_back(Listed(p));
+    for (const std::string& p : a.paths) {
+        // "file/" names a folder that is not there, as for ls and chmod.
+        struct stat st;
+        if (p.size() > 1 && p.back() == '/' && stat(p.c_str(), &st) != 0 && errno == ENOTDIR) {
+            printer.Failed(p, Problem::NotAFolder, ENOTDIR);
+            continue;
+        }
+        paths.push_back(Listed(p));
+    }
 
     CommandLineOptions options(a);
-    posix::PosixShortcutReader shortcuts(drives, codePage);
-    TerminalProgress progress(streams.err, streams.errIsTerminal, language);
+    posix::PosixShortcutReader shortcuts(drives, codePage, a.followOutside);
     AttributeEngine engine(options, shortcuts, progress, [&]() -> std::unique_ptr<FileSystem> {
         auto fs = std::make_unique<posix::PosixFileSystem>(settings);
         for (const Path& p : engine.list1) fs->Follow(p);
@@ -157,7 +188,7 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     engine.list1 = std::move(paths);
     engine.CngATr();
     shortcuts.Use(nullptr);
-    std::fflush(streams.out);
+    std::fflush(streams.out);  // its failure is the caller's to report, once the stream is closed
     return printer.Summarize() ? 0 : 1;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/posix/shortcut_reader_posix.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <vector>
 
@@ -66,10 +68,29 @@ std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     }
     }
     if (!path) return std::nullopt;
-    // Where the shortcut points is the user's choice, as a path given on the
-    // command line is: its links are followed.
-    fs_->Follow(*path);
-    return path;
+    if (followOutside_ || fs_->IsNamed(shortcutFile)) {
+        struct stat st;
+        if (stat(path->c_str(), &st) != 0 && errno == ENOENT) {
+            fs_->Refuse(shortcutFile, Problem::Dangling, *path);
+            return Path();
+        }
+        // Where the shortcut points is the user's choice, as a path given on
+        // the command line is: its links are followed.
+        fs_->Follow(*path);
+        return path;
+    }
+    Path inside;
+    switch (fs_->Beneath(shortcutFile, *path, inside)) {
+    case PosixFileSystem::Reach::Inside:
+        return inside;
+    case PosixFileSystem::Reach::Missing:
+        fs_->Refuse(shortcutFile, Problem::Dangling, *path);
+        return Path();
+    case PosixFileSystem::Reach::Outside:
+        break;
+    }
+    if (refused_.insert(shortcutFile).second) fs_->Fail(shortcutFile, Problem::Outside, 0);
+    return std::nullopt;
 }
 
 }  // namespace rivak::posix
