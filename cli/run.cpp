@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -59,8 +60,16 @@ public:
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         if (!listChanges_) return;
-        std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
-                     ShellQuoted(path).c_str());
+        if (std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
+                         ShellQuoted(path).c_str()) < 0 && !writeError_)
+            writeError_ = errno;
+    }
+
+    // What went wrong first when writing to standard output (0: nothing).
+    int WriteError() {
+        if (std::fflush(streams_.out) != 0 && !writeError_) writeError_ = errno;
+        if (std::ferror(streams_.out) && !writeError_) writeError_ = EIO;
+        return writeError_;
     }
 
     void Failed(const Path& path, Problem problem, int error) override { Print(path, Reason(problem, error)); }
@@ -90,7 +99,7 @@ private:
         lastLine_ = line;
         failed_.insert(path);
         progress_.Erase();
-        std::fflush(streams_.out);
+        if (std::fflush(streams_.out) != 0 && !writeError_) writeError_ = errno;
         std::fprintf(streams_.err, "rivak: %s\n", line.c_str());
     }
 
@@ -118,6 +127,7 @@ private:
     bool listChanges_;
     TerminalProgress& progress_;
     std::unordered_set<Path> failed_;
+    int writeError_ = 0;
     Path lastFailed_;
     std::string lastLine_;
 };
@@ -188,8 +198,15 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     engine.list1 = std::move(paths);
     engine.CngATr();
     shortcuts.Use(nullptr);
-    std::fflush(streams.out);  // its failure is the caller's to report, once the stream is closed
-    return printer.Summarize() ? 0 : 1;
+    bool ok = printer.Summarize();
+    // Changes that could not be listed are a failure too (a full disk, a closed pipe).
+    if (const int error = printer.WriteError()) {
+        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error)}).c_str());
+        __fpurge(streams.out);  // told once: what is left is not tried again at the exit
+        std::clearerr(streams.out);
+        ok = false;
+    }
+    return ok ? 0 : 1;
 }
 
 }  // namespace rivak::cli

@@ -37,11 +37,9 @@ struct Split {
 Split SplitPath(const Path& path) {
     std::size_t end = path.size();
     while (end > 1 && path[end - 1] == '/') --end;
-    const Path trimmed = path.substr(0, end);
-    const std::size_t slash = trimmed.rfind('/');
-    if (slash == Path::npos) return {Path(), trimmed, false};
-    if (trimmed.size() == 1) return {Path(), trimmed, false};  // "/" itself
-    return {slash == 0 ? Path("/") : trimmed.substr(0, slash), trimmed.substr(slash + 1), true};
+    const std::size_t slash = end == 0 ? Path::npos : path.rfind('/', end - 1);
+    if (slash == Path::npos || end == 1) return {Path(), path.substr(0, end), false};  // a name, or "/" itself
+    return {slash == 0 ? Path("/") : path.substr(0, slash), path.substr(slash + 1, end - slash - 1), true};
 }
 
 bool IsDotName(const std::string& name) { return !name.empty() && name[0] == '.' && !IsDotOrDotDot(name); }
@@ -83,7 +81,10 @@ UniqueFd OpenThrough(int pathFd, mode_t mode) {
 PosixFileSystem::PosixFileSystem(PosixSettings settings) : settings_(settings) {}
 PosixFileSystem::~PosixFileSystem() = default;
 
-void PosixFileSystem::Follow(const Path& path) { followed_.insert(path); }
+void PosixFileSystem::Follow(const Path& path) {
+    followed_.insert(path);
+    followedLengths_.insert(path.size());
+}
 
 void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
     if (settings_.report) settings_.report->Failed(path, problem, error);
@@ -96,23 +97,25 @@ void PosixFileSystem::Refuse(const Path& path, Problem problem, const std::strin
 // ---- the folder chain ----------------------------------------------------
 
 // The deepest level of the chain whose path is `folder` or a folder above it;
-// npos when the chain does not hold `folder` below its root.
+// npos when the chain does not hold `folder` below its root. A level that
+// holds it has every level above it holding it too: the deepest two are
+// tried first (the walk asks about them nearly always), then by halves.
 std::size_t PosixFileSystem::CoveredLevel(const Path& folder) const {
-    if (chain_.empty()) return Path::npos;
-    const std::size_t n = std::min(folder.size(), chainPath_.size());
-    const std::size_t common = static_cast<std::size_t>(
-        std::mismatch(folder.begin(), folder.begin() + n, chainPath_.begin()).first - folder.begin());
-    // Levels end at increasing offsets: the last one within the common part,
-    // and the one before it when `folder` goes on inside that level's name.
-    auto it = std::upper_bound(chain_.begin(), chain_.end(), common,
-                               [](std::size_t c, const Level& l) { return c < l.end; });
-    while (it != chain_.begin()) {
-        --it;
-        const std::size_t end = it->end;
-        if (end == folder.size() || folder[end] == '/' || (end > 0 && folder[end - 1] == '/'))
-            return static_cast<std::size_t>(it - chain_.begin());
+    const auto holds = [&](std::size_t i) {
+        const std::size_t end = chain_[i].end;
+        return end <= folder.size() && std::memcmp(folder.data(), chainPath_.data(), end) == 0 &&
+               (end == folder.size() || folder[end] == '/' || (end > 0 && folder[end - 1] == '/'));
+    };
+    const std::size_t n = chain_.size();
+    if (n == 0 || !holds(0)) return Path::npos;
+    if (holds(n - 1)) return n - 1;
+    if (n >= 2 && holds(n - 2)) return n - 2;
+    std::size_t low = 0, high = n - 1;  // holds(low), not holds(high)
+    while (high - low > 1) {
+        const std::size_t mid = low + (high - low) / 2;
+        (holds(mid) ? low : high) = mid;
     }
-    return Path::npos;
+    return low;
 }
 
 // A descriptor of `folder`: from the chain when it holds the folder or one

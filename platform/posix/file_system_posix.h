@@ -158,7 +158,10 @@ private:
     int Reopen(std::size_t level);
     void Truncate(std::size_t levels);
     std::size_t CoveredLevel(const Path& folder) const;
-    bool IsFollowed(const Path& path) const { return followed_.count(path) != 0; }
+    // The lengths first: a deep path is not hashed for every entry.
+    bool IsFollowed(const Path& path) const {
+        return followedLengths_.count(path.size()) != 0 && followed_.count(path) != 0;
+    }
     unsigned char TypeHint(const Path& folder, const std::string& name);
     bool WriteRecord(Entry& e, std::uint32_t x, int& error);
     bool SetRecord(Entry& e, const std::vector<unsigned char>* value, int& error);
@@ -166,6 +169,7 @@ private:
 
     PosixSettings settings_;
     std::unordered_set<Path> followed_;
+    std::unordered_set<std::size_t> followedLengths_;
     Path chainPath_;
     std::vector<Level> chain_;
     std::size_t open_ = 0;  // descriptors the chain holds
