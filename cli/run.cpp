@@ -55,8 +55,8 @@ std::string Letters(AttributeWord word) {
 // could not be changed, each counted once.
 class Printer final : public posix::Report {
 public:
-    Printer(const Streams& streams, Language language, bool listChanges, TerminalProgress& progress)
-        : streams_(streams), language_(language), listChanges_(listChanges), progress_(progress) {}
+    Printer(const Streams& streams, Language language, bool listChanges, bool verbose, TerminalProgress& progress)
+        : streams_(streams), language_(language), listChanges_(listChanges), verbose_(verbose), progress_(progress) {}
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         if (!listChanges_) return;
@@ -77,7 +77,12 @@ public:
     void Refused(const Path& path, Problem problem, const std::string& detail) override {
         switch (problem) {
         case Problem::Dangling: return Print(path, Format(language_, Text::ProblemDangling, {ShellQuoted(detail, true)}));
-        case Problem::Shortcut: return Print(path, Format(language_, Text::ProblemShortcut, {detail}));
+        case Problem::Shortcut:
+            // Not a failure: the shortcut itself is changed instead.
+            if (verbose_)
+                std::fprintf(streams_.err, "rivak: %s: %s\n", ShellQuoted(path, true).c_str(),
+                             Format(language_, Text::ProblemShortcut, {detail}).c_str());
+            return;
         default: return Failed(path, problem, 0);
         }
     }
@@ -125,6 +130,7 @@ private:
     const Streams& streams_;
     Language language_;
     bool listChanges_;
+    bool verbose_;
     TerminalProgress& progress_;
     std::unordered_set<Path> failed_;
     int writeError_ = 0;
@@ -169,7 +175,7 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     posix::AnsiCodePage codePage(a.codePage);
 
     TerminalProgress progress(streams.err, streams.errIsTerminal, language);
-    Printer printer(streams, language, a.verbose || a.dryRun, progress);
+    Printer printer(streams, language, a.verbose || a.dryRun, a.verbose, progress);
     const mode_t mask = umask(0);
     umask(mask);
     const posix::PosixSettings settings{a.dryRun, mask, &printer};

@@ -47,18 +47,29 @@ std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     if (!fs_) return std::nullopt;
     const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, kMaxShortcutSize);
     if (!data) return std::nullopt;
-    const std::optional<lnk::ShellLinkTarget> target =
-        lnk::ReadShellLink(*data, [this](std::string_view bytes) { return codePage_.Decode(bytes); });
-    if (!target) return std::nullopt;
+    std::string refusal;
+    const std::optional<lnk::ShellLinkTarget> target = lnk::ReadShellLink(
+        *data, [this](std::string_view bytes) { return codePage_.Decode(bytes); }, &refusal);
+    // Why a shortcut keeps its own path is shown to a user who asks (-v).
+    const auto note = [&](const std::string& why) -> std::optional<Path> {
+        if (refused_.insert(shortcutFile).second) fs_->Refuse(shortcutFile, Problem::Shortcut, why);
+        return std::nullopt;
+    };
+    if (!target) return note(refusal);
 
     std::optional<Path> path;
     switch (target->kind) {
     case lnk::ShellLinkTarget::Kind::NotAFile:
         return Path();
     case lnk::ShellLinkTarget::Kind::Unresolvable:
-        return std::nullopt;
+        if (!target->localPath)
+            return note("its target is known only to Windows (\"" + Utf8(target->path) + "\")");
+        path = drives_.Map(Utf8(*target->localPath));
+        if (!path) return note("no drive or share maps \"" + Utf8(*target->localPath) + "\"");
+        break;
     case lnk::ShellLinkTarget::Kind::Absolute:
         path = drives_.Map(Utf8(target->path));
+        if (!path) return note("no drive or share maps \"" + Utf8(target->path) + "\"");
         break;
     case lnk::ShellLinkTarget::Kind::Relative: {
         const std::size_t slash = shortcutFile.rfind('/');

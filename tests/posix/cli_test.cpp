@@ -414,6 +414,47 @@ TEST_F(Cli, ShortcutsMetInAWalkStayInsideTheNamedPath) {
     EXPECT_EQ(ModeOf(At("share/alice/in.txt")), 0644u);
 }
 
+// Why a shortcut keeps its own path is shown with -v; a shortcut of Windows
+// XP (variables beside a LinkInfo path, PreferEnvironmentPath clear) is
+// followed to the LinkInfo path, as Windows and rivak.exe follow it.
+TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
+    using namespace rivak::test::lnk;
+    MakeFile(At("xp.txt"), 0444);
+    LinkSpec xp;
+    LinkInfoFields info;
+    info.localBase = "X:\\xp.txt";
+    xp.linkInfo = LinkInfo(info);
+    xp.extra = {EnvironmentBlock("%USERPROFILE%\\xp.txt", u"%USERPROFILE%\\xp.txt")};
+    LinkSpec variablesOnly;
+    variablesOnly.extra = xp.extra;
+    std::vector<unsigned char> cut = Shortcut("X:\\xp.txt");
+    cut.resize(0x4C + 8);
+    struct Row {
+        const char* name;
+        std::vector<unsigned char> bytes;
+        std::string why;  // "" when followed
+    };
+    const Row rows[] = {
+        {"xp.lnk", Build(xp), ""},
+        {"cut.lnk", cut, "LinkInfo runs past the end of the file"},
+        {"variables.lnk", Build(variablesOnly), "its target is known only to Windows (\"%USERPROFILE%\\xp.txt\")"},
+        {"unmapped.lnk", Shortcut("Q:\\xp.txt"), "no drive or share maps \"Q:\\xp.txt\""},
+    };
+    for (const Row& row : rows) {
+        WriteBytes(At(row.name), row.bytes);
+        ASSERT_EQ(chmod(At(row.name).c_str(), 0444), 0);
+        ASSERT_EQ(chmod(At("xp.txt").c_str(), 0444), 0);
+        const Result r = Rivak({"-v", "--map=X:=" + tmp.path(), At(row.name)});
+        EXPECT_EQ(r.status, 0) << row.name << r.err;
+        EXPECT_EQ(ModeOf(At("xp.txt")), row.why.empty() ? 0644u : 0444u) << row.name;
+        EXPECT_EQ(ModeOf(At(row.name)), row.why.empty() ? 0444u : 0644u) << row.name;
+        if (!row.why.empty()) {
+            EXPECT_NE(r.err.find("'" + At(row.name) + "': shortcut not followed: " + row.why + "\n"), std::string::npos)
+                << row.name << r.err;
+        }
+    }
+}
+
 // A device inside the tree, reached through a shortcut, is never opened.
 TEST_F(Cli, DeviceBehindAShortcutIsNotOpened) {
     if (geteuid() != 0) GTEST_SKIP() << "making a device node needs root";
