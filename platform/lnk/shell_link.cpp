@@ -92,11 +92,6 @@ std::optional<std::u16string> Utf16At(Bytes b, std::size_t at) {
     return std::nullopt;
 }
 
-std::u16string Utf16Of(Bytes b) {
-    std::u16string text(b.size() / 2, u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(b[2 * i] | b[2 * i + 1] << 8);
-    return text;
-}
 
 std::optional<std::u16string> Decode(const AnsiDecoder& decode, std::string_view bytes) {
     if (bytes.empty()) return std::u16string();
@@ -523,7 +518,7 @@ std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data
         const Bytes raw = *link->relativePath;
         const std::optional<std::u16string> relative =
             link->flags & kIsUnicode
-                ? std::optional<std::u16string>(Utf16Of(raw))
+                ? std::optional<std::u16string>(Utf16OfBytes(raw))
                 : Decode(decodeAnsi, std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
         if (relative && !relative->empty() && std::none_of(relative->begin(), relative->end(), Forbidden) &&
             (relative->find(u':') == std::u16string::npos || AbsolutePath(*relative))) {
@@ -533,6 +528,12 @@ std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data
         }
     }
     return WithoutPath(*link, useInfo);
+}
+
+std::u16string Utf16OfBytes(std::span<const unsigned char> bytes) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = *U16(bytes, 2 * i);
+    return text;
 }
 
 std::string Utf8(std::u16string_view s) {

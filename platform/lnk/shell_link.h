@@ -61,6 +61,10 @@ inline constexpr std::size_t kMaxShellLinkSize = 1 << 20;
 std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data, const AnsiDecoder& decodeAnsi,
                                              std::string* refusal = nullptr);
 
+// UTF-16LE bytes (a shortcut's strings, iconv's output) as UTF-16; an odd
+// last byte is left out.
+std::u16string Utf16OfBytes(std::span<const unsigned char> bytes);
+
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD (no Linux name can
 // hold one, so such a path simply does not exist there).
 std::string Utf8(std::u16string_view text);

@@ -11,9 +11,6 @@ namespace rivak::posix {
 
 namespace {
 
-// Shortcuts are a few kilobytes; anything much larger is not one.
-constexpr std::size_t kMaxShortcutSize = 1 << 20;
-
 std::string IconvName(const std::string& codePage) {
     if (!codePage.empty() && codePage.find_first_not_of("0123456789") == std::string::npos) return "CP" + codePage;
     return codePage;
@@ -37,15 +34,12 @@ std::optional<std::u16string> AnsiCodePage::Decode(std::string_view bytes) {
     char* dst = out.data();
     std::size_t outLeft = out.size();
     if (iconv(cd_, &in, &inLeft, &dst, &outLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
-    std::u16string text;
-    for (const char* p = out.data(); p + 1 < dst; p += 2)
-        text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
-    return text;
+    return lnk::Utf16OfBytes({reinterpret_cast<const unsigned char*>(out.data()), static_cast<std::size_t>(dst - out.data())});
 }
 
 std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     if (!fs_) return std::nullopt;
-    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, kMaxShortcutSize);
+    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, lnk::kMaxShellLinkSize);
     if (!data) return std::nullopt;
     std::string refusal;
     const std::optional<lnk::ShellLinkTarget> target = lnk::ReadShellLink(
