@@ -1,5 +1,7 @@
 #include "cli/arguments.h"
 
+#include <getopt.h>
+
 #include <cstring>
 #include <optional>
 
@@ -22,6 +24,43 @@ std::optional<std::int32_t> ParseDepth(const std::string& value) {
     return static_cast<std::int32_t>(n);
 }
 
+// Long options that have no short form are told apart by these values.
+enum : int {
+    kReadOnly = 256,
+    kHidden,
+    kNoShortcuts,
+    kKeepFolders,
+    kMaxDepth,
+    kMap,
+    kCodePage,
+    kFollowOutside,
+    kHelp,
+    kVersion,
+};
+
+constexpr option kOptions[] = {
+    {"readonly", required_argument, nullptr, kReadOnly},
+    {"hidden", required_argument, nullptr, kHidden},
+    {"no-shortcuts", no_argument, nullptr, kNoShortcuts},
+    {"keep-folders", no_argument, nullptr, kKeepFolders},
+    {"max-depth", required_argument, nullptr, kMaxDepth},
+    {"map", required_argument, nullptr, kMap},
+    {"codepage", required_argument, nullptr, kCodePage},
+    {"follow-outside", no_argument, nullptr, kFollowOutside},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"list", no_argument, nullptr, 'l'},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The option as the user typed it, for a message: "--read" rather than "--readonly".
+std::string Typed(const char* arg) {
+    const std::string text = arg ? arg : "";
+    return text.substr(0, text.find('='));
+}
+
 }  // namespace
 
 std::vector<std::string> SplitNul(const std::string& input) {
@@ -36,89 +75,60 @@ std::vector<std::string> SplitNul(const std::string& input) {
     return paths;
 }
 
-// GNU style: options anywhere before "--", long ones as --name=value or
-// --name value; short ones bundle (-nv0).
+// GNU style through getopt_long: long options abbreviated to any unique
+// prefix, as --name=value or --name value; short ones bundle (-nv0); options
+// anywhere among the paths until "--".
 std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) {
     Arguments a;
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            a.paths.push_back(arg);
-            continue;
+    optind = 0;  // a fresh scan, whatever ran before
+    opterr = 0;  // the messages are ours, in the user's language
+    for (;;) {
+        const int c = getopt_long(argc, argv, ":nvl0", kOptions, nullptr);
+        if (c == -1) break;
+        // The element just read; getopt reorders the others behind it.
+        const char* current = argv[optind > 0 ? optind - 1 : 0];
+        const std::string name = Typed(current);
+        const std::string value = optarg ? optarg : "";
+        switch (c) {
+        case ':': return UsageError{Text::MissingValue, {name}};
+        case '?':
+            if (name.starts_with("--"))
+                return UsageError{optopt && std::strchr(current, '=') ? Text::UnexpectedValue : Text::UnknownOption, {name}};
+            return UsageError{Text::UnknownOption, {std::string("-") + static_cast<char>(optopt)}};
+        case kReadOnly:
+        case kHidden: {
+            const std::optional<Change> change = ParseChange(value);
+            if (!change) return UsageError{Text::BadChange, {c == kReadOnly ? "--readonly" : "--hidden", value}};
+            (c == kReadOnly ? a.readOnly : a.hidden) = *change;
+            break;
         }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        if (arg[1] != '-') {
-            for (std::size_t k = 1; k < arg.size(); ++k) {
-                switch (arg[k]) {
-                case 'n': a.dryRun = true; break;
-                case 'l': a.list = true; break;
-                case 'v': a.verbose = true; break;
-                case '0': a.nulSeparated = true; break;
-                default: return UsageError{Text::UnknownOption, {std::string("-") + arg[k]}};
-                }
-            }
-            continue;
-        }
-        const std::size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        std::optional<std::string> value;
-        if (eq != std::string::npos) value = arg.substr(eq + 1);
-        const auto flag = [&](bool& target) -> std::optional<UsageError> {
-            if (value) return UsageError{Text::UnexpectedValue, {name}};
-            target = true;
-            return std::nullopt;
-        };
-        const auto needValue = [&]() -> bool {
-            if (value) return true;
-            if (i + 1 >= argc) return false;
-            value = argv[++i];
-            return true;
-        };
-        std::optional<UsageError> error;
-        bool off = false;
-        if (name == "--readonly" || name == "--hidden") {
-            if (!needValue()) return UsageError{Text::MissingValue, {name}};
-            const std::optional<Change> change = ParseChange(*value);
-            if (!change) return UsageError{Text::BadChange, {name, *value}};
-            (name == "--readonly" ? a.readOnly : a.hidden) = *change;
-        } else if (name == "--no-shortcuts") {
-            error = flag(off);
-            a.shortcuts = false;
-        } else if (name == "--keep-folders") {
-            error = flag(a.keepFolders);
-        } else if (name == "--max-depth") {
-            if (!needValue()) return UsageError{Text::MissingValue, {name}};
-            const std::optional<std::int32_t> depth = ParseDepth(*value);
-            if (!depth) return UsageError{Text::BadDepth, {*value}};
+        case kNoShortcuts: a.shortcuts = false; break;
+        case kKeepFolders: a.keepFolders = true; break;
+        case kMaxDepth: {
+            const std::optional<std::int32_t> depth = ParseDepth(value);
+            if (!depth) return UsageError{Text::BadDepth, {value}};
             a.maxDepth = *depth;
-        } else if (name == "--map") {
-            if (!needValue()) return UsageError{Text::MissingValue, {name}};
-            const std::size_t split = value->find('=');
-            if (split == std::string::npos || split == 0 || split + 1 == value->size())
-                return UsageError{Text::BadMap, {*value}};
-            a.maps.emplace_back(value->substr(0, split), value->substr(split + 1));
-        } else if (name == "--codepage") {
-            if (!needValue()) return UsageError{Text::MissingValue, {name}};
-            a.codePage = *value;
-        } else if (name == "--dry-run") {
-            error = flag(a.dryRun);
-        } else if (name == "--list") {
-            error = flag(a.list);
-        } else if (name == "--verbose") {
-            error = flag(a.verbose);
-        } else if (name == "--help") {
-            error = flag(a.help);
-        } else if (name == "--version") {
-            error = flag(a.version);
-        } else {
-            return UsageError{Text::UnknownOption, {name}};
+            break;
         }
-        if (error) return *error;
+        case kMap: {
+            const std::size_t split = value.find('=');
+            if (split == std::string::npos || split == 0 || split + 1 == value.size())
+                return UsageError{Text::BadMap, {value}};
+            a.maps.emplace_back(value.substr(0, split), value.substr(split + 1));
+            break;
+        }
+        case kCodePage: a.codePage = value; break;
+        case kFollowOutside: a.followOutside = true; break;
+        case 'n': a.dryRun = true; break;
+        case 'v': a.verbose = true; break;
+        case 'l': a.list = true; break;
+        case '0': a.nulSeparated = true; break;
+        case kHelp: a.help = true; break;
+        case kVersion: a.version = true; break;
+        default: return UsageError{Text::UnknownOption, {name}};
+        }
     }
+    for (int i = optind; i < argc; ++i) a.paths.emplace_back(argv[i]);
     return a;
 }
 

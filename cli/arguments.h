@@ -1,6 +1,6 @@
 #pragma once
 // The command line of rivak for Linux: options as the window's check boxes,
-// then paths, each argument one path.
+// and paths, each argument one path.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -21,6 +21,7 @@ struct Arguments {
     std::int32_t maxDepth = 25;
     std::vector<std::pair<std::string, std::string>> maps;  // Windows root, Linux folder
     std::string codePage = "CP932";
+    bool followOutside = false;  // shortcuts met in a walk may lead anywhere
     bool dryRun = false;
     bool list = false;          // -l: show each entry's attributes, change nothing
     bool verbose = false;
@@ -37,6 +38,7 @@ struct UsageError {
 
 inline constexpr std::int32_t kMaxDepthLimit = 1000000;
 
+// getopt_long underneath: it may reorder argv (options ahead of paths).
 std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv);
 
 // Paths separated by NUL bytes; a NUL at the very end ends the last one.

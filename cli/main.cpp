@@ -1,5 +1,4 @@
 // rivak for Linux: the attribute engine of rivak.exe on a Linux file system.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,14 +24,16 @@ int Usage(Language language, const UsageError& error) {
     return 2;
 }
 
-// Each folder level of a walk holds one descriptor; a deep --max-depth
-// needs more than the usual soft limit of 1024.
-void RaiseDescriptorLimit() {
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
+// Standard output closed before the exit, its failure reported: output
+// that did not reach its file is an error, as in coreutils.
+int CloseStdout(Language language, int status) {
+    int error = std::fflush(stdout) == 0 ? 0 : errno;
+    const bool failed = error || std::ferror(stdout);
+    if (std::fclose(stdout) != 0 && !error) error = errno;
+    if (!failed && !error) return status;
+    // A write that failed earlier left no errno behind.
+    std::fprintf(stderr, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error ? error : EIO)}).c_str());
+    return status == 0 ? 1 : status;
 }
 
 }  // namespace
@@ -45,11 +46,11 @@ int main(int argc, char** argv) {
     Arguments& a = std::get<Arguments>(parsed);
     if (a.help) {
         std::fputs(Format(language, Text::Usage).c_str(), stdout);
-        return 0;
+        return CloseStdout(language, 0);
     }
     if (a.version) {
         std::printf("rivak %s\n", RIVAK_VERSION);
-        return 0;
+        return CloseStdout(language, 0);
     }
     if (!rivak::posix::AnsiCodePage(a.codePage).valid()) return Usage(language, {Text::BadCodePage, {a.codePage}});
     for (const auto& [root, folder] : a.maps) {
@@ -64,6 +65,5 @@ int main(int argc, char** argv) {
         for (std::string& p : SplitNul(input)) a.paths.push_back(std::move(p));
     }
     if (a.paths.empty()) return Usage(language, {Text::NoPaths, {}});
-    RaiseDescriptorLimit();
-    return Run(a, language, Streams{stdout, stderr, isatty(STDERR_FILENO) == 1});
+    return CloseStdout(language, Run(a, language, Streams{stdout, stderr, isatty(STDERR_FILENO) == 1}));
 }

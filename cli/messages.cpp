@@ -29,6 +29,8 @@ const Pair& Lookup(Text text) {
          "  --map=ROOT=FOLDER          where a shortcut's drive or share lies:\n"
          "                             'X:=/srv/share' or '\\\\server\\share=/srv/share'\n"
          "  --codepage=CP              code page of shortcuts' ANSI paths (default: 932)\n"
+         "  --follow-outside           follow shortcuts met in a walk wherever they\n"
+         "                             point, even outside the PATH walked\n"
          "  -n, --dry-run              show what would change; change nothing\n"
          "  -l, --list                 show each entry's attributes; change nothing\n"
          "  -v, --verbose              show each entry whose attributes changed\n"
@@ -39,7 +41,9 @@ const Pair& Lookup(Text text) {
          "\n"
          "Drive letters in shortcuts are found through $WINEPREFIX/dosdevices\n"
          "(default ~/.wine). Symbolic links named as PATH are followed; those met\n"
-         "below are neither followed nor changed.\n"
+         "below are neither followed nor changed. A shortcut named as PATH is\n"
+         "followed wherever it points; one met below is followed only to a target\n"
+         "inside the PATH walked.\n"
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
@@ -56,6 +60,8 @@ const Pair& Lookup(Text text) {
          "  --map=ルート=フォルダ      ショートカットのドライブや共有の場所:\n"
          "                             'X:=/srv/share' または '\\\\server\\share=/srv/share'\n"
          "  --codepage=CP              ショートカットの ANSI パスのコードページ (既定: 932)\n"
+         "  --follow-outside           たどったフォルダ内のショートカットを、指定したパスの\n"
+         "                             外を指していてもたどる\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
          "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
@@ -66,6 +72,8 @@ const Pair& Lookup(Text text) {
          "\n"
          "ショートカットのドライブ文字は $WINEPREFIX/dosdevices (既定 ~/.wine) で探します。\n"
          "パスに指定したシンボリックリンクはたどり、その下で見つけたものはたどらず変更もしません。\n"
+         "パスに指定したショートカットはどこを指していてもたどり、その下で見つけたものは\n"
+         "リンク先が指定したパスの中にあるときだけたどります。\n"
          "\n"
          "終了ステータス: 0 すべて完了、1 変更できない項目があった、2 使い方の誤り。\n"},
         {"Try 'rivak --help' for more information.", "詳しくは 'rivak --help' を実行してください。"},
@@ -81,15 +89,16 @@ const Pair& Lookup(Text text) {
         {"no path given", "パスが指定されていません"},
         {"cannot read standard input: %s", "標準入力を読めません: %s"},
         {"entries not changed: %s", "変更できなかった項目: %s 個"},
-        {"... and %s more", "... ほか %s 個"},
+        {"cannot change %s: %s", "%s を変更できません: %s"},
+        {"write error: %s", "書き込みエラー: %s"},
         {"%s entries", "%s 個"},
-        {"cannot access: %s", "アクセスできません: %s"},
+        {"%s", "%s"},
         {"neither a file nor a folder; left alone", "ファイルでもフォルダでもないため変更しません"},
         {"cannot list the folder: %s", "フォルダの中身を読めません: %s"},
         {"replaced by a symbolic link during the run; left alone", "処理中にシンボリックリンクに置き換えられたため変更しません"},
         {"user.DOSATTRIB holds a value that cannot be read; left alone",
          "user.DOSATTRIB の値を読み取れないため変更しません"},
-        {"cannot change: %s", "変更できません: %s"},
+        {"%s", "%s"},
         {"this file system cannot store the hidden attribute", "このファイルシステムには隠し属性を保存できません"},
         {"this file system cannot store the read-only attribute of a folder",
          "このファイルシステムにはフォルダの読取専用属性を保存できません"},
@@ -104,6 +113,10 @@ const Pair& Lookup(Text text) {
         {"the server did not keep the change", "サーバーが変更を保存しませんでした"},
         {"the write permission lent to store the value could not be taken back: %s",
          "値の保存のために一時的に与えた書き込み許可を元に戻せません: %s"},
+        {"Not a directory", "フォルダではありません"},
+        {"target outside the named folders: not followed", "リンク先が指定したフォルダの外にあるため、たどりません"},
+        {"its target %s does not exist", "リンク先 %s がありません"},
+        {"shortcut not followed: %s", "ショートカットをたどれません: %s"},
     };
     return kTexts[static_cast<int>(text)];
 }

@@ -21,7 +21,8 @@ enum class Text {
     NoPaths,
     CannotReadInput,
     FailedCount,
-    AndMore,
+    CannotChange,
+    WriteError,
     Counter,
     ProblemAccess,
     ProblemSpecial,
@@ -37,6 +38,10 @@ enum class Text {
     ProblemVolumeRoot,
     ProblemNotKept,
     ProblemModeNotRestored,
+    ProblemNotAFolder,
+    ProblemOutside,
+    ProblemDangling,
+    ProblemShortcut,
 };
 
 Language LanguageOfLocale();

@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cli/listing.h"
@@ -40,11 +42,14 @@ private:
     bool values_[6] = {};
 };
 
+// What the batch did, as it happens: the changes on standard output (-v,
+// -n), the listing (-l), each failure on standard error, and at the end how
+// many entries could not be changed, each counted once.
 class Printer final : public posix::Report {
 public:
-    Printer(const Streams& streams, Language language, const Arguments& a)
-        : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), list_(a.list),
-          volumes_(a.list && a.verbose) {}
+    Printer(const Streams& streams, Language language, const Arguments& a, TerminalProgress& progress)
+        : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), verbose_(a.verbose),
+          list_(a.list), volumes_(a.list && a.verbose), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
         if (list_) PrintListed(streams_.out, path, word);
@@ -55,32 +60,54 @@ public:
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         if (!listChanges_) return;
-        std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
-                     ShellQuoted(path).c_str());
+        if (std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
+                         ShellQuoted(path).c_str()) < 0 && !writeError_)
+            writeError_ = errno;
     }
 
-    void Failed(const Path& path, Problem problem, int error) override {
-        const std::string line = ShellQuoted(path) + ": " + Reason(problem, error);
-        if (!first_.empty() && path == lastFailed_ && line == lastLine_) return;  // the same lookup, asked twice
-        ++reports_;
-        if (path != lastFailed_ || failedEntries_ == 0) ++failedEntries_;
-        lastFailed_ = path;
-        lastLine_ = line;
-        if (first_.size() < 10) first_.push_back(line);
+    // What went wrong first when writing to standard output (0: nothing).
+    int WriteError() {
+        if (std::fflush(streams_.out) != 0 && !writeError_) writeError_ = errno;
+        if (std::ferror(streams_.out) && !writeError_) writeError_ = EIO;
+        return writeError_;
     }
 
-    // The summary on standard error; false when nothing failed.
+    void Failed(const Path& path, Problem problem, int error) override { Print(path, Reason(problem, error)); }
+
+    void Refused(const Path& path, Problem problem, const std::string& detail) override {
+        switch (problem) {
+        case Problem::Dangling: return Print(path, Format(language_, Text::ProblemDangling, {ShellQuoted(detail, true)}));
+        case Problem::Shortcut:
+            // Not a failure: the shortcut itself is changed instead.
+            if (verbose_)
+                std::fprintf(streams_.err, "rivak: %s: %s\n", ShellQuoted(path, true).c_str(),
+                             Format(language_, Text::ProblemShortcut, {detail}).c_str());
+            return;
+        default: return Failed(path, problem, 0);
+        }
+    }
+
+    // The count on standard error; false when something failed.
     bool Summarize() const {
-        if (failedEntries_ == 0) return true;
+        if (failed_.empty()) return true;
         std::fprintf(streams_.err, "rivak: %s\n",
-                     Format(language_, Text::FailedCount, {std::to_string(failedEntries_)}).c_str());
-        for (const std::string& line : first_) std::fprintf(streams_.err, "  %s\n", line.c_str());
-        const std::size_t more = reports_ - first_.size();
-        if (more > 0) std::fprintf(streams_.err, "  %s\n", Format(language_, Text::AndMore, {std::to_string(more)}).c_str());
+                     Format(language_, Text::FailedCount, {std::to_string(failed_.size())}).c_str());
         return false;
     }
 
 private:
+    void Print(const Path& path, const std::string& reason) {
+        // The engine asks about one entry several times; one line says it.
+        const std::string line = Format(language_, Text::CannotChange, {ShellQuoted(path, true), reason});
+        if (path == lastFailed_ && line == lastLine_) return;
+        lastFailed_ = path;
+        lastLine_ = line;
+        failed_.insert(path);
+        progress_.Erase();
+        if (std::fflush(streams_.out) != 0 && !writeError_) writeError_ = errno;
+        std::fprintf(streams_.err, "rivak: %s\n", line.c_str());
+    }
+
     std::string Reason(Problem problem, int error) const {
         const std::string why = error ? std::strerror(error) : std::string();
         switch (problem) {
@@ -98,6 +125,10 @@ private:
         case Problem::VolumeRoot: return Format(language_, Text::ProblemVolumeRoot);
         case Problem::NotKept: return Format(language_, Text::ProblemNotKept);
         case Problem::ModeNotRestored: return Format(language_, Text::ProblemModeNotRestored, {why});
+        case Problem::NotAFolder: return Format(language_, Text::ProblemNotAFolder);
+        case Problem::Outside: return Format(language_, Text::ProblemOutside);
+        case Problem::Dangling: return Format(language_, Text::ProblemDangling, {why});
+        case Problem::Shortcut: return Format(language_, Text::ProblemShortcut, {why});
         }
         return why;
     }
@@ -105,13 +136,14 @@ private:
     const Streams& streams_;
     Language language_;
     bool listChanges_;
+    bool verbose_;
     bool list_;
     bool volumes_;
-    std::size_t failedEntries_ = 0;
-    std::size_t reports_ = 0;  // an entry can fail in two ways
+    TerminalProgress& progress_;
+    std::unordered_set<Path> failed_;
+    int writeError_ = 0;
     Path lastFailed_;
     std::string lastLine_;
-    std::vector<std::string> first_;
 };
 
 // A path the way the engine should get it: no trailing separator (the walker
@@ -129,6 +161,11 @@ Path Listed(const std::string& arg) {
     return p;
 }
 
+Path Canonical(const Path& folder) {
+    std::unique_ptr<char, void (*)(void*)> real(realpath(folder.c_str(), nullptr), std::free);
+    return real ? Path(real.get()) : folder;
+}
+
 Path WinePrefix() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
     const char* home = std::getenv("HOME");
@@ -139,11 +176,14 @@ Path WinePrefix() {
 
 int Run(const Arguments& a, Language language, const Streams& streams) {
     posix::DriveMap drives;
-    for (const auto& [root, folder] : a.maps) drives.Add(root, folder);
+    // Drive folders as the kernel names them, so that a target is compared
+    // with the walked path the same way whichever links lead to either.
+    for (const auto& [root, folder] : a.maps) drives.Add(root, Canonical(folder));
     drives.AddWinePrefix(WinePrefix());
     posix::AnsiCodePage codePage(a.codePage);
 
-    Printer printer(streams, language, a);
+    TerminalProgress progress(streams.err, streams.errIsTerminal, language);
+    Printer printer(streams, language, a, progress);
     const mode_t mask = umask(0);
     umask(mask);
     posix::PosixSettings settings{a.dryRun, mask, &printer};
@@ -153,11 +193,18 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
 
     PathList paths;
     paths.reserve(a.paths.size());
-    for (const std::string& p : a.paths) paths.push_back(Listed(p));
+    for (const std::string& p : a.paths) {
+        // "file/" names a folder that is not there, as for ls and chmod.
+        struct stat st;
+        if (p.size() > 1 && p.back() == '/' && stat(p.c_str(), &st) != 0 && errno == ENOTDIR) {
+            printer.Failed(p, Problem::NotAFolder, ENOTDIR);
+            continue;
+        }
+        paths.push_back(Listed(p));
+    }
 
     CommandLineOptions options(a);
-    posix::PosixShortcutReader shortcuts(drives, codePage);
-    TerminalProgress progress(streams.err, streams.errIsTerminal, language);
+    posix::PosixShortcutReader shortcuts(drives, codePage, a.followOutside);
     AttributeEngine engine(options, shortcuts, progress, [&]() -> std::unique_ptr<FileSystem> {
         auto fs = std::make_unique<posix::PosixFileSystem>(settings);
         for (const Path& p : engine.list1) fs->Follow(p);
@@ -168,8 +215,15 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     engine.list1 = std::move(paths);
     engine.CngATr();
     shortcuts.Use(nullptr);
-    std::fflush(streams.out);
-    return printer.Summarize() ? 0 : 1;
+    bool ok = printer.Summarize();
+    // Changes that could not be listed are a failure too (a full disk, a closed pipe).
+    if (const int error = printer.WriteError()) {
+        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error)}).c_str());
+        __fpurge(streams.out);  // told once: what is left is not tried again at the exit
+        std::clearerr(streams.out);
+        ok = false;
+    }
+    return ok ? 0 : 1;
 }
 
 }  // namespace rivak::cli

@@ -21,7 +21,9 @@ void TerminalProgress::RepaintCounter() {
     std::fflush(out_);
 }
 
-void TerminalProgress::Hide() {
+void TerminalProgress::Hide() { Erase(); }
+
+void TerminalProgress::Erase() {
     if (!drawn_) return;
     std::fputs("\r\033[K", out_);
     std::fflush(out_);

@@ -17,6 +17,9 @@ public:
     void SetCounter(const NativeString& text) override { counter_ = text; }
     void RepaintCounter() override;
     void Hide() override;
+    // Takes the count off the line, to print something else there; the next
+    // count comes back as usual.
+    void Erase();
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -14,3 +14,16 @@ add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${
 
 # Optimized as -O2 (CMake's default for Release is -O3).
 string(REPLACE "-O3" "-O2" CMAKE_CXX_FLAGS_RELEASE "${CMAKE_CXX_FLAGS_RELEASE}")
+
+# rivak for Linux is run as root over files anyone may have written: its
+# binary is hardened as distributions harden theirs (checked by
+# tests/posix/hardening_check.sh). _FORTIFY_SOURCE needs optimization, so the
+# quick test trees (no build type) do without it.
+if(NOT WIN32 AND NOT RIVAK_FUZZ)
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  include(CheckPIESupported)
+  check_pie_supported()
+  add_compile_options(-fstack-protector-strong
+    $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE$<SEMICOLON>-D_FORTIFY_SOURCE=2>)
+  add_link_options(-Wl,-z,relro,-z,now)
+endif()

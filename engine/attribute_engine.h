@@ -58,10 +58,19 @@ private:
         }
     };
 
+    // A row of the listing, then a subfolder to walk: a name in its folder,
+    // or a whole path elsewhere (a shortcut's target).
+    struct Subfolder {
+        Path name;
+        bool elsewhere = false;
+        bool throughLink = false;
+    };
+
     Descent Process(const Path& path);
     void ApplyAttributes(const std::optional<FsObject>& item);
     void Walk(const Descent& descent, std::int32_t level);
-    bool AlreadyWalked(const Descent& descent, std::int32_t level);
+    std::vector<Subfolder> Visit(const Path& xPath, bool throughLink, std::int32_t level);
+    bool AlreadyWalked(const Path& folder, bool throughLink, std::int32_t level);
     bool On(Option option) const { return options().Value(option) == kChecked; }
     const OptionSource& options() const { return batchOptions_ ? *batchOptions_ : options_; }
 
@@ -74,7 +83,7 @@ private:
     std::unique_ptr<FileSystem> fs_;
     std::int64_t processedCount_ = 0;
     // The listing buffer: one folder's entries at a time, reused.
-    PathList list2_;
+    std::vector<Subfolder> list2_;
     // Shallowest level at which each linked folder was walked in this batch.
     std::unordered_map<FolderKey, std::int32_t, KeyHash> linkedWalks_;
 };

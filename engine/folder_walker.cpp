@@ -1,3 +1,4 @@
+#include <utility>
 #include <vector>
 
 #include "engine/attribute_engine.h"
@@ -12,9 +13,9 @@ void AttributeEngine::MoreDir(const Path& xPath, std::int32_t LV) { Walk(Descent
 // before in this batch: the options are fixed for the batch and the rewrite
 // gives the same word when applied twice, so the files end exactly as an
 // unbounded walk down to the depth limit would leave them.
-bool AttributeEngine::AlreadyWalked(const Descent& descent, std::int32_t level) {
-    if (!descent.throughLink && !fs_->IsLinkedFolder(descent.folder)) return false;
-    const std::optional<FolderKey> key = fs_->FolderIdentity(descent.folder);
+bool AttributeEngine::AlreadyWalked(const Path& folder, bool throughLink, std::int32_t level) {
+    if (!throughLink && !fs_->IsLinkedFolder(folder)) return false;
+    const std::optional<FolderKey> key = fs_->FolderIdentity(folder);
     if (!key) return false;
     const auto [it, inserted] = linkedWalks_.try_emplace(*key, level);
     if (inserted) return false;
@@ -23,44 +24,91 @@ bool AttributeEngine::AlreadyWalked(const Descent& descent, std::int32_t level) 
     return false;
 }
 
+// Every entry of a folder is rewritten before the first descent, then each
+// subfolder is walked in listing order, depth first. The walk keeps its own
+// stack, one frame a level, each with the names of its subfolders still to
+// walk; the path being walked is one string that grows and shrinks by a name.
 void AttributeEngine::Walk(const Descent& descent, std::int32_t level) {
-    if (level > maxDepth || !fs_) return;
-    if (AlreadyWalked(descent, level)) return;
-    const Path& xPath = descent.folder;
+    struct Frame {
+        std::vector<Subfolder> subfolders;
+        std::size_t next = 0;
+        std::size_t parentLength = 0;  // the parent's path, when the folder was one of its names
+        Path parentPath;               // the parent's path, when the folder lies elsewhere
+    };
+    Path path = descent.folder;
+    std::vector<Frame> stack;
+    Frame first;
+    first.subfolders = Visit(path, descent.throughLink, level);
+    if (!first.subfolders.empty()) stack.push_back(std::move(first));
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.subfolders.size()) {
+            if (top.parentPath.empty()) path.resize(top.parentLength);
+            else path = std::move(top.parentPath);
+            stack.pop_back();
+            continue;
+        }
+        Subfolder sub = std::move(top.subfolders[top.next++]);
+        Frame child;
+        if (sub.elsewhere) {
+            child.parentPath = std::exchange(path, std::move(sub.name));
+        } else {
+            child.parentLength = path.size();
+            path += kPathSeparator;
+            path += sub.name;
+        }
+        const std::int32_t childLevel = level + static_cast<std::int32_t>(stack.size());
+        child.subfolders = Visit(path, sub.throughLink, childLevel);
+        if (!child.subfolders.empty()) {
+            stack.push_back(std::move(child));
+        } else if (child.parentPath.empty()) {
+            path.resize(child.parentLength);
+        } else {
+            path = std::move(child.parentPath);
+        }
+    }
+}
+
+// Lists one folder, rewrites its entries and gives the subfolders to walk.
+std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(const Path& xPath, bool throughLink,
+                                                               std::int32_t level) {
+    if (level > maxDepth || !fs_) return {};
+    if (AlreadyWalked(xPath, throughLink, level)) return {};
 
     // The whole listing is read before the first entry is probed: a probe
-    // starts a new enumeration and would end this one.
+    // starts a new enumeration and would end this one. Rows keep the name
+    // (or a shortcut's whole target): a deep folder's path is built once an
+    // entry is handled, not kept for every entry.
     list2_.clear();
-    std::vector<bool> rowLinked;
     const bool follow = On(Option::Check5);
+    Path full;
     for (Path name = fs_->Dir(xPath + kPathSeparator + RIVAK_T("*.*"), probe::kAnything); !name.empty();
          name = fs_->Dir()) {
         // The entry processor would only discard them, after two probes each.
         if (name == RIVAK_T(".") || name == RIVAK_T("..")) continue;
-        Path full = xPath + kPathSeparator + name;
-        bool linked = false;
-        if (follow && IsShortcutName(full)) {
+        Subfolder row{std::move(name), false, false};
+        if (follow && IsShortcutName(row.name)) {
+            full = xPath + kPathSeparator + row.name;
             // A shortcut that cannot be read stays as it is, as for listed paths.
-            if (std::optional<Path> target = shortcuts_.Target(full)) {
-                linked = true;
-                full = std::move(*target);
-            }
+            if (std::optional<Path> target = shortcuts_.Target(full)) row = Subfolder{std::move(*target), true, true};
         }
-        list2_.push_back(std::move(full));
-        rowLinked.push_back(linked);
+        list2_.push_back(std::move(row));
     }
 
-    // Every entry is rewritten before the first descent; the subfolders wait
-    // here, since the recursion refills the listing buffer.
-    std::vector<Descent> subfolders;
-    const std::size_t count = list2_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        Descent d = Process(list2_[i]);
+    std::vector<Subfolder> subfolders;
+    for (Subfolder& row : list2_) {
+        if (!row.elsewhere) full = xPath + kPathSeparator + row.name;
+        const Path& entry = row.elsewhere ? row.name : full;
+        Descent d = Process(entry);
         if (d.folder.empty()) continue;
-        d.throughLink = d.throughLink || rowLinked[i];
-        subfolders.push_back(std::move(d));
+        const bool same = !d.throughLink && d.folder == entry;
+        if (same && !row.elsewhere) {
+            subfolders.push_back(Subfolder{std::move(row.name), false, false});
+        } else {
+            subfolders.push_back(Subfolder{std::move(d.folder), true, d.throughLink || row.throughLink});
+        }
     }
-    for (const Descent& sub : subfolders) Walk(sub, level + 1);
+    return subfolders;
 }
 
 }  // namespace rivak

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace rivak::lnk {
@@ -20,6 +21,7 @@ constexpr std::uint32_t kHasRelativePath = 0x8;
 constexpr std::uint32_t kIsUnicode = 0x80;
 constexpr std::uint32_t kForceNoLinkInfo = 0x100;
 constexpr std::uint32_t kHasExpString = 0x200;
+constexpr std::uint32_t kPreferEnvironmentPath = 0x2000000;
 // The five optional strings follow in this order, each present by its flag:
 // name, relative path, working folder, arguments, icon location.
 constexpr std::uint32_t kStringFlags[] = {0x4, kHasRelativePath, 0x10, 0x20, 0x40};
@@ -90,17 +92,48 @@ std::optional<std::u16string> Utf16At(Bytes b, std::size_t at) {
     return std::nullopt;
 }
 
-std::u16string Utf16Of(Bytes b) {
-    std::u16string text(b.size() / 2, u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(b[2 * i] | b[2 * i + 1] << 8);
-    return text;
-}
 
 std::optional<std::u16string> Decode(const AnsiDecoder& decode, std::string_view bytes) {
     if (bytes.empty()) return std::u16string();
     if (!decode) return std::nullopt;
     return decode(bytes);
 }
+
+// Field offsets of the LinkInfo structure, as [MS-SHLLINK] 2.3 names them.
+namespace link_info {
+constexpr std::size_t kSize = 0x00;
+constexpr std::size_t kHeaderSize = 0x04;
+constexpr std::size_t kFlags = 0x08;
+constexpr std::size_t kLocalBasePathOffset = 0x10;
+constexpr std::size_t kCommonNetworkRelativeLinkOffset = 0x14;
+constexpr std::size_t kCommonPathSuffixOffset = 0x18;
+constexpr std::size_t kLocalBasePathOffsetUnicode = 0x1C;
+constexpr std::size_t kCommonPathSuffixOffsetUnicode = 0x20;
+constexpr std::size_t kMinimumHeaderSize = 0x1C;
+constexpr std::size_t kUnicodeHeaderSize = 0x24;  // with the two Unicode offsets
+}  // namespace link_info
+
+// Field offsets of CommonNetworkRelativeLink ([MS-SHLLINK] 2.3.2).
+namespace network_link {
+constexpr std::size_t kSize = 0x00;
+constexpr std::size_t kNetNameOffset = 0x08;
+constexpr std::size_t kNetNameOffsetUnicode = 0x14;
+constexpr std::size_t kMinimumSize = 0x14;
+}  // namespace network_link
+
+// Why a file is no shortcut this reader follows; the first reason stands.
+class Refusal {
+public:
+    explicit Refusal(std::string* why) : why_(why) {}
+    template <typename T>
+    std::optional<T> operator()(const char* reason) const {
+        if (why_ && why_->empty()) *why_ = reason;
+        return std::nullopt;
+    }
+
+private:
+    std::string* why_;
+};
 
 // The LinkInfo's strings. A string whose offset is set must end inside the
 // LinkInfo, or the shortcut is damaged.
@@ -110,10 +143,12 @@ struct LinkInfo {
     std::optional<std::u16string> localBaseW, netNameW, suffixW;
 };
 
-std::optional<LinkInfo> ParseLinkInfo(Bytes info) {
-    const std::optional<std::uint32_t> headerSize = U32(info, 4), flags = U32(info, 8);
-    if (!headerSize || !flags || *headerSize < 0x1C || *headerSize > info.size()) return std::nullopt;
-    const bool unicode = *headerSize >= 0x24;
+std::optional<LinkInfo> ParseLinkInfo(Bytes info, const Refusal& refuse) {
+    namespace li = link_info;
+    const std::optional<std::uint32_t> headerSize = U32(info, li::kHeaderSize), flags = U32(info, li::kFlags);
+    if (!headerSize || !flags || *headerSize < li::kMinimumHeaderSize || *headerSize > info.size())
+        return refuse.operator()<LinkInfo>("the LinkInfo header is damaged");
+    const bool unicode = *headerSize >= li::kUnicodeHeaderSize;
     LinkInfo out;
     out.local = *flags & kVolumeIdAndLocalBasePath;
     out.network = *flags & kCommonNetworkRelativeLink;
@@ -134,25 +169,29 @@ std::optional<LinkInfo> ParseLinkInfo(Bytes info) {
         return to.has_value();
     };
 
-    if (!ansi(0x18, out.suffix)) return std::nullopt;
-    if (unicode && !wide(info, 0x20, out.suffixW)) return std::nullopt;
+    const char* kRunsPast = "a LinkInfo string runs past the end of the LinkInfo";
+    if (!ansi(li::kCommonPathSuffixOffset, out.suffix)) return refuse.operator()<LinkInfo>(kRunsPast);
+    if (unicode && !wide(info, li::kCommonPathSuffixOffsetUnicode, out.suffixW)) return refuse.operator()<LinkInfo>(kRunsPast);
     if (out.local) {
-        if (!ansi(0x10, out.localBase)) return std::nullopt;
-        if (unicode && !wide(info, 0x1C, out.localBaseW)) return std::nullopt;
+        if (!ansi(li::kLocalBasePathOffset, out.localBase)) return refuse.operator()<LinkInfo>(kRunsPast);
+        if (unicode && !wide(info, li::kLocalBasePathOffsetUnicode, out.localBaseW)) return refuse.operator()<LinkInfo>(kRunsPast);
     }
     if (out.network) {
-        const std::optional<std::uint32_t> at = U32(info, 0x14);
-        if (!at || *at == 0 || *at > info.size()) return std::nullopt;
-        const std::optional<std::uint32_t> size = U32(info, *at);
-        if (!size || *size < 0x14 || *size > info.size() - *at) return std::nullopt;
+        const char* kDamaged = "the LinkInfo's network link is damaged";
+        const std::optional<std::uint32_t> at = U32(info, li::kCommonNetworkRelativeLinkOffset);
+        if (!at || *at == 0 || *at > info.size()) return refuse.operator()<LinkInfo>(kDamaged);
+        const std::optional<std::uint32_t> size = U32(info, *at + network_link::kSize);
+        if (!size || *size < network_link::kMinimumSize || *size > info.size() - *at)
+            return refuse.operator()<LinkInfo>(kDamaged);
         const Bytes link = info.subspan(*at, *size);
-        const std::optional<std::uint32_t> nameAt = U32(link, 8);
-        if (!nameAt) return std::nullopt;
+        const std::optional<std::uint32_t> nameAt = U32(link, network_link::kNetNameOffset);
+        if (!nameAt) return refuse.operator()<LinkInfo>(kDamaged);
         const std::optional<std::string_view> name = AnsiAt(link, *nameAt);
-        if (!name) return std::nullopt;
+        if (!name) return refuse.operator()<LinkInfo>(kDamaged);
         out.netName = *name;
         // The Unicode name exists only in the longer form of the structure.
-        if (*nameAt > 0x14 && !wide(link, 0x14, out.netNameW)) return std::nullopt;
+        if (*nameAt > network_link::kMinimumSize && !wide(link, network_link::kNetNameOffsetUnicode, out.netNameW))
+            return refuse.operator()<LinkInfo>(kDamaged);
     }
     return out;
 }
@@ -181,24 +220,34 @@ bool ParseItems(Bytes list, std::vector<Bytes>& items) {
     }
 }
 
-std::optional<ShellLink> Parse(Bytes data) {
-    if (data.size() > kMaxShellLinkSize) return std::nullopt;
-    if (U32(data, 0) != kHeaderSize || !GuidAt(data, 4, kShellLinkClsid) || data.size() < kHeaderSize)
-        return std::nullopt;
+// ShellLinkHeader fields ([MS-SHLLINK] 2.1).
+constexpr std::size_t kHeaderLinkClsid = 0x04;
+constexpr std::size_t kHeaderLinkFlags = 0x14;
+// ExtraData block header: BlockSize, then BlockSignature.
+constexpr std::size_t kBlockSignature = 0x04;
+// EnvironmentVariableDataBlock: TargetAnsi (260 bytes), TargetUnicode (260 characters).
+constexpr std::size_t kTargetAnsi = 0x08, kTargetAnsiSize = 260;
+constexpr std::size_t kTargetUnicode = kTargetAnsi + kTargetAnsiSize, kTargetUnicodeSize = 520;
+
+std::optional<ShellLink> Parse(Bytes data, const Refusal& refuse) {
+    if (data.size() > kMaxShellLinkSize) return refuse.operator()<ShellLink>("larger than any shortcut");
+    if (U32(data, 0) != kHeaderSize || !GuidAt(data, kHeaderLinkClsid, kShellLinkClsid) || data.size() < kHeaderSize)
+        return refuse.operator()<ShellLink>("no shortcut header");
     ShellLink link;
-    link.flags = *U32(data, 0x14);
+    link.flags = *U32(data, kHeaderLinkFlags);
     std::size_t at = kHeaderSize;
 
     if (link.flags & kHasIdList) {
         const std::optional<std::uint16_t> size = U16(data, at);
-        if (!size || *size > data.size() - at - 2) return std::nullopt;
-        if (!ParseItems(data.subspan(at + 2, *size), link.items)) return std::nullopt;
+        if (!size || *size > data.size() - at - 2) return refuse.operator()<ShellLink>("the item list runs past the end of the file");
+        if (!ParseItems(data.subspan(at + 2, *size), link.items)) return refuse.operator()<ShellLink>("the item list is damaged");
         at += 2 + *size;
     }
     if (link.flags & kHasLinkInfo) {
-        const std::optional<std::uint32_t> size = U32(data, at);
-        if (!size || *size < 0x1C || *size > data.size() - at) return std::nullopt;
-        link.info = ParseLinkInfo(data.subspan(at, *size));
+        const std::optional<std::uint32_t> size = U32(data, at + link_info::kSize);
+        if (!size || *size < link_info::kMinimumHeaderSize || *size > data.size() - at)
+            return refuse.operator()<ShellLink>("LinkInfo runs past the end of the file");
+        link.info = ParseLinkInfo(data.subspan(at, *size), refuse);
         if (!link.info) return std::nullopt;
         at += *size;
     }
@@ -206,24 +255,25 @@ std::optional<ShellLink> Parse(Bytes data) {
     for (std::uint32_t flag : kStringFlags) {
         if (!(link.flags & flag)) continue;
         const std::optional<std::uint16_t> count = U16(data, at);
-        if (!count || *count * unit > data.size() - at - 2) return std::nullopt;
+        if (!count || *count * unit > data.size() - at - 2)
+            return refuse.operator()<ShellLink>("a string runs past the end of the file");
         if (flag == kHasRelativePath) link.relativePath = data.subspan(at + 2, *count * unit);
         at += 2 + *count * unit;
     }
     // Extra data blocks, up to a terminal block whose size is below 4.
     for (;;) {
         const std::optional<std::uint32_t> size = U32(data, at);
-        if (!size) return std::nullopt;
+        if (!size) return refuse.operator()<ShellLink>("the extra data has no terminal block");
         if (*size < 4) break;
-        if (*size < 8 || *size > data.size() - at) return std::nullopt;
+        if (*size < 8 || *size > data.size() - at)
+            return refuse.operator()<ShellLink>("an extra data block runs past the end of the file");
         const Bytes block = data.subspan(at, *size);
-        const std::uint32_t signature = *U32(block, 4);
+        const std::uint32_t signature = *U32(block, kBlockSignature);
         if (signature == kEnvironmentBlock) {
-            if (block.size() < kEnvironmentBlockSize) return std::nullopt;
-            // Two fixed fields: 260 ANSI bytes, then 260 UTF-16 characters.
-            const std::optional<std::string_view> ansi = AnsiAt(block.subspan(8, 260), 0);
+            if (block.size() < kEnvironmentBlockSize) return refuse.operator()<ShellLink>("the environment block is too short");
+            const std::optional<std::string_view> ansi = AnsiAt(block.subspan(kTargetAnsi, kTargetAnsiSize), 0);
             link.environment = ansi.value_or(std::string_view());
-            link.environmentW = Utf16At(block.subspan(268, 520), 0);
+            link.environmentW = Utf16At(block.subspan(kTargetUnicode, kTargetUnicodeSize), 0);
         } else if (signature == kKnownFolderBlock || signature == kSpecialFolderBlock) {
             link.knownFolder = true;
         }
@@ -336,6 +386,16 @@ std::optional<std::u16string> LinkInfoAnsiPath(const LinkInfo& info, const AnsiD
     return std::nullopt;
 }
 
+// Where the long name starts in the file entry extension block (signature
+// 0xBEEF0004): each version added fields ahead of it.
+std::size_t LongNameOffset(std::uint16_t version) {
+    constexpr std::size_t kVersion3 = 0x14;  // sizes, version, signature, two times, a word
+    constexpr std::size_t kVersion7 = 0x26;  // + file reference, a word, a 32-bit value
+    constexpr std::size_t kVersion8 = 0x2A;  // + another 32-bit value
+    constexpr std::size_t kVersion9 = 0x2E;  // + one more
+    return version >= 9 ? kVersion9 : version == 8 ? kVersion8 : version == 7 ? kVersion7 : kVersion3;
+}
+
 // The long name in a file entry's extension block. Windows writes the block
 // with version 3 and up and signature 0xBEEF0004; Wine's shell writes the
 // same layout as version 3 with version and signature left zero. The item's
@@ -349,7 +409,7 @@ std::optional<std::u16string> ExtensionName(Bytes item, std::size_t from) {
         if (!size || !version || !signature || *size < 8 || *size > item.size() - at) return std::nullopt;
         std::size_t nameAt = 0;
         if (*signature == kFileEntryExtension && *version >= 3) {
-            nameAt = *version >= 9 ? 46 : *version == 8 ? 42 : *version == 7 ? 38 : 20;
+            nameAt = LongNameOffset(*version);
         } else if (*signature == 0 && *version == 0) {
             nameAt = 20;
         } else {
@@ -406,7 +466,7 @@ std::optional<std::u16string> ItemListPath(const std::vector<Bytes>& items, cons
 // What is left when no path could be read: a target known to be no file
 // system object, or one only the system that made the shortcut could find.
 ShellLinkTarget WithoutPath(const ShellLink& link, bool infoUsed) {
-    const ShellLinkTarget kNotAFile{Kind::NotAFile, {}}, kUnresolvable{Kind::Unresolvable, {}};
+    const ShellLinkTarget kNotAFile{Kind::NotAFile, {}, {}}, kUnresolvable{Kind::Unresolvable, {}, {}};
     if (link.knownFolder) return kUnresolvable;
     if (link.items.empty()) return infoUsed || link.relativePath ? kUnresolvable : kNotAFile;
     const Bytes root = link.items[0];
@@ -419,43 +479,61 @@ ShellLinkTarget WithoutPath(const ShellLink& link, bool infoUsed) {
 
 }  // namespace
 
-std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data, const AnsiDecoder& decodeAnsi) {
-    const std::optional<ShellLink> link = Parse(data);
+std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data, const AnsiDecoder& decodeAnsi,
+                                             std::string* refusal) {
+    if (refusal) refusal->clear();
+    const std::optional<ShellLink> link = Parse(data, Refusal(refusal));
     if (!link) return std::nullopt;
 
     // A target written with environment variables is expanded by the system
-    // that opens the shortcut, ahead of every path stored beside it.
+    // that opens the shortcut, ahead of every path stored beside it. Unless
+    // the shortcut prefers the expanded path, Windows opens the LinkInfo's
+    // local path (shortcuts of Windows XP carry both): a reader that cannot
+    // expand the variables goes there.
+    const bool useInfo = link->info && !(link->flags & kForceNoLinkInfo);
     if ((link->flags & kHasExpString) && (link->environmentW || !link->environment.empty())) {
         std::optional<std::u16string> text = link->environmentW;
         if (!text || text->empty()) text = Decode(decodeAnsi, link->environment);
-        return ShellLinkTarget{Kind::Unresolvable, text.value_or(std::u16string())};
+        ShellLinkTarget target{Kind::Unresolvable, text.value_or(std::u16string()), std::nullopt};
+        if (useInfo && !(link->flags & kPreferEnvironmentPath) && link->info->local) {
+            LinkInfo local = *link->info;
+            local.network = false;
+            target.localPath = LinkInfoUnicodePath(local);
+            if (!target.localPath) target.localPath = LinkInfoAnsiPath(local, decodeAnsi);
+        }
+        return target;
     }
 
-    const bool useInfo = link->info && !(link->flags & kForceNoLinkInfo);
     if (useInfo) {
         if (std::optional<std::u16string> path = LinkInfoUnicodePath(*link->info))
-            return ShellLinkTarget{Kind::Absolute, std::move(*path)};
+            return ShellLinkTarget{Kind::Absolute, std::move(*path), {}};
     }
     if (std::optional<std::u16string> path = ItemListPath(link->items, decodeAnsi))
-        return ShellLinkTarget{Kind::Absolute, std::move(*path)};
+        return ShellLinkTarget{Kind::Absolute, std::move(*path), {}};
     if (useInfo) {
         if (std::optional<std::u16string> path = LinkInfoAnsiPath(*link->info, decodeAnsi))
-            return ShellLinkTarget{Kind::Absolute, std::move(*path)};
+            return ShellLinkTarget{Kind::Absolute, std::move(*path), {}};
     }
     if (link->relativePath && !link->relativePath->empty()) {
         const Bytes raw = *link->relativePath;
         const std::optional<std::u16string> relative =
             link->flags & kIsUnicode
-                ? std::optional<std::u16string>(Utf16Of(raw))
+                ? std::optional<std::u16string>(Utf16OfBytes(raw))
                 : Decode(decodeAnsi, std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
         if (relative && !relative->empty() && std::none_of(relative->begin(), relative->end(), Forbidden) &&
             (relative->find(u':') == std::u16string::npos || AbsolutePath(*relative))) {
             if (std::optional<std::u16string> absolute = AbsolutePath(*relative))
-                return ShellLinkTarget{Kind::Absolute, std::move(*absolute)};
-            return ShellLinkTarget{Kind::Relative, *relative};
+                return ShellLinkTarget{Kind::Absolute, std::move(*absolute), {}};
+            return ShellLinkTarget{Kind::Relative, *relative, {}};
         }
     }
     return WithoutPath(*link, useInfo);
+}
+
+std::u16string Utf16OfBytes(std::span<const unsigned char> bytes) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = *U16(bytes, 2 * i);
+    return text;
 }
 
 std::string Utf8(std::u16string_view s) {

@@ -32,6 +32,11 @@ struct ShellLinkTarget {
     };
     Kind kind = Kind::NotAFile;
     std::u16string path;
+    // Unresolvable through environment variables only: the full local path
+    // stored beside them, which Windows opens unless the shortcut prefers
+    // the expanded one (PreferEnvironmentPath). What a reader follows when
+    // no shell can expand the variables for it.
+    std::optional<std::u16string> localPath;
 
     bool operator==(const ShellLinkTarget&) const = default;
 };
@@ -50,8 +55,15 @@ inline constexpr std::size_t kMaxShellLinkSize = 1 << 20;
 // are kept in UTF-16), the LinkInfo's ANSI strings through decodeAnsi, the
 // relative path. A target written with environment variables is reported
 // as such ahead of all these. nullopt: not a shortcut, damaged, or larger
-// than kMaxShellLinkSize. Reads nothing outside `data`, whatever it holds.
-std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data, const AnsiDecoder& decodeAnsi);
+// than kMaxShellLinkSize; then `refusal`, when given, says why in a few words
+// ("LinkInfo runs past the end of the file"). Reads nothing outside `data`,
+// whatever it holds.
+std::optional<ShellLinkTarget> ReadShellLink(std::span<const unsigned char> data, const AnsiDecoder& decodeAnsi,
+                                             std::string* refusal = nullptr);
+
+// UTF-16LE bytes (a shortcut's strings, iconv's output) as UTF-16; an odd
+// last byte is left out.
+std::u16string Utf16OfBytes(std::span<const unsigned char> bytes);
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD (no Linux name can
 // hold one, so such a path simply does not exist there).

@@ -2,14 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace rivak::posix {
 
@@ -32,11 +36,9 @@ struct Split {
 Split SplitPath(const Path& path) {
     std::size_t end = path.size();
     while (end > 1 && path[end - 1] == '/') --end;
-    const Path trimmed = path.substr(0, end);
-    const std::size_t slash = trimmed.rfind('/');
-    if (slash == Path::npos) return {Path(), trimmed, false};
-    if (trimmed.size() == 1) return {Path(), trimmed, false};  // "/" itself
-    return {slash == 0 ? Path("/") : trimmed.substr(0, slash), trimmed.substr(slash + 1), true};
+    const std::size_t slash = end == 0 ? Path::npos : path.rfind('/', end - 1);
+    if (slash == Path::npos || end == 1) return {Path(), path.substr(0, end), false};  // a name, or "/" itself
+    return {slash == 0 ? Path("/") : path.substr(0, slash), path.substr(slash + 1, end - slash - 1), true};
 }
 
 bool IsDotName(const std::string& name) { return !name.empty() && name[0] == '.' && !IsDotOrDotDot(name); }
@@ -64,54 +66,70 @@ int StatxFd(int fd, struct statx& sx) {
 
 bool IsFileOrFolder(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
+// The object an O_PATH descriptor holds, opened for reading: a folder as
+// "." below it, a file through its /proc/self/fd link, which reopens that
+// very inode and never resolves a name again.
+UniqueFd OpenThrough(int pathFd, mode_t mode) {
+    if (S_ISDIR(mode)) return UniqueFd(openat(pathFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string self = "/proc/self/fd/" + std::to_string(pathFd);
+    return UniqueFd(open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
+
 }  // namespace
 
 PosixFileSystem::PosixFileSystem(PosixSettings settings) : settings_(settings) {}
 PosixFileSystem::~PosixFileSystem() = default;
 
-void PosixFileSystem::Follow(const Path& path) { followed_.insert(path); }
+void PosixFileSystem::Follow(const Path& path) {
+    followed_.insert(path);
+    followedLengths_.insert(path.size());
+}
 
 void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
     if (settings_.report) settings_.report->Failed(path, problem, error);
 }
 
-// ---- the folder chain ----------------------------------------------------
-
-// A descriptor of `folder`, from the chain of folders being walked: the
-// folder itself or its parent is normally on top, so this costs at most one
-// openat. Below a followed path every step is opened without following.
-int PosixFileSystem::FolderFd(const Path& folder) {
-    if (folder.empty()) return AT_FDCWD;
-    for (std::size_t i = chain_.size(); i-- > 0;) {
-        if (chain_[i].path == folder) {
-            chain_.resize(i + 1);
-            return chain_[i].fd.get();
-        }
-    }
-    if (IsFollowed(folder)) {
-        UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!fd) return -1;
-        chain_.clear();
-        chain_.push_back(Level{folder, std::move(fd)});
-        return chain_.back().fd.get();
-    }
-    const Split split = SplitPath(folder);
-    if (split.hasFolder && !IsDotOrDotDot(split.name)) {
-        for (std::size_t i = chain_.size(); i-- > 0;) {
-            if (chain_[i].path != split.folder) continue;
-            chain_.resize(i + 1);
-            UniqueFd fd(OpenFolderAt(chain_[i].fd.get(), split.name.c_str()));
-            if (!fd) return -1;
-            chain_.push_back(Level{folder, std::move(fd)});
-            return chain_.back().fd.get();
-        }
-    }
-    return RebuildChain(folder);
+void PosixFileSystem::Refuse(const Path& path, Problem problem, const std::string& detail) {
+    if (settings_.report) settings_.report->Refused(path, problem, detail);
 }
 
-// The chain lost the folder (a walk through a shortcut's target replaced it):
-// open it again from the nearest followed path above it, one name at a time.
-int PosixFileSystem::RebuildChain(const Path& folder) {
+// ---- the folder chain ----------------------------------------------------
+
+// The deepest level of the chain whose path is `folder` or a folder above it;
+// npos when the chain does not hold `folder` below its root. A level that
+// holds it has every level above it holding it too: the deepest two are
+// tried first (the walk asks about them nearly always), then by halves.
+std::size_t PosixFileSystem::CoveredLevel(const Path& folder) const {
+    const auto holds = [&](std::size_t i) {
+        const std::size_t end = chain_[i].end;
+        return end <= folder.size() && std::memcmp(folder.data(), chainPath_.data(), end) == 0 &&
+               (end == folder.size() || folder[end] == '/' || (end > 0 && folder[end - 1] == '/'));
+    };
+    const std::size_t n = chain_.size();
+    if (n == 0 || !holds(0)) return Path::npos;
+    if (holds(n - 1)) return n - 1;
+    if (n >= 2 && holds(n - 2)) return n - 2;
+    std::size_t low = 0, high = n - 1;  // holds(low), not holds(high)
+    while (high - low > 1) {
+        const std::size_t mid = low + (high - low) / 2;
+        (holds(mid) ? low : high) = mid;
+    }
+    return low;
+}
+
+// A descriptor of `folder`: from the chain when it holds the folder or one
+// above it (each name below opened without following), else from the
+// followed path nearest above it.
+int PosixFileSystem::FolderFd(const Path& folder) {
+    if (folder.empty()) return AT_FDCWD;
+    const bool isRoot = !chain_.empty() && chain_[0].end == folder.size() && chainPath_.starts_with(folder);
+    if (IsFollowed(folder) && !isRoot) return StartChain(folder);
+    const std::size_t level = CoveredLevel(folder);
+    if (level != Path::npos) {
+        if (Reopen(level) == -1) return -1;
+        Truncate(level + 1);
+        return Descend(folder, chain_[level].end);
+    }
     std::size_t anchor = Path::npos;
     for (std::size_t slash = folder.rfind('/'); slash != Path::npos && slash > 0; slash = folder.rfind('/', slash - 1)) {
         if (IsFollowed(folder.substr(0, slash))) {
@@ -119,7 +137,7 @@ int PosixFileSystem::RebuildChain(const Path& folder) {
             break;
         }
     }
-    if (anchor == Path::npos && folder[0] == '/' && IsFollowed("/")) anchor = 0;
+    if (anchor == Path::npos && folder[0] == '/' && IsFollowed("/")) anchor = 1;
     if (anchor == Path::npos) {
         // Nothing was given to follow: a caller that names full paths itself
         // (tests); the path is taken as it stands.
@@ -127,33 +145,128 @@ int PosixFileSystem::RebuildChain(const Path& folder) {
             errno = EACCES;
             return -1;
         }
-        UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!fd) return -1;
-        chain_.clear();
-        chain_.push_back(Level{folder, std::move(fd)});
-        return chain_.back().fd.get();
+        return StartChain(folder);
     }
-    const Path root = anchor == 0 ? Path("/") : folder.substr(0, anchor);
-    UniqueFd fd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (StartChain(folder.substr(0, anchor)) == -1) return -1;
+    return Descend(folder, chain_[0].end);
+}
+
+// A followed path becomes the root of a new chain: its links are followed,
+// but nothing other than a folder is opened.
+int PosixFileSystem::StartChain(const Path& root) {
+    Truncate(0);
+    UniqueFd path(open(root.c_str(), O_PATH | O_CLOEXEC));
+    if (!path) return -1;
+    UniqueFd fd(openat(path.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return -1;
-    chain_.clear();
-    chain_.push_back(Level{root, std::move(fd)});
-    std::size_t pos = anchor + 1;
-    while (pos <= folder.size()) {
+    chainPath_ = root;
+    return PushLevel(std::move(fd), root.size()) ? chain_.back().fd.get() : -1;
+}
+
+// Opens the names of `folder` past its first `from` bytes, one at a time,
+// below the deepest level of the chain, never following a link nor climbing.
+int PosixFileSystem::Descend(const Path& folder, std::size_t from) {
+    std::size_t pos = from;
+    while (pos < folder.size()) {
+        while (pos < folder.size() && folder[pos] == '/') ++pos;
         std::size_t end = folder.find('/', pos);
         if (end == Path::npos) end = folder.size();
+        if (end == pos) break;
         const std::string name = folder.substr(pos, end - pos);
-        pos = end + 1;
-        if (name.empty()) continue;
-        if (IsDotOrDotDot(name)) {  // would climb out of the followed path
+        if (IsDotOrDotDot(name)) {  // would leave the chain's root
             errno = EACCES;
             return -1;
         }
         UniqueFd next(OpenFolderAt(chain_.back().fd.get(), name.c_str()));
         if (!next) return -1;
-        chain_.push_back(Level{folder.substr(0, end), std::move(next)});
+        chainPath_.resize(chain_.back().end);
+        chainPath_.append(folder, chain_.back().end, end - chain_.back().end);
+        if (!PushLevel(std::move(next), end)) {
+            chainPath_.resize(chain_.back().end);
+            return -1;
+        }
+        pos = end;
     }
     return chain_.back().fd.get();
+}
+
+bool PosixFileSystem::PushLevel(UniqueFd fd, std::size_t end) {
+    struct statx sx;
+    if (statx(fd.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &sx) != 0) return false;
+    chain_.push_back(Level{end, std::move(fd), makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino});
+    ++open_;
+    // Only the deepest levels keep their descriptor (the root always does):
+    // the walk goes on from the bottom and climbs back one level at a time.
+    if (chain_.size() > kOpenLevels + 1) {
+        Level& old = chain_[chain_.size() - 1 - kOpenLevels];
+        if (old.fd) {
+            old.fd.reset();
+            --open_;
+        }
+    }
+    return true;
+}
+
+void PosixFileSystem::Truncate(std::size_t levels) {
+    while (chain_.size() > levels) {
+        if (chain_.back().fd) --open_;
+        chain_.pop_back();
+    }
+    chainPath_.resize(chain_.empty() ? 0 : chain_.back().end);
+}
+
+// The descriptor of a level that left the cache: through ".." from the
+// nearest open level below it, or by name from the nearest one above it;
+// either way it must be the very folder the level was.
+int PosixFileSystem::Reopen(std::size_t level) {
+    Level& target = chain_[level];
+    if (target.fd) return target.fd.get();
+    const auto same = [](const UniqueFd& fd, const Level& l) {
+        struct statx sx;
+        return fd && statx(fd.get(), "", AT_EMPTY_PATH, STATX_INO, &sx) == 0 &&
+               makedev(sx.stx_dev_major, sx.stx_dev_minor) == l.dev && sx.stx_ino == l.ino;
+    };
+    std::size_t below = level + 1;
+    while (below < chain_.size() && !chain_[below].fd) ++below;
+    if (below < chain_.size()) {
+        UniqueFd up;
+        int from = chain_[below].fd.get();
+        for (std::size_t i = below; i-- > level;) {
+            up.reset(openat(from, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!same(up, chain_[i])) break;  // moved meanwhile: try by name from above
+            from = up.get();
+        }
+        if (same(up, target)) {
+            target.fd = std::move(up);
+            ++open_;
+            return target.fd.get();
+        }
+    }
+    std::size_t above = level;
+    while (above > 0 && !chain_[above].fd) --above;
+    UniqueFd down;
+    int from = chain_[above].fd.get();
+    for (std::size_t i = above + 1; i <= level; ++i) {
+        if (chain_[i].fd) {
+            from = chain_[i].fd.get();
+            continue;
+        }
+        std::size_t start = chain_[i - 1].end;
+        while (start < chain_[i].end && chainPath_[start] == '/') ++start;
+        const std::string name = chainPath_.substr(start, chain_[i].end - start);
+        down.reset(OpenFolderAt(from, name.c_str()));
+        if (!down) return -1;
+        if (!same(down, chain_[i])) {
+            errno = ELOOP;  // another folder now stands where this one was
+            return -1;
+        }
+        from = down.get();
+        if (i == level) {
+            target.fd = std::move(down);
+            ++open_;
+        }
+    }
+    return target.fd.get();
 }
 
 // The type the folder's listing gave for `name`: entries are looked up in
@@ -198,35 +311,43 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
 }
 
 // Opens the entry itself, never following a link and never opening anything
-// but a regular file or a folder. The listing's type decides before the open;
-// should the entry be swapped for a FIFO in between, O_NONBLOCK keeps the
-// open from waiting and the check after it drops the entry.
+// but a regular file or a folder: the name is taken with O_PATH, which opens
+// nothing, and only once that descriptor shows a file or a folder is the
+// object opened, through it, so a swap in between cannot bring a device in.
 bool PosixFileSystem::Open(Entry& e, int dirfd, const std::string& name, unsigned char typeHint) {
-    if (typeHint == DT_UNKNOWN) {
-        struct statx sx;
-        if (statx(dirfd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE, &sx) != 0) {
-            if (errno != ENOENT) Fail(e.path, Problem::Access, errno);
-            return false;
-        }
-        typeHint = S_ISREG(sx.stx_mode) ? DT_REG : S_ISDIR(sx.stx_mode) ? DT_DIR : DT_LNK;
+    if (typeHint != DT_UNKNOWN && typeHint != DT_REG && typeHint != DT_DIR) return false;  // links, special files
+    UniqueFd path(openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!path) {
+        if (errno != ENOENT && errno != ENOTDIR) Fail(e.path, Problem::Access, errno);
+        return false;
     }
-    if (typeHint != DT_REG && typeHint != DT_DIR) return false;  // links and special files stay as they are
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    struct statx sx;
+    if (StatxFd(path.get(), sx) != 0) {
+        Fail(e.path, Problem::Access, errno);
+        return false;
+    }
+    if (!IsFileOrFolder(sx.stx_mode)) {
+        // An entry the listing showed as a file or folder that is a link now was swapped meanwhile.
+        if (S_ISLNK(sx.stx_mode) && typeHint != DT_UNKNOWN) Fail(e.path, Problem::SwappedForLink, ELOOP);
+        return false;
+    }
     // Without read permission the open fails, and so would reading the
     // value (a user attribute needs it too): the entry is reported.
-    e.fd.reset(typeHint == DT_DIR ? OpenFolderAt(dirfd, name.c_str()) : openat(dirfd, name.c_str(), flags));
+    e.fd = OpenThrough(path.get(), sx.stx_mode);
     if (!e.fd) {
-        if (errno == ELOOP) Fail(e.path, Problem::SwappedForLink, errno);
-        else if (errno != ENOENT && errno != ENOTDIR) Fail(e.path, Problem::Access, errno);
+        Fail(e.path, Problem::Access, errno);
         return false;
     }
     e.dotName = IsDotName(name);
     return Inspect(e);
 }
 
+// A path the user named (or a shortcut's target): its links are followed, as
+// chmod does, but only a file or a folder is opened.
 bool PosixFileSystem::OpenFollowed(Entry& e) {
+    UniqueFd path(open(e.path.c_str(), O_PATH | O_CLOEXEC));
     struct statx sx;
-    if (statx(AT_FDCWD, e.path.c_str(), 0, STATX_TYPE, &sx) != 0) {
+    if (!path || StatxFd(path.get(), sx) != 0) {
         Fail(e.path, Problem::Access, errno);
         return false;
     }
@@ -234,8 +355,7 @@ bool PosixFileSystem::OpenFollowed(Entry& e) {
         Fail(e.path, Problem::Special, 0);
         return false;
     }
-    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (S_ISDIR(sx.stx_mode) ? O_DIRECTORY : 0);
-    e.fd.reset(open(e.path.c_str(), flags));
+    e.fd = OpenThrough(path.get(), sx.stx_mode);
     if (!e.fd) {
         Fail(e.path, Problem::Access, errno);
         return false;
@@ -297,16 +417,121 @@ unsigned PosixFileSystem::Admits(unsigned mask) const { return settings_.list ? 
 std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& path, std::size_t limit) {
     Entry& e = Locate(path);
     if (!e.found || e.folder || e.size > limit) return std::nullopt;
-    std::vector<unsigned char> data(static_cast<std::size_t>(e.size));
+    // One byte more than the size: a file that changed meanwhile is refused.
+    std::vector<unsigned char> data(static_cast<std::size_t>(e.size) + 1);
     std::size_t got = 0;
     while (got < data.size()) {
         const ssize_t n = pread(e.fd.get(), data.data() + got, data.size() - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) {
+            Fail(path, Problem::Access, errno);
+            return std::nullopt;
+        }
+        if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
+    if (got != e.size) return std::nullopt;
     data.resize(got);
     return data;
+}
+
+// ---- shortcut targets --------------------------------------------------------
+
+namespace {
+
+// Resolves `rest` below `root` one name at a time, the way openat2 does with
+// RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, for kernels older than 5.6.
+PosixFileSystem::Reach BeneathByNames(int root, const std::string& rest) {
+    using Reach = PosixFileSystem::Reach;
+    std::vector<UniqueFd> folders;
+    for (std::size_t pos = 0; pos <= rest.size();) {
+        std::size_t end = rest.find('/', pos);
+        if (end == std::string::npos) end = rest.size();
+        const std::string name = rest.substr(pos, end - pos);
+        pos = end + 1;
+        if (name.empty() || name == ".") continue;
+        if (name == "..") {
+            if (folders.empty()) return Reach::Outside;
+            folders.pop_back();
+            continue;
+        }
+        UniqueFd next(openat(folders.empty() ? root : folders.back().get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct statx sx;
+        if (!next || statx(next.get(), "", AT_EMPTY_PATH, STATX_TYPE, &sx) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? Reach::Missing : Reach::Outside;
+        if (S_ISLNK(sx.stx_mode)) return Reach::Outside;
+        if (!S_ISDIR(sx.stx_mode) && pos <= rest.size()) return Reach::Missing;  // a file used as a folder
+        folders.push_back(std::move(next));
+    }
+    return Reach::Inside;
+}
+
+// "a/./b/../c" as "a/c"; false when ".." would climb above the start.
+bool Plain(const std::string& rest, std::string& out) {
+    std::vector<std::string> names;
+    for (std::size_t pos = 0; pos <= rest.size();) {
+        std::size_t end = rest.find('/', pos);
+        if (end == std::string::npos) end = rest.size();
+        std::string name = rest.substr(pos, end - pos);
+        pos = end + 1;
+        if (name.empty() || name == ".") continue;
+        if (name == "..") {
+            if (names.empty()) return false;
+            names.pop_back();
+            continue;
+        }
+        names.push_back(std::move(name));
+    }
+    out.clear();
+    for (const std::string& name : names) out += (out.empty() ? "" : "/") + name;
+    return true;
+}
+
+// The part of `target` below `root`, when the one names a place below the other.
+std::optional<std::string> Below(const Path& root, const Path& target) {
+    if (target == root) return std::string();
+    const std::size_t n = root.size();
+    if (target.compare(0, n, root) != 0) return std::nullopt;
+    if (root.back() == '/') return target.substr(n);
+    if (target[n] != '/') return std::nullopt;
+    return target.substr(n + 1);
+}
+
+}  // namespace
+
+// The root is the path named on the command line (or the followed target)
+// that the chain of `shortcut`'s folder starts from. The target is resolved
+// from the root's descriptor without following any link, and may not climb
+// above it; the kernel checks it where it can (openat2).
+PosixFileSystem::Reach PosixFileSystem::Beneath(const Path& shortcut, const Path& target, Path& inside) {
+    const Split split = SplitPath(shortcut);
+    if (!split.hasFolder || FolderFd(split.folder) == -1 || chain_.empty()) return Reach::Outside;
+    const Path root = chainPath_.substr(0, chain_[0].end);
+    const int rootFd = chain_[0].fd.get();
+    std::optional<std::string> rest = Below(root, target);
+    if (!rest) {
+        // The target may name the root as the kernel does (a drive folder
+        // resolved, a named path through a link).
+        char real[PATH_MAX];
+        const std::string self = "/proc/self/fd/" + std::to_string(rootFd);
+        const ssize_t n = readlink(self.c_str(), real, sizeof real - 1);
+        if (n <= 0) return Reach::Outside;
+        rest = Below(Path(real, static_cast<std::size_t>(n)), target);
+        if (!rest) return Reach::Outside;
+    }
+    std::string plain;
+    if (!Plain(*rest, plain)) return Reach::Outside;
+
+    Reach reach = Reach::Outside;
+    struct open_how how = {};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    UniqueFd found(static_cast<int>(syscall(SYS_openat2, rootFd, rest->empty() ? "." : rest->c_str(), &how, sizeof how)));
+    if (found) reach = Reach::Inside;
+    else if (errno == ENOENT || errno == ENOTDIR) reach = Reach::Missing;
+    else if (errno == ENOSYS || errno == EAGAIN) reach = BeneathByNames(rootFd, *rest);
+    if (reach == Reach::Inside) inside = plain.empty() ? root : root + (root.back() == '/' ? "" : "/") + plain;
+    return reach;
 }
 
 // ---- the engine's calls ----------------------------------------------------
@@ -335,10 +560,20 @@ Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
     }
     // The folder may have been listed before (a linked folder walked again).
     Level* level = fd == AT_FDCWD ? nullptr : &chain_.back();
-    if (level && level->listed) lseek(fd, 0, SEEK_SET);
+    if (level && level->listed && lseek(fd, 0, SEEK_SET) != 0) {
+        Fail(listedFolder_, Problem::Listing, errno);
+        return Path();
+    }
     if (level) level->listed = true;
     UniqueFd cwd;
-    const int listFd = fd == AT_FDCWD ? (cwd.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), cwd.get()) : fd;
+    if (fd == AT_FDCWD) {
+        cwd.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!cwd) {
+            Fail(listedFolder_, Problem::Listing, errno);
+            return Path();
+        }
+    }
+    const int listFd = fd == AT_FDCWD ? cwd.get() : fd;
     alignas(8) char buffer[32768];
     for (;;) {
         const long n = syscall(SYS_getdents64, listFd, buffer, sizeof buffer);

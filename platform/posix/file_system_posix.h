@@ -9,7 +9,15 @@
 // change goes through a descriptor of the entry itself. A folder swapped for
 // a symbolic link in the middle of a batch can only make a call fail, never
 // redirect it. Symbolic links met in a walk are neither followed nor
-// changed; FIFOs, sockets and devices are never opened.
+// changed; FIFOs, sockets and devices are never opened: an entry is first
+// taken with O_PATH, its type read there, and only a file or a folder is
+// opened, through that same descriptor.
+//
+// Any depth: the folders being walked form a chain that keeps each level's
+// name (as a stretch of one path) and identity; only the deepest levels and
+// the chain's root hold a descriptor. A level that lost its descriptor is
+// reached again through ".." from below or by name from above, and must be
+// the same folder (device and inode) as before.
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -32,6 +40,10 @@ namespace rivak::posix {
 enum class Problem {
     Access,            // could not be looked up or opened (errno says why)
     Special,           // named by the user, but neither a file nor a folder
+    NotAFolder,        // named with a trailing "/", but not a folder
+    Outside,           // a shortcut met in a walk whose target lies outside the named path
+    Dangling,          // a shortcut whose target does not exist
+    Shortcut,          // a shortcut that could not be read (the reason is in `detail`)
     Listing,           // a folder could not be listed
     SwappedForLink,    // became a symbolic link during the batch
     UnreadableRecord,  // "user.DOSATTRIB" holds a value Samba cannot read either; left alone
@@ -56,6 +68,12 @@ public:
     virtual void Listed(const Path&, std::optional<AttributeWord>) {}
     // The first entry met on a mount: where the mount is, its type, its store.
     virtual void Volume(const std::string& /*mountPoint*/, const std::string& /*type*/, const char* /*store*/) {}
+    // A failure told in words of its own: why a shortcut could not be read,
+    // or where a dangling one points.
+    virtual void Refused(const Path& path, Problem problem, const std::string& detail) {
+        (void)detail;
+        Failed(path, problem, 0);
+    }
 };
 
 struct PosixSettings {
@@ -81,6 +99,15 @@ public:
     // when it is not a regular file, cannot be read or is larger than `limit`.
     std::optional<std::vector<unsigned char>> ReadFile(const Path& path, std::size_t limit);
 
+    // Where a shortcut's target lies, seen from the named path (or followed
+    // target) whose walk reached `shortcut`: Inside gives the target as a
+    // plain path below that root (no "..", no symbolic link on the way).
+    enum class Reach { Inside, Outside, Missing };
+    Reach Beneath(const Path& shortcut, const Path& target, Path& inside);
+    bool IsNamed(const Path& path) const { return IsFollowed(path); }
+    void Fail(const Path& path, Problem problem, int error);
+    void Refuse(const Path& path, Problem problem, const std::string& detail);
+
     Path Dir(const Path& path, unsigned mask) override;
     Path Dir() override;
     std::optional<FsObject> GetFile(const Path& path) override;
@@ -90,7 +117,9 @@ public:
     std::optional<FolderKey> FolderIdentity(const Path& folder) override;
 
     // Descriptors held open for the folder chain (tests check it stays bounded).
-    std::size_t OpenFolders() const { return chain_.size(); }
+    std::size_t OpenFolders() const { return open_; }
+    // The most the chain holds open at once, its root aside.
+    static constexpr std::size_t kOpenLevels = 48;
 
 private:
     struct Entry {
@@ -113,9 +142,12 @@ private:
             return word;
         }
     };
+    // One folder of the chain: its path is chainPath_'s first `end` bytes.
     struct Level {
-        Path path;
-        UniqueFd fd;
+        std::size_t end = 0;
+        UniqueFd fd;  // closed when the level left the descriptor cache
+        dev_t dev = 0;
+        ino_t ino = 0;
         bool listed = false;
     };
     struct Name {
@@ -130,17 +162,27 @@ private:
     void ReadRecord(Entry& e);
     bool StatFolder(const Path& folder, struct statx& sx);
     int FolderFd(const Path& folder);
-    int RebuildChain(const Path& folder);
-    bool IsFollowed(const Path& path) const { return followed_.count(path) != 0; }
+    int StartChain(const Path& root);
+    int Descend(const Path& folder, std::size_t from);
+    bool PushLevel(UniqueFd fd, std::size_t end);
+    int Reopen(std::size_t level);
+    void Truncate(std::size_t levels);
+    std::size_t CoveredLevel(const Path& folder) const;
+    // The lengths first: a deep path is not hashed for every entry.
+    bool IsFollowed(const Path& path) const {
+        return followedLengths_.count(path.size()) != 0 && followed_.count(path) != 0;
+    }
     unsigned char TypeHint(const Path& folder, const std::string& name);
     AttributeStore& StoreFor(const Entry& e);
     static StoreEntry View(const Entry& e);
     unsigned Admits(unsigned mask) const;
-    void Fail(const Path& path, Problem problem, int error);
 
     PosixSettings settings_;
     std::unordered_set<Path> followed_;
+    std::unordered_set<std::size_t> followedLengths_;
+    Path chainPath_;
     std::vector<Level> chain_;
+    std::size_t open_ = 0;  // descriptors the chain holds
     Entry entry_;            // the last entry looked up: the engine asks about one path several times
     // The enumeration under way, and the types its listing gave.
     std::vector<Name> listing_;

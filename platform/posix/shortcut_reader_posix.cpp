@@ -1,5 +1,7 @@
 #include "platform/posix/shortcut_reader_posix.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <vector>
 
@@ -8,9 +10,6 @@
 namespace rivak::posix {
 
 namespace {
-
-// Shortcuts are a few kilobytes; anything much larger is not one.
-constexpr std::size_t kMaxShortcutSize = 1 << 20;
 
 std::string IconvName(const std::string& codePage) {
     if (!codePage.empty() && codePage.find_first_not_of("0123456789") == std::string::npos) return "CP" + codePage;
@@ -35,28 +34,36 @@ std::optional<std::u16string> AnsiCodePage::Decode(std::string_view bytes) {
     char* dst = out.data();
     std::size_t outLeft = out.size();
     if (iconv(cd_, &in, &inLeft, &dst, &outLeft) == static_cast<std::size_t>(-1)) return std::nullopt;
-    std::u16string text;
-    for (const char* p = out.data(); p + 1 < dst; p += 2)
-        text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
-    return text;
+    return lnk::Utf16OfBytes({reinterpret_cast<const unsigned char*>(out.data()), static_cast<std::size_t>(dst - out.data())});
 }
 
 std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     if (!fs_) return std::nullopt;
-    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, kMaxShortcutSize);
+    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, lnk::kMaxShellLinkSize);
     if (!data) return std::nullopt;
-    const std::optional<lnk::ShellLinkTarget> target =
-        lnk::ReadShellLink(*data, [this](std::string_view bytes) { return codePage_.Decode(bytes); });
-    if (!target) return std::nullopt;
+    std::string refusal;
+    const std::optional<lnk::ShellLinkTarget> target = lnk::ReadShellLink(
+        *data, [this](std::string_view bytes) { return codePage_.Decode(bytes); }, &refusal);
+    // Why a shortcut keeps its own path is shown to a user who asks (-v).
+    const auto note = [&](const std::string& why) -> std::optional<Path> {
+        if (refused_.insert(shortcutFile).second) fs_->Refuse(shortcutFile, Problem::Shortcut, why);
+        return std::nullopt;
+    };
+    if (!target) return note(refusal);
 
     std::optional<Path> path;
     switch (target->kind) {
     case lnk::ShellLinkTarget::Kind::NotAFile:
         return Path();
     case lnk::ShellLinkTarget::Kind::Unresolvable:
-        return std::nullopt;
+        if (!target->localPath)
+            return note("its target is known only to Windows (\"" + Utf8(target->path) + "\")");
+        path = drives_.Map(Utf8(*target->localPath));
+        if (!path) return note("no drive or share maps \"" + Utf8(*target->localPath) + "\"");
+        break;
     case lnk::ShellLinkTarget::Kind::Absolute:
         path = drives_.Map(Utf8(target->path));
+        if (!path) return note("no drive or share maps \"" + Utf8(target->path) + "\"");
         break;
     case lnk::ShellLinkTarget::Kind::Relative: {
         const std::size_t slash = shortcutFile.rfind('/');
@@ -66,10 +73,29 @@ std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     }
     }
     if (!path) return std::nullopt;
-    // Where the shortcut points is the user's choice, as a path given on the
-    // command line is: its links are followed.
-    fs_->Follow(*path);
-    return path;
+    if (followOutside_ || fs_->IsNamed(shortcutFile)) {
+        struct stat st;
+        if (stat(path->c_str(), &st) != 0 && errno == ENOENT) {
+            fs_->Refuse(shortcutFile, Problem::Dangling, *path);
+            return Path();
+        }
+        // Where the shortcut points is the user's choice, as a path given on
+        // the command line is: its links are followed.
+        fs_->Follow(*path);
+        return path;
+    }
+    Path inside;
+    switch (fs_->Beneath(shortcutFile, *path, inside)) {
+    case PosixFileSystem::Reach::Inside:
+        return inside;
+    case PosixFileSystem::Reach::Missing:
+        fs_->Refuse(shortcutFile, Problem::Dangling, *path);
+        return Path();
+    case PosixFileSystem::Reach::Outside:
+        break;
+    }
+    if (refused_.insert(shortcutFile).second) fs_->Fail(shortcutFile, Problem::Outside, 0);
+    return std::nullopt;
 }
 
 }  // namespace rivak::posix

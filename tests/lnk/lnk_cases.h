@@ -19,7 +19,9 @@ using Kind = ShellLinkTarget::Kind;
 inline const AnsiDecoder kCp932 = DecodeCp932;
 inline const AnsiDecoder kNoDecoder;
 
-inline ShellLinkTarget Target(Kind kind, std::u16string path) { return {kind, std::move(path)}; }
+inline ShellLinkTarget Target(Kind kind, std::u16string path, std::optional<std::u16string> localPath = {}) {
+    return {kind, std::move(path), std::move(localPath)};
+}
 
 // C:\samples\フォルダ\対象.txt, as Wine's fixtures hold it.
 inline const std::u16string kSample = u"C:\\samples\\\u30D5\u30A9\u30EB\u30C0\\\u5BFE\u8C61.txt";
@@ -162,9 +164,16 @@ inline std::vector<Case> Cases() {
     s = {};
     s.linkInfo = UnicodeInfo(u"C:\\Users\\bob\\a.txt");
     s.extra = {EnvironmentBlock("%USERPROFILE%\\a.txt", u"%USERPROFILE%\\a.txt")};
-    add("environment variables, before every stored path", s, Target(Kind::Unresolvable, u"%USERPROFILE%\\a.txt"));
+    // As Windows XP wrote them: Windows opens the LinkInfo's path unless
+    // PreferEnvironmentPath is set.
+    add("environment variables, before every stored path", s,
+        Target(Kind::Unresolvable, u"%USERPROFILE%\\a.txt", u"C:\\Users\\bob\\a.txt"));
+    s.moreFlags = 0x2000000;
+    add("environment variables, preferred", s, Target(Kind::Unresolvable, u"%USERPROFILE%\\a.txt"));
+    s.moreFlags = 0;
     s.extra = {EnvironmentBlock("%APPDATA%\\\x91\xCE\x8F\xDB.txt", u"")};
-    add("environment variables, ANSI only", s, Target(Kind::Unresolvable, u"%APPDATA%\\\u5BFE\u8C61.txt"));
+    add("environment variables, ANSI only", s,
+        Target(Kind::Unresolvable, u"%APPDATA%\\\u5BFE\u8C61.txt", u"C:\\Users\\bob\\a.txt"));
     s = {};
     s.items = {RootItem(kUsersFiles), FileItem(u"Documents", "DOCUME~1", true)};
     s.extra = {KnownFolderBlock(kUsersFiles, 0)};

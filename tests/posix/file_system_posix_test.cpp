@@ -412,6 +412,51 @@ TEST_F(PosixBackend, FolderListedAgainListsEverythingAgain) {
     }
 }
 
+// A chain deeper than the descriptor cache: a level that lost its descriptor
+// is reached again through ".." from below, or by name from the root when
+// the way up was moved, and only if it is still the folder it was.
+TEST_F(PosixBackend, EvictedLevelsAreReachedAgainAsTheSameFolder) {
+    constexpr int kOpen = static_cast<int>(PosixFileSystem::kOpenLevels);
+    constexpr int kDepth = kOpen * 3, kShallow = 20;
+    constexpr int kFirstOpen = kDepth - kOpen + 1;  // the shallowest level still holding its descriptor
+    struct Row {
+        const char* name;
+        std::vector<int> moved;  // levels renamed away after the descent, in this order
+        bool replaced;           // a new folder stands where the last one moved was
+        bool found;
+    };
+    const Row rows[] = {
+        {"through .. from below", {}, false, true},
+        {"by name when the way up moved", {kFirstOpen}, false, true},
+        {"never another folder in its place", {kFirstOpen, kShallow}, true, false},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        std::vector<std::string> level = {t / "r"};
+        MakeFolder(level[0]);
+        for (int i = 1; i <= kDepth; ++i) {
+            level.push_back(level.back() + "/d");
+            MakeFolder(level.back());
+        }
+        MakeFolder(level[kShallow] + "/s");
+        MakeFile(level[kShallow] + "/s/f", 0444);
+        PosixFileSystem fs(PosixSettings{});
+        fs.Follow(level[0]);
+        ASSERT_EQ(fs.Dir(level[kDepth] + "/*.*", probe::kAnything), ".") << row.name;
+        EXPECT_LE(fs.OpenFolders(), PosixFileSystem::kOpenLevels + 1) << row.name;
+        for (std::size_t i = 0; i < row.moved.size(); ++i) {
+            const std::string away = t / ("away" + std::to_string(i));
+            ASSERT_EQ(rename(level[row.moved[i]].c_str(), away.c_str()), 0) << row.name;
+        }
+        if (row.replaced) {
+            MakeFolder(level[row.moved.back()]);
+            MakeFolder(level[row.moved.back()] + "/s");
+            MakeFile(level[row.moved.back()] + "/s/f", 0444);
+        }
+        EXPECT_EQ(fs.GetFile(level[kShallow] + "/s/f").has_value(), row.found) << row.name;
+    }
+}
+
 // ---- the swap --------------------------------------------------------------
 
 class Swap : public PosixBackend {
