@@ -22,6 +22,9 @@ constexpr std::uint32_t kOldNtfs = 0x5346544e;  // the read-only driver before 6
 constexpr std::uint32_t kCifs = 0xff534d42;
 constexpr std::uint32_t kSmb2 = 0xfe534d42;
 constexpr std::uint32_t kFuse = 0x65735546;
+// fstatfs failed: no store that writes, since a guess could put
+// user.DOSATTRIB on an NTFS volume.
+constexpr std::uint32_t kUntold = 0;
 
 // A mountinfo field, with the octal escapes of blanks and backslashes undone.
 std::string Unescape(const std::string& field) {
@@ -65,7 +68,7 @@ ChosenStore SelectStore(int fd, const StoreSettings& settings) {
     ChosenStore chosen;
     NameMount(fd, chosen);
     struct statfs fs;
-    const std::uint32_t type = fstatfs(fd, &fs) == 0 ? static_cast<std::uint32_t>(fs.f_type) : 0;
+    const std::uint32_t type = fstatfs(fd, &fs) == 0 ? static_cast<std::uint32_t>(fs.f_type) : kUntold;
     unsigned char probe[4];
     switch (type) {
     case kMsdos: chosen.store = FatStore(settings, false); break;
@@ -73,6 +76,7 @@ ChosenStore SelectStore(int fd, const StoreSettings& settings) {
     case kNtfs3: chosen.store = NtfsStore(settings, false); break;
     case kCifs:
     case kSmb2: chosen.store = CifsStore(settings); break;
+    case kUntold:
     case kOldNtfs: chosen.store = UnknownFuseStore(settings); break;
     case kFuse:
         // fuseblk shows no driver name; ntfs-3g is the one that answers this.
