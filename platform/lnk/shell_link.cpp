@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/lnk/little_endian.h"
+
 namespace rivak::lnk {
 
 namespace {
 
-using Bytes = std::span<const unsigned char>;
+using le::Bytes;
+using le::U16;
+using le::U32;
 using Kind = ShellLinkTarget::Kind;
 using Guid = std::array<unsigned char, 16>;
 
@@ -54,19 +58,6 @@ constexpr Guid kNonFileFolders[] = {
     {0x40, 0xF0, 0x5F, 0x64, 0x81, 0x50, 0x1B, 0x10, 0x9F, 0x08, 0x00, 0xAA, 0x00, 0x2F, 0x95, 0x4E},
     {0xC7, 0xAC, 0x07, 0x70, 0x02, 0x32, 0xD1, 0x11, 0xAA, 0xD2, 0x00, 0x80, 0x5F, 0xC1, 0x27, 0x0E},
 };
-
-// Every read goes through these: an offset or a length past the end is an
-// empty optional, never a read outside the span.
-std::optional<std::uint16_t> U16(Bytes b, std::size_t at) {
-    if (at > b.size() || b.size() - at < 2) return std::nullopt;
-    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-
-std::optional<std::uint32_t> U32(Bytes b, std::size_t at) {
-    if (at > b.size() || b.size() - at < 4) return std::nullopt;
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
 
 bool GuidAt(Bytes b, std::size_t at, const Guid& guid) {
     return at <= b.size() && b.size() - at >= guid.size() && std::equal(guid.begin(), guid.end(), b.begin() + at);

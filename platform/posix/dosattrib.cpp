@@ -1,5 +1,7 @@
 #include "platform/posix/dosattrib.h"
 
+#include "platform/lnk/little_endian.h"
+
 namespace rivak::posix {
 
 namespace {
@@ -34,15 +36,6 @@ std::optional<std::uint32_t> ScanHex(std::span<const unsigned char> text) {
 }
 
 std::size_t AlignUp(std::size_t offset, std::size_t to) { return (offset + to - 1) / to * to; }
-
-std::uint16_t U16(std::span<const unsigned char> v, std::size_t at) {
-    return static_cast<std::uint16_t>(v[at] | v[at + 1] << 8);
-}
-
-std::uint32_t U32(std::span<const unsigned char> v, std::size_t at) {
-    return static_cast<std::uint32_t>(v[at]) | static_cast<std::uint32_t>(v[at + 1]) << 8 |
-           static_cast<std::uint32_t>(v[at + 2]) << 16 | static_cast<std::uint32_t>(v[at + 3]) << 24;
-}
 
 struct Layout {
     std::size_t attrib;  // offset of the word within the version's fields
@@ -81,15 +74,15 @@ std::optional<DosAttrib> ParseDosAttrib(std::span<const unsigned char> value) {
     DosAttrib parsed;
     parsed.form = DosAttrib::Form::Ndr;
     std::size_t at = AlignUp(nul + 1, 2);
-    if (at + 4 > value.size()) return std::nullopt;
-    parsed.version = U16(value, at);
-    if (U16(value, at + 2) != parsed.version) return std::nullopt;  // union level
+    const std::optional<std::uint16_t> version = le::U16(value, at), level = le::U16(value, at + 2);
+    if (!version || level != version) return std::nullopt;  // the union's level is the version
+    parsed.version = *version;
     const std::optional<Layout> layout = LayoutOf(parsed.version);
     if (!layout) return std::nullopt;
     at = AlignUp(at + 4, 4);
     if (at + layout->size > value.size()) return std::nullopt;
     parsed.attribOffset = at + layout->attrib;
-    parsed.attributes = U32(value, parsed.attribOffset);
+    parsed.attributes = le::U32(value, parsed.attribOffset).value();  // inside the layout checked above
     if (text.size() > 2 && text[0] == '0' && text[1] == 'x') {
         bool allHex = true;
         for (std::size_t i = 2; i < text.size(); ++i) allHex = allHex && HexDigit(text[i]) >= 0;
