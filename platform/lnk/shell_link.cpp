@@ -112,6 +112,22 @@ constexpr std::size_t kNetNameOffsetUnicode = 0x14;
 constexpr std::size_t kMinimumSize = 0x14;
 }  // namespace network_link
 
+// Shell items of the LinkTargetIDList. The byte after an item's size is its
+// type: a class in bits 4 to 6, flags below. Microsoft does not document
+// them; the values are those Windows Explorer writes.
+namespace shell_item {
+constexpr std::size_t kType = 0x02;
+constexpr std::size_t kRootFolderClsid = 0x04;     // the folder's CLSID (My Computer...)
+constexpr std::size_t kVolumeName = 0x03;          // the drive letter of a drive item ("C:")
+constexpr std::size_t kFileEntryPrimaryName = 0x0E;
+constexpr unsigned char kRootFolder = 0x1F;
+constexpr unsigned char kClassMask = 0x70;
+constexpr unsigned char kVolumeClass = 0x20;
+constexpr unsigned char kVolumeHasName = 0x01;
+constexpr unsigned char kFileEntryClass = 0x30;
+constexpr unsigned char kFileEntryUnicode = 0x04;  // the primary name is UTF-16, not ANSI
+}  // namespace shell_item
+
 // Why a file is no shortcut this reader follows; the first reason stands.
 class Refusal {
 public:
@@ -416,13 +432,14 @@ std::optional<std::u16string> ExtensionName(Bytes item, std::size_t from) {
 // A file entry: its long name when stored, else its primary name (UTF-16 by
 // a flag of its type, else ANSI, often the short 8.3 form).
 std::optional<std::u16string> FileEntryName(Bytes item, const AnsiDecoder& decode) {
-    constexpr std::size_t kPrimaryName = 14;
-    const unsigned char type = item[2];
-    if ((type & 0x70) != 0x30 || item.size() < kPrimaryName + 2) return std::nullopt;
+    namespace si = shell_item;
+    constexpr std::size_t kPrimaryName = si::kFileEntryPrimaryName;
+    const unsigned char type = item[si::kType];
+    if ((type & si::kClassMask) != si::kFileEntryClass || item.size() < kPrimaryName + 2) return std::nullopt;
     const Bytes names = item.first(item.size() - 2);
     std::optional<std::u16string> primary;
     std::size_t end = 0;
-    if (type & 0x04) {
+    if (type & si::kFileEntryUnicode) {
         primary = Utf16At(names, kPrimaryName);
         if (primary) end = kPrimaryName + 2 * primary->size() + 2;
     } else if (const std::optional<std::string_view> ansi = AnsiAt(names, kPrimaryName)) {
@@ -437,14 +454,22 @@ std::optional<std::u16string> FileEntryName(Bytes item, const AnsiDecoder& decod
     return name;
 }
 
-bool IsMyComputer(Bytes item) { return item[2] == 0x1F && GuidAt(item, 4, kMyComputer); }
+bool IsRootFolder(Bytes item, const Guid& clsid) {
+    return item[shell_item::kType] == shell_item::kRootFolder && GuidAt(item, shell_item::kRootFolderClsid, clsid);
+}
+
+bool IsMyComputer(Bytes item) { return IsRootFolder(item, kMyComputer); }
 
 // My Computer, a drive ("C:\"), then a file entry per folder and file.
 std::optional<std::u16string> ItemListPath(const std::vector<Bytes>& items, const AnsiDecoder& decode) {
     if (items.size() < 2 || !IsMyComputer(items[0])) return std::nullopt;
     const Bytes drive = items[1];
-    if ((drive[2] & 0x71) != 0x21 || drive.size() < 5 || drive[4] != ':') return std::nullopt;
-    std::u16string path{static_cast<char16_t>(drive[3]), u':', u'\\'};
+    namespace si = shell_item;
+    constexpr unsigned char kNamedVolume = si::kVolumeClass | si::kVolumeHasName;
+    if ((drive[si::kType] & (si::kClassMask | si::kVolumeHasName)) != kNamedVolume || drive.size() < si::kVolumeName + 2 ||
+        drive[si::kVolumeName + 1] != ':')
+        return std::nullopt;
+    std::u16string path{static_cast<char16_t>(drive[si::kVolumeName]), u':', u'\\'};
     for (std::size_t i = 2; i < items.size(); ++i) {
         const std::optional<std::u16string> name = FileEntryName(items[i], decode);
         if (!name) return std::nullopt;
@@ -463,7 +488,7 @@ ShellLinkTarget WithoutPath(const ShellLink& link, bool infoUsed) {
     const Bytes root = link.items[0];
     if (IsMyComputer(root)) return link.items.size() == 1 ? kNotAFile : kUnresolvable;
     for (const Guid& folder : kNonFileFolders) {
-        if (root[2] == 0x1F && GuidAt(root, 4, folder)) return kNotAFile;
+        if (IsRootFolder(root, folder)) return kNotAFile;
     }
     return kUnresolvable;
 }
