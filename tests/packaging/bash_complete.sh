@@ -11,8 +11,8 @@ export XDG_DATA_DIRS=$data BASH_COMPLETION_USER_DIR=/nonexistent
 # shellcheck disable=SC1091
 source /usr/share/bash-completion/bash_completion || exit 3
 __load_completion rivak || exit 3
-spec=$(complete -p rivak 2>/dev/null) || exit 3
-[[ $spec =~ -F\ ([^ ]+) ]] || exit 3
+registered=$(complete -p rivak 2>/dev/null) || exit 3
+[[ $registered =~ -F\ ([^ ]+) ]] || exit 3
 function=${BASH_REMATCH[1]}
 # compopt works only while bash itself completes; what it sets is not asked for here.
 compopt() { :; }
