@@ -386,11 +386,17 @@ bool PosixFileSystem::Inspect(Entry& e) {
 void PosixFileSystem::ReadRecord(Entry& e) {
     e.store = &StoreFor(e);
     const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
-    const std::optional<AttributeWord> word = e.store->Read(View(e), fail);
+    const std::optional<AttributeWord> word = StoredWord(e, View(e), fail);
     e.readable = word.has_value();
-    // ntfs3 keeps no directory bit in a folder's word: without it the
-    // engine's file probe would admit the folder as a file and never walk it.
-    e.word = word.value_or(0) | (e.folder ? attr::kDirectory : 0);
+    e.word = word.value_or(0);
+}
+
+// ntfs3 keeps no directory bit in a folder's word: without it the engine's
+// file probe would admit the folder as a file and never walk it.
+std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail) {
+    const std::optional<AttributeWord> word = e.store->Read(view, fail);
+    if (!word) return std::nullopt;
+    return *word | (e.folder ? attr::kDirectory : 0);
 }
 
 // A mount's store is chosen at the first entry met on it; an entry of
@@ -632,7 +638,7 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
         // server may keep less than it was given.
         struct statx sx;
         if (StatxFd(e.fd.get(), sx) == 0) view.mode = sx.stx_mode & 07777;
-        after = e.store->Read(view, fail).value_or(before);
+        after = StoredWord(e, view, fail).value_or(before);
     }
     if ((out.touched || after != before) && settings_.report) settings_.report->Changed(object.path, before, after);
     entry_ = Entry{};  // what is on disk now is read again when asked

@@ -175,6 +175,7 @@ private:
     unsigned char TypeHint(const Path& folder, const std::string& name);
     AttributeStore& StoreFor(const Entry& e);
     static StoreEntry View(const Entry& e);
+    std::optional<AttributeWord> StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail);
     unsigned Admits(unsigned mask) const;
 
     PosixSettings settings_;
