@@ -117,6 +117,8 @@ const Pair& Lookup(Text text) {
         {"target outside the named folders: not followed", "リンク先が指定したフォルダの外にあるため、たどりません"},
         {"its target %s does not exist", "リンク先 %s がありません"},
         {"shortcut not followed: %s", "ショートカットをたどれません: %s"},
+        {"read-only kept: the folder holds desktop.ini, which Windows reads only in a read-only or system folder",
+         "読取専用属性を残しました: フォルダに desktop.ini があります (Windows は読取専用かシステム属性のフォルダでだけ desktop.ini を読みます)"},
     };
     return kTexts[static_cast<int>(text)];
 }

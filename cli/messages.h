@@ -42,6 +42,7 @@ enum class Text {
     ProblemOutside,
     ProblemDangling,
     ProblemShortcut,
+    KeptReadOnly,
 };
 
 Language LanguageOfLocale();

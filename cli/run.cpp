@@ -87,6 +87,14 @@ public:
         }
     }
 
+    // Not a failure: what the run asked for, bar the bit Windows needs.
+    void KeptReadOnly(const Path& path) override {
+        if (!listChanges_) return;
+        progress_.Erase();
+        std::fprintf(streams_.err, "rivak: %s: %s\n", ShellQuoted(path, true).c_str(),
+                     Format(language_, Text::KeptReadOnly).c_str());
+    }
+
     // The count on standard error; false when something failed.
     bool Summarize() const {
         if (failed_.empty()) return true;

@@ -65,7 +65,14 @@ void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
     // A word that could not be read is not written: rewriting a guessed 0
     // would clear system and archive, which no option names.
     if (!item || !item->word) return;
-    fs_->SetAttributes(*item, RewriteWord(*item->word, options()));
+    AttributeWord word = RewriteWord(*item->word, options());
+    // A folder's read-only bit protects nothing: it is the mark that makes
+    // Explorer read the folder's desktop.ini, which gives profile folders
+    // their Japanese names and customised folders their icons. Clearing it
+    // would undo that look, so a folder holding that file keeps it.
+    if (item->folder && (*item->word & ~word & attr::kReadOnly) && fs_->HoldsFile(*item, RIVAK_T("desktop.ini")))
+        word |= attr::kReadOnly;
+    fs_->SetAttributes(*item, word);
 }
 
 }  // namespace rivak

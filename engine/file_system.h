@@ -69,6 +69,10 @@ public:
     // keep the attributes the engine has no business changing (see there).
     virtual bool SetAttributes(const FsObject& object, AttributeWord word) = 0;
 
+    // Whether `folder` holds a file (not a folder) of this name, matched as
+    // Windows matches names, without regard to letter case.
+    virtual bool HoldsFile(const FsObject& folder, const Path& name) = 0;
+
     // A folder that is a link (junction, symbolic link) can lead back up the
     // tree; the walker then remembers where it has been.
     virtual bool IsLinkedFolder(const Path& folder) = 0;

@@ -129,6 +129,12 @@ public:
         return true;
     }
 
+    bool HoldsFile(const FsObject& folder, const Path& name) override {
+        ++store_.counters_.fileLookups;
+        const auto node = store_.Find(folder.path + kPathSeparator + name);
+        return node && !store_.IsFolder(*node);
+    }
+
     bool IsLinkedFolder(const Path& folder) override {
         const auto node = store_.Find(folder);
         return node && store_.nodes_[*node].linkTo.has_value();

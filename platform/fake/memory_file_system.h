@@ -55,6 +55,7 @@ public:
         std::uint64_t writes = 0;
         std::uint64_t listings = 0;
         std::uint64_t shortcutReads = 0;
+        std::uint64_t fileLookups = 0;  // HoldsFile
         std::uint64_t opened = 0;
         std::uint64_t released = 0;
     };

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace rivak::posix {
@@ -63,6 +64,8 @@ int OpenFolderAt(int dirfd, const char* name) {
 int StatxFd(int fd, struct statx& sx) {
     return statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE, &sx);
 }
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsFileOrFolder(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
@@ -643,6 +646,37 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
     if ((out.touched || after != before) && settings_.report) settings_.report->Changed(object.path, before, after);
     entry_ = Entry{};  // what is on disk now is read again when asked
     return out.ok;
+}
+
+// Windows matches the name without regard to case, and so does Samba on a
+// disk that does not: a "Desktop.ini" counts. The name is tried as it is,
+// and only when missing looked for in the folder's listing. Anything but a
+// folder counts, since keeping the bit is the side that changes nothing.
+bool PosixFileSystem::HoldsFile(const FsObject& folder, const Path& name) {
+    const Entry& e = Locate(folder.path);
+    if (!e.found || !e.folder || name.find('/') != Path::npos) return false;
+    struct stat st;
+    bool holds = false;
+    if (fstatat(e.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        holds = !S_ISDIR(st.st_mode);
+    } else if (errno == ENOENT) {
+        const auto sameName = [&](const char* other) {
+            return std::equal(name.begin(), name.end(), other, other + std::strlen(other), [](char a, char b) {
+                return AsciiLower(a) == AsciiLower(b);
+            });
+        };
+        UniqueFd own(openat(e.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(own ? fdopendir(own.get()) : nullptr, closedir);
+        if (dir) own.release();
+        while (const dirent* d = dir ? readdir(dir.get()) : nullptr) {
+            if (d->d_type != DT_DIR && sameName(d->d_name)) {
+                holds = true;
+                break;
+            }
+        }
+    }
+    if (holds && settings_.report && !settings_.list) settings_.report->KeptReadOnly(folder.path);
+    return holds;
 }
 
 // ---- folder identity -------------------------------------------------------

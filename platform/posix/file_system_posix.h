@@ -64,6 +64,8 @@ public:
     virtual ~Report() = default;
     virtual void Changed(const Path& path, AttributeWord before, AttributeWord after) = 0;
     virtual void Failed(const Path& path, Problem problem, int error) = 0;
+    // A folder whose read-only bit the engine keeps: it holds desktop.ini.
+    virtual void KeptReadOnly(const Path&) {}
     // --list: an entry's word; nothing where the volume keeps none rivak knows.
     virtual void Listed(const Path&, std::optional<AttributeWord>) {}
     // The first entry met on a mount: where the mount is, its type, its store.
@@ -113,6 +115,7 @@ public:
     std::optional<FsObject> GetFile(const Path& path) override;
     std::optional<FsObject> GetFolder(const Path& path) override;
     bool SetAttributes(const FsObject& object, AttributeWord word) override;
+    bool HoldsFile(const FsObject& folder, const Path& name) override;
     bool IsLinkedFolder(const Path& folder) override;
     std::optional<FolderKey> FolderIdentity(const Path& folder) override;
 

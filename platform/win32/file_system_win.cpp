@@ -108,6 +108,13 @@ bool Win32FileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
     return SetFileAttributesW(target.c_str(), classic ? classic : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
+// Not through Attributes(): the probe's answer for the folder stays valid.
+bool Win32FileSystem::HoldsFile(const FsObject& folder, const Path& name) {
+    ++attributeReads_;
+    const DWORD attributes = GetFileAttributesW(ExtendedPath(folder.path + L'\\' + name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool Win32FileSystem::IsLinkedFolder(const Path& folder) {
     const DWORD attributes = Attributes(folder);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);

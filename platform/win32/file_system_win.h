@@ -36,6 +36,7 @@ public:
     std::optional<FsObject> GetFile(const Path& path) override;
     std::optional<FsObject> GetFolder(const Path& path) override;
     bool SetAttributes(const FsObject& object, AttributeWord word) override;
+    bool HoldsFile(const FsObject& folder, const Path& name) override;
     bool IsLinkedFolder(const Path& folder) override;
     std::optional<FolderKey> FolderIdentity(const Path& folder) override;
 

@@ -81,6 +81,7 @@ public:
     std::optional<FsObject> GetFile(const Path& p) override { return inner_->GetFile(p); }
     std::optional<FsObject> GetFolder(const Path& p) override { return inner_->GetFolder(p); }
     bool SetAttributes(const FsObject& o, AttributeWord w) override { return inner_->SetAttributes(o, w); }
+    bool HoldsFile(const FsObject& f, const Path& n) override { return inner_->HoldsFile(f, n); }
     bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
     std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
 

@@ -25,6 +25,12 @@ void SetUpTree(Rig& rig) {
         rig.fs.FailWriting(P("locked.txt"));
         rig.fs.AddFile(P("unreadable.txt"), RO | H | A);
         rig.fs.FailReading(P("unreadable.txt"));
+        // A customised folder: Explorer reads its desktop.ini only while the
+        // folder is read-only (or system). A folder of that name is no mark.
+        rig.fs.AddFolder(P("custom"), D | RO | H);
+        rig.fs.AddFile(P("custom", "Desktop.INI"), S | H | A);
+        rig.fs.AddFolder(P("nomark"), D | RO);
+        rig.fs.AddFolder(P("nomark", "desktop.ini"));
 }
 
 class EntryProcessor : public ::testing::Test {
@@ -46,6 +52,7 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         long long counted;
         Path changed;  // the entry whose word is checked, "" for none
         AttributeWord word;
+        int check1 = 1, check2 = 0;
     };
     const Row rows[] = {
         {"file", P("f.txt"), 1, 0, Path(), 1, P("f.txt"), A},
@@ -63,6 +70,12 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         {"shortcut to nothing", P("nothing.lnk"), 1, 0, Path(), 0, P("nothing.lnk"), A},
         {"unwritable", P("locked.txt"), 1, 0, Path(), 1, P("locked.txt"), RO | H},
         {"unreadable word is not written", P("unreadable.txt"), 1, 0, Path(), 1, P("unreadable.txt"), RO | H | A},
+        {"customised folder keeps read-only", P("custom"), 1, 0, P("custom"), 1, P("custom"), D | RO},
+        {"customised folder, read-only left", P("custom"), 1, 0, P("custom"), 1, P("custom"), D | RO, 0, 0},
+        {"customised folder, read-only set", P("custom"), 1, 0, P("custom"), 1, P("custom"), D | RO, 0, 1},
+        {"its desktop.ini is a system file", P("custom", "desktop.ini"), 1, 0, P("custom", "desktop.ini"), 1,
+         P("custom", "Desktop.INI"), S | H | A},
+        {"a folder named desktop.ini is no mark", P("nomark"), 1, 0, P("nomark"), 1, P("nomark"), D},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -70,6 +83,8 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         SetUpTree(fresh);
         fresh.options.Set(Option::Check5, r.check5);
         fresh.options.Set(Option::Check6, r.check6);
+        fresh.options.Set(Option::Check1, r.check1);
+        fresh.options.Set(Option::Check2, r.check2);
         fresh.engine.OpenFileSystem();
         EXPECT_EQ(fresh.engine.ProcessEntry(r.path), r.returned);
         EXPECT_EQ(fresh.engine.ProcessedCount(), r.counted);
@@ -82,6 +97,17 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         }
         fresh.engine.ReleaseFileSystem();
     }
+}
+
+// The look-up for desktop.ini costs a call per folder on a real disk: only a
+// folder about to lose its read-only bit is asked about.
+TEST_F(EntryProcessor, OnlyFoldersLosingReadOnlyLookForDesktopIni) {
+    rig.engine.ProcessEntry(P("elsewhere"));  // hidden, not read-only
+    rig.engine.ProcessEntry(P("f.txt"));
+    EXPECT_EQ(rig.fs.counters().fileLookups, 0u);
+    rig.engine.ProcessEntry(P("dir"));
+    rig.engine.ProcessEntry(P("dir"));  // read-only no more
+    EXPECT_EQ(rig.fs.counters().fileLookups, 1u);
 }
 
 TEST_F(EntryProcessor, CallersStringIsLeftAlone) {

@@ -72,6 +72,7 @@ public:
         onWrite_();
         return done;
     }
+    bool HoldsFile(const FsObject& f, const Path& n) override { return inner_->HoldsFile(f, n); }
     bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
     std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
 

@@ -174,6 +174,7 @@ TEST_F(Samba, BothPlacesAgreeAfterwards) {
         std::uint32_t seen;  // read-only, hidden and directory as a client sees them
         mode_t modeAfter;
         int status;
+        const char* inside = nullptr;  // a file made in the folder first
     };
     const Row rows[] = {
         {"ro-mode-only", false, 0444, nullptr, {}, 0, 0644, 0},
@@ -184,11 +185,15 @@ TEST_F(Samba, BothPlacesAgreeAfterwards) {
         {"ro-value-clear", false, 0644, "0x21", {}, 0, 0644, 0},
         {".dotfile", false, 0644, nullptr, {}, 0x2, 0644, 1},
         {"folder", true, 0755, nullptr, {"--hidden=set", "--readonly=keep"}, 0x12, 0755, 0},
+        // A client's Explorer reads the desktop.ini of a read-only folder only.
+        {"customised", true, 0755, "0x13", {}, 0x11, 0755, 0, "Desktop.ini"},
+        {"plain-ro-folder", true, 0755, "0x13", {}, 0x10, 0755, 0, "desktop.txt"},
     };
     for (const Row& row : rows) {
         if (row.folder) MakeFolder(Share(row.name), row.mode);
         else MakeFile(Share(row.name), row.mode);
         if (row.value) SetRecord(Share(row.name), row.value);
+        if (row.inside) MakeFile(Share(row.name) + "/" + row.inside, 0644);
         std::vector<std::string> args = row.options;
         args.push_back(Share(row.name));
         const ProgramResult r = Rivak(args);
