@@ -151,9 +151,32 @@ TYPED_TEST_P(FsContract, FolderIdentityIsStable) {
     EXPECT_FALSE(fs->FolderIdentity(this->At(RIVAK_T("missing"))).has_value());
 }
 
+// The customised-folder mark: a file named desktop.ini in any letter case.
+TYPED_TEST_P(FsContract, HoldsFileMatchesNamesAsWindowsDoes) {
+    struct Row { const NativeChar* folder; const NativeChar* inside; bool isFolder; bool holds; };
+    const Row rows[] = {
+        {RIVAK_T("custom"), RIVAK_T("desktop.ini"), false, true},
+        {RIVAK_T("upper"), RIVAK_T("DeskTop.INI"), false, true},
+        {RIVAK_T("named"), RIVAK_T("desktop.ini"), true, false},
+        {RIVAK_T("other"), RIVAK_T("desktop.ini.txt"), false, false},
+    };
+    for (const Row& r : rows) {
+        this->fx.MakeFolder(r.folder, attr::kReadOnly);
+        const Path inside = Path(r.folder) + kPathSeparator + r.inside;
+        if (r.isFolder) this->fx.MakeFolder(inside, 0);
+        else this->fx.MakeFile(inside, attr::kSystem | attr::kHidden);
+    }
+    auto fs = this->fx.Open();
+    for (const Row& r : rows) {
+        const auto folder = fs->GetFolder(this->At(r.folder));
+        ASSERT_TRUE(folder.has_value());
+        EXPECT_EQ(fs->HoldsFile(*folder, RIVAK_T("desktop.ini")), r.holds) << testing::PrintToString(Path(r.folder));
+    }
+}
+
 REGISTER_TYPED_TEST_SUITE_P(FsContract, ProbeAdmitsByMask, DotEntriesAnswerThemselves,
                             EnumerationListsEverythingOnce, NewProbeAbandonsEnumeration,
                             LookupsTellFilesFromFolders, WriteSetsNamedBitsAndKeepsTheRest,
-                            FolderIdentityIsStable);
+                            FolderIdentityIsStable, HoldsFileMatchesNamesAsWindowsDoes);
 
 }  // namespace rivak::contract

@@ -24,11 +24,10 @@ make() {  # make KIND PATH DOSATTRIB READONLY
   if [[ $kind == d ]]; then mkdir -p -- "$path"; else : >"$path"; fi
   # Wine reads the value as text ("0x2"); a bare 0x... would be taken as hex bytes.
   ((attrib)) && setfattr -n user.DOSATTRIB -v "$(printf '"0x%x"' "$attrib")" -- "$path"
-  [[ $ro == ro && $kind == f ]] && chmod a-w -- "$path"
   return 0
 }
 # One row per entry: kind, name, DOSATTRIB at start, read-only, expected
-# write bit after (w / -), expected DOSATTRIB bits after (mask value).
+# write bit after (w / -; Wine shows a folder without write bits as read-only), expected DOSATTRIB bits after (mask value).
 rows=(
   "d|top|2|rw|w|2:0"
   "f|top/ro.txt|0|ro|w|2:0"
@@ -40,11 +39,20 @@ rows=(
   "d|top/sub|2|rw|w|2:0"
   "f|top/sub/日本語の名前 😀.txt|2|ro|w|2:0"
   "f|top/sub/  blanks  .txt|2|ro|w|2:0"
+  # A read-only folder holding desktop.ini is customised: it stays read-only.
+  "d|top/ドキュメント|2|ro|-|2:0"
+  "f|top/ドキュメント/desktop.ini|6|rw|w|6:6"
+  "d|top/read-only folder|0|ro|w|2:0"
   "f|outside.txt|2|ro|-|2:2"
 )
 for row in "${rows[@]}"; do
   IFS='|' read -r kind name attrib ro _ _ <<<"$row"
   make "$kind" "$root/$name" "$attrib" "$ro"
+done
+# Read-only last: a folder without write bits takes no new entries.
+for row in "${rows[@]}"; do
+  IFS='|' read -r _ name _ ro _ _ <<<"$row"
+  [[ $ro == ro ]] && chmod a-w -- "$root/$name"
 done
 
 winpath="Z:${root//\//\\}\\top"
@@ -58,12 +66,11 @@ for row in "${rows[@]}"; do
   mask=${masks%%:*} want=${masks##*:}
   got=$(($(dosattr "$path") & mask))
   ((got == want)) || fail "$name: DOSATTRIB bits $got, expected $want (mask $mask)"
-  if [[ $kind == f ]]; then
-    perms=$(stat -c %A -- "$path")
-    has_w=-
-    [[ ${perms:2:1} == w ]] && has_w=w
-    [[ $has_w == "$wbit" ]] || fail "$name: owner write bit '$has_w', expected '$wbit' ($perms)"
-  fi
+  perms=$(stat -c %A -- "$path")
+  has_w=-
+  [[ ${perms:2:1} == w ]] && has_w=w
+  [[ $has_w == "$wbit" ]] || fail "$name: owner write bit '$has_w', expected '$wbit' ($perms)"
+
 done
 ((failures == 0)) && echo "all ${#rows[@]} entries as expected"
 exit $((failures ? 1 : 0))
