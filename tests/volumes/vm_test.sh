@@ -16,6 +16,7 @@
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
+# A read-only folder holding desktop.ini (in any case) keeps its read-only bit.
 # fs     entry (/ = folder)  before      options                          after       exit
 table='
 vfat     worm/               0x16        -                                0x14        0
@@ -25,6 +26,8 @@ vfat     new.txt             0x20        --readonly=set,--hidden=set      0x23  
 vfat     keep.txt            0x23        --readonly=keep                  0x21        0
 vfat     /                   0x10        --hidden=set,--max-depth=0       0x10        1
 vfat     box/in.txt          0x23        -                                0x20        0
+vfat     Docs/               0x13        -                                0x11        0
+vfat     Docs/Desktop.ini    0x26        -                                0x26        0
 exfat    worm/               0x16        -                                0x14        0
 exfat    doc.txt             0x23        -                                0x20        0
 exfat    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
@@ -33,11 +36,15 @@ ntfs3    worm/               0x10000016  -                                0x1000
 ntfs3    doc.txt             0x2023      -                                0x2020      0
 ntfs3    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
 ntfs3    box/in.txt          0x23        -                                0x20        0
+ntfs3    Docs/               0x10000013  -                                0x10000011  0
+ntfs3    Docs/Desktop.ini    0x26        -                                0x26        0
 cifs     worm/               0x16        -                                0x14        0
 cifs     doc.txt             0x23        -                                0x20        0
 cifs     hidden.txt          0x2         -                                0x80        0
 cifs     new.txt             0x20        --readonly=set,--hidden=set      0x23        0
 cifs     box/in.txt          0x23        -                                0x20        0
+cifs     Docs/               0x13        -                                0x11        0
+cifs     Docs/Desktop.ini    0x26        -                                0x26        0
 '
 rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
 
