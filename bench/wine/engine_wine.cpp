@@ -49,6 +49,10 @@ public:
         ++counts_.writes;
         return fs_.SetAttributes(o, w);
     }
+    bool HoldsFile(const rivak::FsObject& folder, const rivak::Path& name) override {
+        ++counts_.lookups;
+        return fs_.HoldsFile(folder, name);
+    }
     bool IsLinkedFolder(const rivak::Path& p) override {
         ++counts_.linkChecks;
         return fs_.IsLinkedFolder(p);
