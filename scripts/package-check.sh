@@ -57,7 +57,7 @@ done
 # 3. The unpacked program, in a fresh folder of its own.
 unpacked=$work/unpacked
 mkdir -p "$unpacked" && (cd "$unpacked" && unzip -q "$RIVAK_ROOT/dist/$zip") || fail "cannot unpack $zip"
-want="LICENSE
+want="LICENSE.txt
 THIRD-PARTY-NOTICES.txt
 rivak.chm
 rivak.exe
@@ -68,6 +68,11 @@ rivak.exe
   fail "お読みください.txt has no UTF-8 byte-order mark"
 grep -q "$(sha256sum "$unpacked/rivak.exe" | cut -d' ' -f1)" "$unpacked/お読みください.txt" ||
   fail "お読みください.txt does not give rivak.exe's checksum"
+# What a user must know before the first drop has a heading of its own.
+for heading in 動作環境 初めて起動するとき 'Windows 11 で「送る」を使うとき' 元に戻す機能はありません \
+  変更しないもの ショートカットのリンク先 免責事項; do
+  grep -q "^■ $heading"$'\r'"\$" "$unpacked/お読みください.txt" || fail "お読みください.txt has no section ■ $heading"
+done
 
 rivak_wine_prefix || exit 1
 rivak_display || exit 1

@@ -3,7 +3,7 @@
 # of the last commit (git archive HEAD: uncommitted changes are left out) and
 # writes into DIR (default dist/):
 #   rivak-<version>-win-x64.zip        rivak.exe, rivak.chm, お読みください.txt,
-#                                      LICENSE, THIRD-PARTY-NOTICES.txt
+#                                      LICENSE.txt, THIRD-PARTY-NOTICES.txt
 #   rivak-<version>-linux-x86_64.tar.gz  when the commit has the Linux program
 #                                      (target rivak_cli, cli/rivak.1): rivak,
 #                                      rivak.1, LICENSE, THIRD-PARTY-NOTICES.txt
@@ -62,7 +62,8 @@ version=$(sed -n 's/^#define RIVAK_VERSION "\(.*\)"$/\1/p' "$work/win/generated/
 [[ -n $version ]] || { rivak_log "no version in the build tree"; exit 1; }
 
 # Text files: LF in the source, CRLF for Windows; the read-me with a
-# byte-order mark so Notepad takes it for UTF-8.
+# byte-order mark so Notepad takes it for UTF-8; the licence named .txt so
+# that a double-click opens it.
 crlf() { sed 's/$/\r/' "$1"; }
 stage=$work/stage/win
 mkdir -p "$stage"
@@ -72,7 +73,7 @@ exe_sum=$(sha256sum "$stage/rivak.exe" | cut -d' ' -f1)
   printf '\xef\xbb\xbf'
   sed -e "s/@VERSION@/$version/g" -e "s/@EXE_SHA256@/$exe_sum/g" "$work/src/packaging/readme-ja.txt" | sed 's/$/\r/'
 } >"$stage/お読みください.txt"
-crlf "$work/src/LICENSE" >"$stage/LICENSE"
+crlf "$work/src/LICENSE" >"$stage/LICENSE.txt"
 crlf "$work/src/packaging/THIRD-PARTY-NOTICES.txt" >"$stage/THIRD-PARTY-NOTICES.txt"
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
 zip=rivak-$version-win-x64.zip
