@@ -79,9 +79,7 @@ public:
         case Problem::Dangling: return Print(path, Format(language_, Text::ProblemDangling, {ShellQuoted(detail, true)}));
         case Problem::Shortcut:
             // Not a failure: the shortcut itself is changed instead.
-            if (verbose_)
-                std::fprintf(streams_.err, "rivak: %s: %s\n", ShellQuoted(path, true).c_str(),
-                             Format(language_, Text::ProblemShortcut, {detail}).c_str());
+            if (verbose_) Note(path, Format(language_, Text::ProblemShortcut, {detail}));
             return;
         default: return Failed(path, problem, 0);
         }
@@ -89,10 +87,7 @@ public:
 
     // Not a failure: what the run asked for, bar the bit Windows needs.
     void KeptReadOnly(const Path& path) override {
-        if (!listChanges_) return;
-        progress_.Erase();
-        std::fprintf(streams_.err, "rivak: %s: %s\n", ShellQuoted(path, true).c_str(),
-                     Format(language_, Text::KeptReadOnly).c_str());
+        if (listChanges_) Note(path, Format(language_, Text::KeptReadOnly));
     }
 
     // The count on standard error; false when something failed.
@@ -104,6 +99,12 @@ public:
     }
 
 private:
+    // A line about an entry that is no failure.
+    void Note(const Path& path, const std::string& text) {
+        progress_.Erase();
+        std::fprintf(streams_.err, "rivak: %s: %s\n", ShellQuoted(path, true).c_str(), text.c_str());
+    }
+
     void Print(const Path& path, const std::string& reason) {
         // The engine asks about one entry several times; one line says it.
         const std::string line = Format(language_, Text::CannotChange, {ShellQuoted(path, true), reason});

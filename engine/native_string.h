@@ -25,6 +25,13 @@ inline constexpr NativeChar kPathSeparator = L'\\';
 inline constexpr NativeChar kPathSeparator = '/';
 #endif
 
+// Windows matches names without regard to letter case. The names the program
+// itself compares (".lnk", "desktop.ini", drive letters) are ASCII; it folds
+// ASCII letters only, never a name it hands back to the file system.
+inline constexpr NativeChar AsciiLower(NativeChar c) {
+    return c >= NativeChar('A') && c <= NativeChar('Z') ? NativeChar(c - 'A' + 'a') : c;
+}
+
 // An ordered list of text rows: no sorting, duplicates and empty rows kept.
 using PathList = std::vector<Path>;
 

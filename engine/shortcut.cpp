@@ -3,15 +3,11 @@
 namespace rivak {
 
 bool IsShortcutName(const Path& path) {
-    static constexpr NativeChar kUpper[] = RIVAK_T(".LNK");
+    static constexpr NativeChar kLower[] = RIVAK_T(".lnk");
     if (path.size() < 4) return false;
     const NativeChar* tail = path.data() + path.size() - 4;
-    for (int i = 0; i < 4; ++i) {
-        NativeChar c = tail[i];
-        // Only ASCII letters fold: nothing outside ASCII upper-cases to L, N or K.
-        if (c >= NativeChar('a') && c <= NativeChar('z')) c = NativeChar(c - 'a' + 'A');
-        if (c != kUpper[i]) return false;
-    }
+    for (int i = 0; i < 4; ++i)
+        if (AsciiLower(tail[i]) != kLower[i]) return false;
     return true;
 }
 

@@ -8,8 +8,7 @@ namespace {
 
 Path Fold(const Path& name) {
     Path folded = name;
-    for (NativeChar& c : folded)
-        if (c >= NativeChar('A') && c <= NativeChar('Z')) c = NativeChar(c - 'A' + 'a');
+    for (NativeChar& c : folded) c = AsciiLower(c);
     return folded;
 }
 
@@ -44,9 +43,7 @@ bool Matches(const NativeChar* pattern, const NativeChar* name) {
             }
         }
         if (*name == 0) return false;
-        NativeChar p = *pattern, n = *name;
-        if (p >= NativeChar('A') && p <= NativeChar('Z')) p = NativeChar(p - 'A' + 'a');
-        if (n >= NativeChar('A') && n <= NativeChar('Z')) n = NativeChar(n - 'A' + 'a');
+        const NativeChar p = AsciiLower(*pattern), n = AsciiLower(*name);
         if (p != NativeChar('?') && p != n) return false;
     }
 }

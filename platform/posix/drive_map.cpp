@@ -10,23 +10,22 @@ namespace rivak::posix {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string Folded(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = Lower(c == '/' ? '\\' : c);
+    for (char& c : out) c = AsciiLower(c == '/' ? '\\' : c);
     return out;
 }
 
 bool SameFolded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
 }
 
 bool IsDrive(std::string_view root) {
-    return root.size() == 2 && root[1] == ':' && Lower(root[0]) >= 'a' && Lower(root[0]) <= 'z';
+    return root.size() == 2 && root[1] == ':' && AsciiLower(root[0]) >= 'a' && AsciiLower(root[0]) <= 'z';
 }
 
 // "\\server\share": two names, neither empty.

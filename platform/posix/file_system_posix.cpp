@@ -65,8 +65,6 @@ int StatxFd(int fd, struct statx& sx) {
     return statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE, &sx);
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsFileOrFolder(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
 // The object an O_PATH descriptor holds, opened for reading: a folder as
