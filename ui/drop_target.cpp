@@ -185,25 +185,6 @@ DWORD DropEffectFor(DWORD allowedBySource) {
     return DROPEFFECT_NONE;
 }
 
-HRESULT DropTarget::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDropTarget) {
-        *object = static_cast<IDropTarget*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG DropTarget::AddRef() { return ++refs_; }
-
-ULONG DropTarget::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-}
-
 // OLE calls these from its own frames: nothing may unwind through them.
 // (QueryInterface, AddRef, Release and DragLeave do nothing that can throw.)
 HRESULT DropTarget::DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) {
@@ -264,25 +245,6 @@ void IncomingCallFilter::Remove() {
     win::ComPtr<IMessageFilter> self;
     if (SUCCEEDED(CoRegisterMessageFilter(previous_.get(), self.put()))) installed_ = false;
     previous_.reset();
-}
-
-HRESULT IncomingCallFilter::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IMessageFilter) {
-        *object = static_cast<IMessageFilter*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG IncomingCallFilter::AddRef() { return ++refs_; }
-
-ULONG IncomingCallFilter::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
 }
 
 DWORD IncomingCallFilter::HandleInComingCall(DWORD type, HTASK caller, DWORD tick, LPINTERFACEINFO info) {

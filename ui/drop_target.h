@@ -3,12 +3,12 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <atomic>
 #include <functional>
 #include <optional>
 
 #include "engine/native_string.h"
 #include "platform/win32/unique_handle.h"
+#include "ui/com_object.h"
 
 namespace rivak::ui {
 
@@ -28,16 +28,12 @@ DWORD DropEffectFor(DWORD allowedBySource);
 // answers false when it could not take the drop; the source is then told
 // nothing was dropped. Created with one reference, which its creator owns
 // (ComPtr); RegisterDragDrop takes its own.
-class DropTarget final : public IDropTarget {
+class DropTarget final : public ComObject<IDropTarget, IID_IDropTarget> {
 public:
     using Handler = std::function<bool(IDataObject*)>;
     explicit DropTarget(Handler onDrop) : onDrop_(std::move(onDrop)) {}
     DropTarget(const DropTarget&) = delete;
     DropTarget& operator=(const DropTarget&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
     HRESULT STDMETHODCALLTYPE DragOver(DWORD keys, POINTL point, DWORD* effect) override;
@@ -45,9 +41,8 @@ public:
     HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
 
 private:
-    ~DropTarget() = default;
+    ~DropTarget() override = default;
 
-    std::atomic<ULONG> refs_{1};
     Handler onDrop_;
 };
 
@@ -58,7 +53,7 @@ private:
 // wrapper around the target, so the target never sees it go). The filter
 // tells its owner of both calls; every question of COM's goes on to the
 // filter it replaced, if any.
-class IncomingCallFilter final : public IMessageFilter {
+class IncomingCallFilter final : public ComObject<IMessageFilter, IID_IMessageFilter> {
 public:
     struct Handlers {
         std::function<void()> drop;     // a Drop from another process, about to run
@@ -73,18 +68,13 @@ public:
     // Gives the thread its former filter back (once installed).
     void Remove();
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD type, HTASK caller, DWORD tick, LPINTERFACEINFO info) override;
     DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK callee, DWORD tick, DWORD rejection) override;
     DWORD STDMETHODCALLTYPE MessagePending(HTASK callee, DWORD tick, DWORD pending) override;
 
 private:
-    ~IncomingCallFilter() = default;
+    ~IncomingCallFilter() override = default;
 
-    std::atomic<ULONG> refs_{1};
     Handlers handlers_;
     win::ComPtr<IMessageFilter> previous_;
     bool installed_ = false;

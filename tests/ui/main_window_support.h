@@ -5,7 +5,6 @@
 #include <ole2.h>
 #include <shlobj.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -17,6 +16,7 @@
 #include "engine/progress.h"
 #include "engine/shortcut.h"
 #include "platform/win32/unique_handle.h"
+#include "ui/com_object.h"
 
 namespace rivak::ui::test {
 
@@ -81,7 +81,7 @@ private:
 };
 
 // The data a drag source offers: one clipboard format in an HGLOBAL.
-class MemoryDataObject final : public IDataObject {
+class MemoryDataObject final : public ComObject<IDataObject, IID_IDataObject> {
 public:
     static win::ComPtr<IDataObject> Files(const std::vector<std::wstring>& paths) {
         // DROPFILES, then the wide paths, each ended by a NUL, and one more NUL.
@@ -113,22 +113,6 @@ public:
         std::vector<unsigned char> bytes;
         Append(bytes, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
         return Make(CF_UNICODETEXT, std::move(bytes));
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IDataObject) {
-            *object = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (!left) delete this;
-        return left;
     }
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
@@ -169,7 +153,7 @@ public:
 private:
     MemoryDataObject(CLIPFORMAT format, std::vector<unsigned char> bytes)
         : format_(format), bytes_(std::move(bytes)) {}
-    ~MemoryDataObject() = default;
+    ~MemoryDataObject() override = default;
 
     static void Append(std::vector<unsigned char>& bytes, const void* data, std::size_t size) {
         const auto* p = static_cast<const unsigned char*>(data);
@@ -181,7 +165,6 @@ private:
         return object;
     }
 
-    std::atomic<ULONG> refs_{1};
     CLIPFORMAT format_;
     std::vector<unsigned char> bytes_;
 };
