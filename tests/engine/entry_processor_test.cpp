@@ -52,7 +52,6 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         long long counted;
         Path changed;  // the entry whose word is checked, "" for none
         AttributeWord word;
-        int check1 = 1, check2 = 0;
     };
     const Row rows[] = {
         {"file", P("f.txt"), 1, 0, Path(), 1, P("f.txt"), A},
@@ -71,10 +70,6 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         {"unwritable", P("locked.txt"), 1, 0, Path(), 1, P("locked.txt"), RO | H},
         {"unreadable word is not written", P("unreadable.txt"), 1, 0, Path(), 1, P("unreadable.txt"), RO | H | A},
         {"customised folder keeps read-only", P("custom"), 1, 0, P("custom"), 1, P("custom"), D | RO},
-        {"customised folder, read-only left", P("custom"), 1, 0, P("custom"), 1, P("custom"), D | RO, 0, 0},
-        {"customised folder, read-only set", P("custom"), 1, 0, P("custom"), 1, P("custom"), D | RO, 0, 1},
-        {"its desktop.ini is a system file", P("custom", "desktop.ini"), 1, 0, P("custom", "desktop.ini"), 1,
-         P("custom", "Desktop.INI"), S | H | A},
         {"a folder named desktop.ini is no mark", P("nomark"), 1, 0, P("nomark"), 1, P("nomark"), D},
     };
     for (const Row& r : rows) {
@@ -83,8 +78,6 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         SetUpTree(fresh);
         fresh.options.Set(Option::Check5, r.check5);
         fresh.options.Set(Option::Check6, r.check6);
-        fresh.options.Set(Option::Check1, r.check1);
-        fresh.options.Set(Option::Check2, r.check2);
         fresh.engine.OpenFileSystem();
         EXPECT_EQ(fresh.engine.ProcessEntry(r.path), r.returned);
         EXPECT_EQ(fresh.engine.ProcessedCount(), r.counted);
