@@ -28,6 +28,8 @@ std::optional<std::int32_t> ParseDepth(const std::string& value) {
 enum : int {
     kReadOnly = 256,
     kHidden,
+    kSystem,
+    kSmbConf,
     kNoShortcuts,
     kKeepFolders,
     kMaxDepth,
@@ -41,6 +43,8 @@ enum : int {
 constexpr option kOptions[] = {
     {"readonly", required_argument, nullptr, kReadOnly},
     {"hidden", required_argument, nullptr, kHidden},
+    {"system", required_argument, nullptr, kSystem},
+    {"smb-conf", required_argument, nullptr, kSmbConf},
     {"no-shortcuts", no_argument, nullptr, kNoShortcuts},
     {"keep-folders", no_argument, nullptr, kKeepFolders},
     {"max-depth", required_argument, nullptr, kMaxDepth},
@@ -96,12 +100,18 @@ std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) 
                 return UsageError{optopt && std::strchr(current, '=') ? Text::UnexpectedValue : Text::UnknownOption, {name}};
             return UsageError{Text::UnknownOption, {std::string("-") + static_cast<char>(optopt)}};
         case kReadOnly:
-        case kHidden: {
+        case kHidden:
+        case kSystem: {
             const std::optional<Change> change = ParseChange(value);
-            if (!change) return UsageError{Text::BadChange, {c == kReadOnly ? "--readonly" : "--hidden", value}};
-            (c == kReadOnly ? a.readOnly : a.hidden) = *change;
+            const char* const option = c == kReadOnly ? "--readonly" : c == kHidden ? "--hidden" : "--system";
+            if (!change) return UsageError{Text::BadChange, {option, value}};
+            (c == kReadOnly ? a.readOnly : c == kHidden ? a.hidden : a.system) = *change;
             break;
         }
+        case kSmbConf:
+            if (value.empty()) return UsageError{Text::MissingValue, {name}};
+            a.smbConf = value;
+            break;
         case kNoShortcuts: a.shortcuts = false; break;
         case kKeepFolders: a.keepFolders = true; break;
         case kMaxDepth: {

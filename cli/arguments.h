@@ -16,12 +16,14 @@ enum class Change { Clear, Set, Keep };
 struct Arguments {
     Change readOnly = Change::Clear;
     Change hidden = Change::Clear;
+    Change system = Change::Keep;  // keep: files with the system attribute are left alone
     bool shortcuts = true;
     bool keepFolders = false;
     std::int32_t maxDepth = 25;
     std::vector<std::pair<std::string, std::string>> maps;  // Windows root, Linux folder
     std::string codePage = "CP932";
     bool followOutside = false;  // shortcuts met in a walk may lead anywhere
+    std::string smbConf;         // the Samba configuration to read; empty: the one smbd reads
     bool dryRun = false;
     bool list = false;          // -l: show each entry's attributes, change nothing
     bool verbose = false;

@@ -163,7 +163,8 @@ TEST_F(Cli, BadUsageTouchesNothing) {
         {"--bogus"},          {"-x"},                 {"--readonly=maybe"}, {"--hidden"},
         {"--max-depth=-1"},   {"--max-depth=abc"},    {"--max-depth=2000000"},
         {"--map=nonsense"},   {"--map=Q=/srv"},       {"--map=\\\\server=/srv"},
-        {"--codepage=NOPE"},  {"--dry-run=yes"},      {"--help=me"},
+        {"--codepage=NOPE"},  {"--dry-run=yes"},      {"--help=me"},        {"--system=off"},
+        {"--smb-conf="},
     };
     for (std::vector<std::string> args : rows) {
         const std::string label = ::testing::PrintToString(args);
