@@ -38,6 +38,8 @@ enum : int {
     kFollowOutside,
     kHelp,
     kVersion,
+    kSave,
+    kRestore,
 };
 
 constexpr option kOptions[] = {
@@ -56,6 +58,8 @@ constexpr option kOptions[] = {
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
+    {"save", required_argument, nullptr, kSave},
+    {"restore", required_argument, nullptr, kRestore},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -109,8 +113,10 @@ std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) 
             break;
         }
         case kSmbConf:
+        case kSave:
+        case kRestore:
             if (value.empty()) return UsageError{Text::MissingValue, {name}};
-            a.smbConf = value;
+            (c == kSmbConf ? a.smbConf : c == kSave ? a.save : a.restore) = value;
             break;
         case kNoShortcuts: a.shortcuts = false; break;
         case kKeepFolders: a.keepFolders = true; break;
@@ -139,6 +145,14 @@ std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) 
         }
     }
     for (int i = optind; i < argc; ++i) a.paths.emplace_back(argv[i]);
+    // A restore walks nothing: what it changes is what the file names.
+    const Arguments plain;
+    if (!a.restore.empty() && (!a.paths.empty() || a.list || a.nulSeparated || !a.save.empty() ||
+                               a.readOnly != plain.readOnly || a.hidden != plain.hidden || a.system != plain.system ||
+                               !a.shortcuts || a.keepFolders || a.maxDepth != plain.maxDepth || !a.maps.empty() ||
+                               a.followOutside))
+        return UsageError{Text::RestoreAlone, {}};
+    if (!a.save.empty() && a.dryRun) return UsageError{Text::SaveDryRun, {}};
     return a;
 }
 

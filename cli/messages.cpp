@@ -16,6 +16,7 @@ const Pair& Lookup(Text text) {
     static const Pair kTexts[] = {
         // Usage
         {"Usage: rivak [OPTION]... PATH...\n"
+         "  or:  rivak --restore=FILE [-n] [-v]\n"
          "Clear or set the read-only and hidden attributes of files and folders,\n"
          "and of everything below the folders: on FAT, exFAT and NTFS volumes and SMB\n"
          "shares in their own attribute word, elsewhere as Samba and Wine store them.\n"
@@ -35,6 +36,9 @@ const Pair& Lookup(Text text) {
          "                             point, even outside the PATH walked\n"
          "  --smb-conf=FILE            the Samba configuration that says how shares\n"
          "                             keep read-only (default: smbd's own smb.conf)\n"
+         "  --save=FILE                write each entry's state to FILE before it is\n"
+         "                             changed (with --list: of each entry listed)\n"
+         "  --restore=FILE             put back the states FILE saved; no PATH\n"
          "  -n, --dry-run              show what would change; change nothing\n"
          "  -l, --list                 show each entry's attributes; change nothing\n"
          "  -v, --verbose              show each entry whose attributes changed\n"
@@ -51,6 +55,7 @@ const Pair& Lookup(Text text) {
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
+         "   または: rivak --restore=ファイル [-n] [-v]\n"
          "ファイルとフォルダ (フォルダの中身も含む) の読取専用属性と隠し属性を\n"
          "解除または設定します。FAT、exFAT、NTFS のボリュームと SMB 共有ではそれぞれの属性に、\n"
          "その他では Samba と Wine が保存する形で保存します。\n"
@@ -70,6 +75,9 @@ const Pair& Lookup(Text text) {
          "                             外を指していてもたどる\n"
          "  --smb-conf=ファイル        共有の読取専用属性の保存方法を読む Samba の設定\n"
          "                             (既定: smbd が読む smb.conf)\n"
+         "  --save=ファイル            変更する前に各項目の状態をファイルに保存する\n"
+         "                             (--list と共に: 表示する各項目の状態)\n"
+         "  --restore=ファイル         ファイルに保存した状態に戻す (パスは指定しない)\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
          "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
@@ -127,6 +135,35 @@ const Pair& Lookup(Text text) {
         {"shortcut not followed: %s", "ショートカットをたどれません: %s"},
         {"read-only kept: the folder holds desktop.ini, which Windows reads only in a read-only or system folder",
          "読取専用属性を残しました: フォルダに desktop.ini があります (Windows は読取専用かシステム属性のフォルダでだけ desktop.ini を読みます)"},
+        {"--restore takes no path and no option but -n and -v",
+         "--restore にはパスも、-n と -v 以外のオプションも指定できません"},
+        {"--save has nothing to save in a dry run (-n)", "ドライラン (-n) では --save で保存するものがありません"},
+        {"%s exists; a save file is never written over", "%s は既にあります。保存ファイルは上書きしません"},
+        {"cannot create the save file %s: %s", "保存ファイル %s を作成できません: %s"},
+        {"cannot write the save file %s: %s; no entry was changed before its state was written there",
+         "保存ファイル %s に書き込めません: %s。状態を書き込めなかった項目は変更していません"},
+        {"cannot read the save file %s: %s", "保存ファイル %s を読めません: %s"},
+        {"%s, line %s: %s; nothing was changed", "%s の %s 行目: %s。何も変更していません"},
+        {"the file is empty (a run stopped before it saved anything had changed nothing)",
+         "ファイルが空です (何かを保存する前に止まった実行は、何も変更していません)"},
+        {"not a rivak save file", "rivak の保存ファイルではありません"},
+        {"written in format %s by a newer rivak; this one reads format 1",
+         "新しい rivak が形式 %s で書いたファイルです。この rivak が読めるのは形式 1 です"},
+        {"the file ends inside this line: it was cut short", "ファイルがこの行の途中で終わっています: 途中で切れています"},
+        {"the batch of entries from this line on has no seal line: the file was cut short, or its run was stopped "
+         "while saving that batch, which it then had not changed (see FILES in rivak(1))",
+         "この行から始まる項目のまとまりに seal 行がありません: ファイルが途中で切れているか、そのまとまりを保存している間に実行が止まりました (その場合、そのまとまりの項目は変更されていません。rivak(1) の「ファイル」の節を参照)"},
+        {"the line does not match its check: damaged or edited", "行がチェック値と合いません: 壊れているか、編集されています"},
+        {"not a line rivak writes", "rivak が書く形の行ではありません"},
+        {"lines are missing before this line", "この行より前の行が欠けています"},
+        {"%s: the run that saved it did not finish; what it saved is put back",
+         "%s: 保存した実行は最後まで終わっていません。保存されている分を元に戻します"},
+        {"not changed: the save file could not be written: %s", "保存ファイルに書き込めなかったため変更しません: %s"},
+        {"no longer there as a file or folder; left alone", "ファイルまたはフォルダとしてもう存在しないため、そのままにします"},
+        {"another file or folder has taken its place since it was saved; left alone",
+         "保存した後で別のファイルまたはフォルダに置き換えられたため、そのままにします"},
+        {"its volume keeps the attributes another way now; left alone",
+         "ボリュームが今は別の方法で属性を保存しているため、そのままにします"},
     };
     return kTexts[static_cast<int>(text)];
 }

@@ -13,6 +13,7 @@
 
 #include "cli/listing.h"
 #include "cli/quote.h"
+#include "cli/restore.h"
 #include "cli/terminal_progress.h"
 #include "engine/attribute_engine.h"
 #include "platform/posix/drive_map.h"
@@ -138,6 +139,10 @@ private:
         case Problem::Outside: return Format(language_, Text::ProblemOutside);
         case Problem::Dangling: return Format(language_, Text::ProblemDangling, {why});
         case Problem::Shortcut: return Format(language_, Text::ProblemShortcut, {why});
+        case Problem::NotSaved: return Format(language_, Text::ProblemNotSaved, {why});
+        case Problem::Gone: return Format(language_, Text::ProblemGone);
+        case Problem::Replaced: return Format(language_, Text::ProblemReplaced);
+        case Problem::OtherStore: return Format(language_, Text::ProblemOtherStore);
         }
         return why;
     }
@@ -183,7 +188,7 @@ Path WinePrefix() {
 
 }  // namespace
 
-int Run(const Arguments& a, Language language, const Streams& streams) {
+int Run(const Arguments& a, Language language, const Streams& streams, Undo* undo) {
     posix::DriveMap drives;
     // Drive folders as the kernel names them, so that a target is compared
     // with the walked path the same way whichever links lead to either.
@@ -199,6 +204,7 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     settings.list = a.list;
     settings.changeReadOnly = !a.list && a.readOnly != Change::Keep;
     settings.changeHidden = !a.list && a.hidden != Change::Keep;
+    if (undo) settings.save = undo->save.get();
 
     PathList paths;
     paths.reserve(a.paths.size());
@@ -222,9 +228,11 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     });
     engine.maxDepth = a.maxDepth;
     engine.list1 = std::move(paths);
-    engine.CngATr();
+    if (undo && undo->restore) RestoreSaved(*undo, settings, language, streams);
+    else engine.CngATr();
     shortcuts.Use(nullptr);
-    bool ok = printer.Summarize();
+    bool ok = !undo || FinishSave(*undo, language, streams);
+    ok = printer.Summarize() && ok;
     // Changes that could not be listed are a failure too (a full disk, a closed pipe).
     if (const int error = printer.WriteError()) {
         std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error)}).c_str());

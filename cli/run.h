@@ -13,6 +13,9 @@ struct Streams {
     bool errIsTerminal = false;
 };
 
-int Run(const Arguments& arguments, Language language, const Streams& streams);
+struct Undo;
+
+// `undo`: the save file of --save, opened, or that of --restore, read (cli/restore.h).
+int Run(const Arguments& arguments, Language language, const Streams& streams, Undo* undo = nullptr);
 
 }  // namespace rivak::cli

@@ -78,8 +78,16 @@ UniqueFd OpenThrough(int pathFd, mode_t mode) {
 
 }  // namespace
 
-PosixFileSystem::PosixFileSystem(PosixSettings settings) : settings_(settings) {}
-PosixFileSystem::~PosixFileSystem() = default;
+PosixFileSystem::PosixFileSystem(PosixSettings settings) : settings_(settings) { StartSaving(); }
+
+// What still waits for the save file is done before the descriptors close;
+// a failure that escapes leaves those entries as they are (the file names them).
+PosixFileSystem::~PosixFileSystem() {
+    try {
+        Flush();
+    } catch (...) {
+    }
+}
 
 void PosixFileSystem::Follow(const Path& path) {
     followed_.insert(path);
@@ -87,6 +95,7 @@ void PosixFileSystem::Follow(const Path& path) {
 }
 
 void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
+    ++failures_;
     if (settings_.report) settings_.report->Failed(path, problem, error);
 }
 
@@ -387,15 +396,16 @@ bool PosixFileSystem::Inspect(Entry& e) {
 void PosixFileSystem::ReadRecord(Entry& e) {
     e.store = &StoreFor(e);
     const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
-    const std::optional<AttributeWord> word = StoredWord(e, View(e), fail);
+    const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
     e.readable = word.has_value();
     e.word = word.value_or(0);
 }
 
 // ntfs3 keeps no directory bit in a folder's word: without it the engine's
 // file probe would admit the folder as a file and never walk it.
-std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail) {
-    const std::optional<AttributeWord> word = e.store->Read(view, fail);
+std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail,
+                                                        std::optional<SavedState>* saved) {
+    const std::optional<AttributeWord> word = saved ? e.store->ReadSaving(view, fail, *saved) : e.store->Read(view, fail);
     if (!word) return std::nullopt;
     return *word | (e.folder ? attr::kDirectory : 0);
 }
@@ -407,6 +417,7 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
     if (it != stores_.end()) return *it->second;
     const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden};
     ChosenStore chosen = SelectStore(e.fd.get(), settings);
+    if (settings_.save) mountNames_[e.dev] = {chosen.type, chosen.mountPoint.empty() ? e.path : chosen.mountPoint};
     if (settings_.report)
         settings_.report->Volume(chosen.mountPoint.empty() ? e.path : chosen.mountPoint, chosen.type,
                                  chosen.store->Describe());
@@ -627,13 +638,31 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
     if (!e.found || e.folder != object.folder || !e.KnownWord() || !e.store) return false;
     if (settings_.list) {
         if (settings_.report) settings_.report->Listed(object.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
+        if (settings_.save) SaveListed(e);
         return true;
     }
-    const auto fail = [&](Problem p, int error) { Fail(object.path, p, error); };
-    const AttributeWord before = e.word;
+    if (settings_.save) return Defer(e, word);
+    const bool ok = Write(e, word);
+    entry_ = Entry{};  // what is on disk now is read again when asked
+    return ok;
+}
+
+// `told`: kept there instead of reported (a change made away from the walk).
+bool PosixFileSystem::Write(Entry& e, AttributeWord word, std::vector<Told>* told) {
+    const StoreFailure fail = [&](Problem p, int error) {
+        if (told) told->push_back(Told{false, p, error, 0, 0});
+        else Fail(e.path, p, error);
+    };
     StoreEntry view = View(e);
-    const StoreOutcome out = e.store->Write(view, before, word, fail);
-    AttributeWord after = out.planned;
+    const StoreOutcome out = e.store->Write(view, e.word, word, fail);
+    TellChange(e, view, out, fail, told);
+    return out.ok;
+}
+
+void PosixFileSystem::TellChange(const Entry& e, StoreEntry& view, const StoreOutcome& out, const StoreFailure& fail,
+                                 std::vector<Told>* told) {
+    const AttributeWord before = e.word;
+    AttributeWord after = out.planned | (e.folder ? attr::kDirectory : 0);
     if (out.touched && !settings_.dryRun) {
         // What the volume holds now, not what was meant: a driver or a
         // server may keep less than it was given.
@@ -641,9 +670,9 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
         if (StatxFd(e.fd.get(), sx) == 0) view.mode = sx.stx_mode & 07777;
         after = StoredWord(e, view, fail).value_or(before);
     }
-    if ((out.touched || after != before) && settings_.report) settings_.report->Changed(object.path, before, after);
-    entry_ = Entry{};  // what is on disk now is read again when asked
-    return out.ok;
+    if (!out.touched && after == before) return;
+    if (told) told->push_back(Told{true, Problem::Access, 0, before, after});
+    else if (settings_.report) settings_.report->Changed(e.path, before, after);
 }
 
 // Windows matches the name without regard to case, and so does Samba on a

@@ -56,7 +56,14 @@ enum class Problem {
     VolumeRoot,        // the root folder of a FAT or exFAT volume has no attributes
     NotKept,           // the SMB server answered but kept the old attributes
     ModeNotRestored,   // the write bit lent to store the value could not be taken back
+    NotSaved,          // --save: the save file could not be written (errno), so nothing was changed
+    Gone,              // --restore: no file or folder has the saved path any more
+    Replaced,          // --restore: another file or folder has the saved path now
+    OtherStore,        // --restore: the entry's volume keeps its attributes another way now
 };
+
+class SaveWriter;
+struct SavedEntry;
 
 // Where the backend tells what it changed and what it could not do.
 class Report {
@@ -85,6 +92,7 @@ struct PosixSettings {
     bool list = false;             // report each entry's word (Listed); change nothing
     bool changeReadOnly = true;    // what the run asks to change, for a volume
     bool changeHidden = true;      // that cannot tell what an entry has
+    SaveWriter* save = nullptr;    // --save: each entry's state is written there before it changes
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -107,6 +115,12 @@ public:
     enum class Reach { Inside, Outside, Missing };
     Reach Beneath(const Path& shortcut, const Path& target, Path& inside);
     bool IsNamed(const Path& path) const { return IsFollowed(path); }
+
+    // --restore: gives the entry at `path`, reached as any entry is, the
+    // state saved by a store of `kind`, if it is still the object saved.
+    bool PutBack(const Path& path, const SavedEntry& saved, const std::string& kind);
+    // --save: the changes still waiting for the save file are made.
+    void Flush();
     void Fail(const Path& path, Problem problem, int error);
     void Refuse(const Path& path, Problem problem, const std::string& detail);
 
@@ -140,6 +154,7 @@ private:
         AttributeStore* store = nullptr;  // of the entry's mount
         bool readable = false;
         AttributeWord word = 0;  // also what the probe masks test
+        std::optional<SavedState> saved;  // --save
         std::optional<AttributeWord> KnownWord() const {
             if (!readable) return std::nullopt;
             return word;
@@ -178,8 +193,40 @@ private:
     unsigned char TypeHint(const Path& folder, const std::string& name);
     AttributeStore& StoreFor(const Entry& e);
     static StoreEntry View(const Entry& e);
-    std::optional<AttributeWord> StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail);
+    std::optional<AttributeWord> StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail,
+                                            std::optional<SavedState>* saved = nullptr);
     unsigned Admits(unsigned mask) const;
+    // What a change made away from the walk (--save) has to tell, kept
+    // until the walk's thread tells it.
+    struct Told {
+        bool changed = false;  // a change (before, after), else a failure (problem, error)
+        Problem problem = Problem::Access;
+        int error = 0;
+        AttributeWord before = 0, after = 0;
+    };
+    bool Write(Entry& e, AttributeWord word, std::vector<Told>* told = nullptr);
+    void TellChange(const Entry& e, StoreEntry& view, const StoreOutcome& out, const StoreFailure& fail,
+                    std::vector<Told>* told = nullptr);
+
+    // --save (file_system_save.cpp): a change waits, its descriptor open,
+    // until the batch that names it is on disk.
+    struct Deferred {
+        Entry entry;
+        AttributeWord want = 0;
+        std::size_t toldEnd = 0;  // its part of told_ ends there
+    };
+    void StartSaving();
+    bool Defer(Entry& e, AttributeWord want);
+    void SaveListed(Entry& e);
+    bool Journal(const Entry& e);
+    void Rotate();
+    void ApplySealed();
+    void TellSealed();
+    void SaveFailed(int error);
+    std::size_t Slot(dev_t dev, ino_t ino) const;
+    void MarkWaiting(const Entry& e);
+    void Rewait();
+    AttributeStore& Planner(const Entry& e);
 
     PosixSettings settings_;
     std::unordered_set<Path> followed_;
@@ -195,6 +242,18 @@ private:
     std::size_t next_ = 0;   // next name Dir() returns
     std::size_t hint_ = 0;   // where the next type look-up starts
     std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> stores_;  // one a mounted device
+    std::size_t failures_ = 0;  // reported so far
+    // --save: the batch being gathered, the one on its way to the disk (its
+    // changes made there by the save file's thread, which touches nothing
+    // else of this object but the stores), and the entries either holds; a
+    // store of each device that only plans.
+    std::vector<Deferred> gathering_, sealed_;
+    std::vector<Told> told_;  // what the changes of sealed_ have to tell
+    std::vector<std::pair<dev_t, ino_t>> waiting_;  // the entries of both, an open-addressed set
+    std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> planners_;
+    std::unordered_map<dev_t, std::pair<std::string, std::string>> mountNames_;  // type, mount point
+    std::size_t batchLimit_ = 0;
+    int saveError_ = 0;
 };
 
 FileSystemFactory PosixFileSystemFactory(PosixSettings settings);

@@ -136,7 +136,45 @@ public:
         return out;
     }
 
+    const char* Kind() const override { return "samba-wine"; }
+
+    std::optional<AttributeWord> ReadSaving(const StoreEntry& e, const StoreFailure& fail,
+                                            std::optional<SavedState>& saved) override {
+        Value v = ReadValue(e.fd);
+        if (ValueProblem(v, fail)) return std::nullopt;
+        const AttributeWord word = WordOf(e, v);
+        saved = SavedState{word, e.mode, RecordOf(v), std::move(v.raw)};
+        return word;
+    }
+
+    // The record's very bytes (or none), then the mode: the record may need
+    // the write bit the mode is about to lose (SetValue lends it otherwise).
+    StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
+        StoreOutcome out;
+        out.planned = saved.word;
+        const Value v = ReadValue(e.fd);
+        if (v.state == Value::State::Unreadable) {
+            fail(Problem::Access, v.error);
+            out.ok = false;
+            return out;
+        }
+        const SavedState::Record now = RecordOf(v);
+        const bool sameRecord = now == saved.record && v.raw == saved.bytes;
+        if (!sameRecord && saved.record != SavedState::Record::NoXattrs)
+            out.ok = SetValue(e, saved.record == SavedState::Record::Present ? &saved.bytes : nullptr, out, fail);
+        if (out.ok && e.mode != saved.mode) out.ok = Chmod(e, saved.mode, out, fail);
+        return out;
+    }
+
 private:
+    static SavedState::Record RecordOf(const Value& v) {
+        switch (v.state) {
+        case Value::State::None: return SavedState::Record::None;
+        case Value::State::Unsupported: return SavedState::Record::NoXattrs;
+        default: return SavedState::Record::Present;
+        }
+    }
+
     bool Chmod(StoreEntry& e, mode_t mode, StoreOutcome& out, const StoreFailure& fail) {
         out.touched = true;
         if (settings_.dryRun) return true;
