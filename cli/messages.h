@@ -43,6 +43,16 @@ enum class Text {
     ProblemDangling,
     ProblemShortcut,
     KeptReadOnly,
+    ProblemNotKeptInShare,
+    TreeShareValue,
+    TreeShareOwnerWrite,
+    TreeShareUnseen,
+    TreeWine,
+    CannotReadSmbConf,
+    SmbConfIncludeNotFollowed,
+    SharePerUser,
+    ShareMissing,
+    ShareRulePerUser,
 };
 
 Language LanguageOfLocale();

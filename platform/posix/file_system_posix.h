@@ -56,6 +56,7 @@ enum class Problem {
     VolumeRoot,        // the root folder of a FAT or exFAT volume has no attributes
     NotKept,           // the SMB server answered but kept the old attributes
     ModeNotRestored,   // the write bit lent to store the value could not be taken back
+    NotKeptInShare,    // the share keeps no such attribute (smbd with store dos attributes = no)
 };
 
 // Where the backend tells what it changed and what it could not do.
@@ -85,6 +86,7 @@ struct PosixSettings {
     bool list = false;             // report each entry's word (Listed); change nothing
     bool changeReadOnly = true;    // what the run asks to change, for a volume
     bool changeHidden = true;      // that cannot tell what an entry has
+    Readers* readers = nullptr;    // Samba's shares and Wine's prefixes (null: none known)
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -162,7 +164,7 @@ private:
     bool Open(Entry& e, int dirfd, const std::string& name, unsigned char typeHint);
     bool OpenFollowed(Entry& e);
     bool Inspect(Entry& e);
-    void ReadRecord(Entry& e);
+    void ReadRecord(Entry& e, const StoreFolder& holder = {});
     bool StatFolder(const Path& folder, struct statx& sx);
     int FolderFd(const Path& folder);
     int StartChain(const Path& root);
