@@ -506,6 +506,7 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
     MakeFile(At("bad\303name"), 0444);
     MakeFile(At("c1\302\205"), 0444);
     WriteBytes(At("dangling.lnk"), RelativeShortcut(u".\\nothing.txt"));
+    std::ofstream(At("homes.conf")) << "[homes]\nmap readonly = yes\n[docs]\npath = " << At("docs") << "\n";
     struct Row {
         std::vector<std::string> args;
         int status;
@@ -524,6 +525,13 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
          "rivak: cannot change '" + At("dangling.lnk") + "': its target '" + At("nothing.txt") + "' does not exist\n",
          "dangling.lnk", 0},
         {{"--ver"}, 2, "", "unknown option '--ver'", "file", attr::kReadOnly},  // --verbose or --version
+        {{"--smb-conf=" + At("none.conf"), At("file")}, 2, "",
+         "rivak: cannot read the Samba configuration '" + At("none.conf") + "': No such file or directory\n", "file",
+         attr::kReadOnly},
+        {{"-v", "--smb-conf=" + At("homes.conf"), At("file")}, 0, "",
+         "rivak: Samba share [homes] not matched: its folder depends on the user or the client\n"
+         "rivak: Samba share [docs] not matched: its folder cannot be found: No such file or directory\n",
+         "file", 0},
     };
     for (const Row& row : rows) {
         const std::string label = ::testing::PrintToString(row.args);
