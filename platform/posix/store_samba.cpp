@@ -8,9 +8,12 @@
 //     "store dos attributes = no" as the owner's write bit where "map
 //     readonly = yes" and nowhere otherwise; in a Wine prefix as a mode with
 //     no write bit; elsewhere in both, read-only where both say so (one of
-//     them alone is kReadOnlyToOne), and a change brings both.
+//     them alone is kReadOnlyToOne), and a change brings both. Wine reads
+//     hidden and system from a hex value only (never Samba's record) and
+//     shows every file as archive.
 // A folder's mode is changed only to clear read-only where its reader takes
-// it from the mode; giving write back gives the owner's write bit alone.
+// it from the mode alone (elsewhere a folder with no write bit at all is
+// read-only to Wine only); giving write back gives the owner's write bit alone.
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -164,7 +167,12 @@ public:
 
         out.planned = (before & ~bits) | (want & bits);
         out.planned = (out.planned & ~refused) | (before & refused);
-        if ((bits & attr::kReadOnly) && !(refused & attr::kReadOnly)) out.planned &= ~kReadOnlyToOne;  // both agree now
+        if (e.folder && rule_.readOnly == Rule::ReadOnly::Both) {
+            out.planned &= ~kReadOnlyToOne;
+            if (!(out.planned & attr::kReadOnly) && (target & kWriteBits) == 0) out.planned |= kReadOnlyToOne;
+        } else if ((bits & attr::kReadOnly) && !(refused & attr::kReadOnly)) {
+            out.planned &= ~kReadOnlyToOne;  // both agree now
+        }
         if (!ok) out.planned = before;
         if (byName && !(refused & attr::kHidden)) {
             fail(Problem::HiddenByName, 0);
@@ -179,11 +187,16 @@ private:
     AttributeWord WordOf(const StoreEntry& e, const Value& v) const {
         const std::uint32_t x = v.Bits();
         AttributeWord word = (x & kFromValue) | Mapped(e);
+        // Wine reads hidden and system from a hex value only, and shows every file as archive.
+        if (rule_.readOnly == Rule::ReadOnly::NoWriteBit)
+            word = (v.parsed.form == DosAttrib::Form::Hex ? x & (attr::kHidden | attr::kSystem) : 0) |
+                   (e.folder ? 0 : attr::kArchive);
         const bool noWriteBit = (e.mode & kWriteBits) == 0;
         switch (rule_.readOnly) {
         case Rule::ReadOnly::Both:
             if (e.folder) {
-                word |= x & attr::kReadOnly;
+                // Its mode is never changed here: no write bit at all is Wine's read-only alone.
+                word |= x & attr::kReadOnly ? attr::kReadOnly : noWriteBit ? kReadOnlyToOne : 0;
             } else {
                 // Without user attributes, only the mode holds it: nothing to disagree with.
                 const bool inValue = v.state == Value::State::Unsupported ? noWriteBit : (x & attr::kReadOnly) != 0;
