@@ -63,6 +63,7 @@ TerminalProgress::TerminalProgress(std::FILE* out, bool terminal, Language langu
 
 void TerminalProgress::Show() {
     start_ = Clock::now();
+    last_ = {};
     drawn_ = false;
     skipped_ = 0;
 }
@@ -73,7 +74,8 @@ void TerminalProgress::RepaintCounter() {
     // costs nothing.
     if (++skipped_ % 64 != 0) return;
     const Clock::time_point now = Clock::now();
-    if (now - start_ < std::chrono::seconds(1) || (drawn_ && now - last_ < std::chrono::milliseconds(100))) return;
+    // Erased for a line of output, it comes back at the same pace.
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     drawn_ = true;
     // Marked before it is drawn, and drawn in one write: Ctrl-C at any
