@@ -194,11 +194,16 @@ mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /de
 for m in $(cat /mod/order); do insmod /mod/$m.ko || echo "insmod $m failed"; done
 ip link set lo up
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro host /host || echo "no 9p root"
+# The checkout may lie below a folder the guest mounts its own tmpfs on
+# (/tmp, /run, /var/log): the script, its tool and rivak are copied out first.
+mkdir /test && cp "/host$script" "/host${script%/*}/vm_tools.py" /test/ && cp "/host$rivak" /test/rivak ||
+  echo "cannot copy the test from the host"
 for d in tmp run var/log var/lib/samba var/cache/samba; do mount -t tmpfs tmpfs /host/$d; done
 mount -t devtmpfs dev /host/dev && mount -t proc proc /host/proc && mount -t sysfs sys /host/sys
 ln -s /proc/self/fd /host/dev/fd
+mkdir /host/run/rivak-test && cp -p /test/* /host/run/rivak-test/
 echo "BOOTED $(cut -d' ' -f1 /proc/uptime)"
-chroot /host /bin/bash "$script" --guest "$rivak"
+chroot /host /bin/bash /run/rivak-test/vm_test.sh --guest /run/rivak-test/rivak
 echo "GUEST DONE $?"
 poweroff -f
 EOF
