@@ -28,6 +28,7 @@ vfat     /                   0x10        --hidden=set,--max-depth=0       0x10  
 vfat     box/in.txt          0x23        -                                0x20        0
 vfat     Docs/               0x13        -                                0x11        0
 vfat     Docs/Desktop.ini    0x26        -                                0x26        0
+vfat     attrib.txt          0x21        +h                               0x23        0
 exfat    worm/               0x16        -                                0x14        0
 exfat    doc.txt             0x23        -                                0x20        0
 exfat    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
@@ -45,6 +46,7 @@ cifs     new.txt             0x20        --readonly=set,--hidden=set      0x23  
 cifs     box/in.txt          0x23        -                                0x20        0
 cifs     Docs/               0x13        -                                0x11        0
 cifs     Docs/Desktop.ini    0x26        -                                0x26        0
+cifs     attrib.txt          0x21        -r,+H                            0x22        0
 '
 rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
 
