@@ -101,7 +101,8 @@ const char* AttribWord(const char* arg) {
 // The arguments with attrib's +r -r +h -h +s -s read as the options they
 // mean; as in attrib, an attribute they do not name is then kept. The value
 // of an option given apart ("--map +h") and every argument after "--" stay
-// as typed, and so do paths once getopt would stop at the first one.
+// as typed; under POSIXLY_CORRECT getopt takes all from the first path on
+// for paths, and so does this.
 std::vector<char*> WithAttribWords(int argc, char* const* argv) {
     std::vector<char*> args(argv, argv + argc);
     const bool stopAtPath = std::getenv("POSIXLY_CORRECT") != nullptr;
@@ -121,7 +122,7 @@ std::vector<char*> WithAttribWords(int argc, char* const* argv) {
     }
     if (any) {
         static char keepReadOnly[] = "--readonly=keep", keepHidden[] = "--hidden=keep";
-        args.insert(args.begin() + (argc > 0 ? 1 : 0), {keepReadOnly, keepHidden});
+        args.insert(args.begin() + 1, {keepReadOnly, keepHidden});
     }
     args.push_back(nullptr);
     return args;
