@@ -52,14 +52,19 @@ public:
           list_(a.list), volumes_(a.list && a.verbose), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
-        if (list_) PrintListed(streams_.out, path, word);
+        if (!list_) return;
+        BeforeOutput();
+        PrintListed(streams_.out, path, word);
     }
     void Volume(const std::string& mountPoint, const std::string& type, const char* store) override {
-        if (volumes_) PrintVolume(streams_.out, mountPoint, type, store);
+        if (!volumes_) return;
+        BeforeOutput();
+        PrintVolume(streams_.out, mountPoint, type, store);
     }
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         if (!listChanges_) return;
+        BeforeOutput();
         if (std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
                          ShellQuoted(path).c_str()) < 0 && !writeError_)
             writeError_ = errno;
@@ -72,7 +77,14 @@ public:
         return writeError_;
     }
 
-    void Failed(const Path& path, Problem problem, int error) override { Print(path, Reason(problem, error)); }
+    void Failed(const Path& path, Problem problem, int error) override {
+        // Said once for its mount already: counted, not printed again.
+        if (problem == Problem::NotStorableAgain) {
+            failed_.insert(path);
+            return;
+        }
+        Print(path, Reason(problem, error));
+    }
 
     void Refused(const Path& path, Problem problem, const std::string& detail) override {
         switch (problem) {
@@ -94,11 +106,17 @@ public:
     bool Summarize() const {
         if (failed_.empty()) return true;
         std::fprintf(streams_.err, "rivak: %s\n",
-                     Format(language_, Text::FailedCount, {std::to_string(failed_.size())}).c_str());
+                     Format(language_, list_ ? Text::FailedListCount : Text::FailedCount,
+                            {std::to_string(failed_.size())}).c_str());
         return false;
     }
 
 private:
+    // A line of standard output on the count's terminal takes the count away first.
+    void BeforeOutput() {
+        if (streams_.outOnErrTerminal) progress_.Erase();
+    }
+
     // A line about an entry that is no failure.
     void Note(const Path& path, const std::string& text) {
         progress_.Erase();
@@ -107,7 +125,8 @@ private:
 
     void Print(const Path& path, const std::string& reason) {
         // The engine asks about one entry several times; one line says it.
-        const std::string line = Format(language_, Text::CannotChange, {ShellQuoted(path, true), reason});
+        const std::string line = Format(language_, list_ ? Text::CannotList : Text::CannotChange,
+                                        {ShellQuoted(path, true), reason});
         if (path == lastFailed_ && line == lastLine_) return;
         lastFailed_ = path;
         lastLine_ = line;
@@ -118,7 +137,7 @@ private:
     }
 
     std::string Reason(Problem problem, int error) const {
-        const std::string why = error ? std::strerror(error) : std::string();
+        const std::string why = error ? SystemError(language_, error) : std::string();
         switch (problem) {
         case Problem::Access: return Format(language_, Text::ProblemAccess, {why});
         case Problem::Special: return Format(language_, Text::ProblemSpecial);
@@ -128,7 +147,8 @@ private:
         case Problem::Write: return Format(language_, Text::ProblemWrite, {why});
         case Problem::HiddenNotStorable: return Format(language_, Text::ProblemHidden);
         case Problem::FolderReadOnlyNotStorable: return Format(language_, Text::ProblemFolderReadOnly);
-        case Problem::NotStorable: return Format(language_, Text::ProblemNotStorable);
+        case Problem::NotStorable:
+        case Problem::NotStorableAgain: return Format(language_, Text::ProblemNotStorable);
         case Problem::HiddenByName: return Format(language_, Text::ProblemHiddenByName);
         case Problem::NeedsImmutable: return Format(language_, Text::ProblemNeedsImmutable, {why});
         case Problem::VolumeRoot: return Format(language_, Text::ProblemVolumeRoot);
@@ -227,7 +247,7 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     bool ok = printer.Summarize();
     // Changes that could not be listed are a failure too (a full disk, a closed pipe).
     if (const int error = printer.WriteError()) {
-        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error)}).c_str());
+        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {SystemError(language, error)}).c_str());
         __fpurge(streams.out);  // told once: what is left is not tried again at the exit
         std::clearerr(streams.out);
         ok = false;
