@@ -117,6 +117,12 @@ const Pair& Lookup(Text text) {
         {"target outside the named folders: not followed", "リンク先が指定したフォルダの外にあるため、たどりません"},
         {"its target %s does not exist", "リンク先 %s がありません"},
         {"shortcut not followed: %s", "ショートカットをたどれません: %s"},
+        {"shortcut not followed: larger than any shortcut (more than %s bytes)",
+         "ショートカットをたどれません: ショートカットとしては大きすぎます (%s バイトを超えています)"},
+        {"shortcut not followed: its target is known only to Windows (%s)",
+         "ショートカットをたどれません: リンク先は Windows でしか分かりません (%s)"},
+        {"shortcut not followed: no drive or share maps %s",
+         "ショートカットをたどれません: %s に当たるドライブや共有がありません"},
         {"read-only kept: the folder holds desktop.ini, which Windows reads only in a read-only or system folder",
          "読取専用属性を残しました: フォルダに desktop.ini があります (Windows は読取専用かシステム属性のフォルダでだけ desktop.ini を読みます)"},
     };

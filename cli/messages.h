@@ -42,6 +42,9 @@ enum class Text {
     ProblemOutside,
     ProblemDangling,
     ProblemShortcut,
+    ProblemShortcutTooLarge,
+    ProblemWindowsOnly,
+    ProblemUnmapped,
     KeptReadOnly,
 };
 
