@@ -43,7 +43,8 @@ const Pair& Lookup(Text text) {
          "(default ~/.wine). Symbolic links named as PATH are followed; those met\n"
          "below are neither followed nor changed. A shortcut named as PATH is\n"
          "followed wherever it points; one met below is followed only to a target\n"
-         "inside the PATH walked.\n"
+         "inside the PATH walked. As root, another user's link or shortcut named as\n"
+         "PATH leads only below the folder that holds it, unless --follow-outside.\n"
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
@@ -74,6 +75,8 @@ const Pair& Lookup(Text text) {
          "パスに指定したシンボリックリンクはたどり、その下で見つけたものはたどらず変更もしません。\n"
          "パスに指定したショートカットはどこを指していてもたどり、その下で見つけたものは\n"
          "リンク先が指定したパスの中にあるときだけたどります。\n"
+         "root で実行すると、パスに指定した他のユーザーのリンクやショートカットは、\n"
+         "それを置いたフォルダの下でだけたどります (--follow-outside で解除)。\n"
          "\n"
          "終了ステータス: 0 すべて完了、1 変更できない項目があった、2 使い方の誤り。\n"},
         {"Try 'rivak --help' for more information.", "詳しくは 'rivak --help' を実行してください。"},
