@@ -519,11 +519,14 @@ TEST_F(Cli, PlantedNamesLeadNoFurtherThanTheirFolder) {
         std::vector<std::string> options;
         const char* changed;  // the file a followed link leads to
         bool followed;
+        const char* reported = "";  // the path the refusal names, when not the planted one
     };
     const Row rows[] = {
         {"-0", "evil.doc", "/secret.doc", Find, "", kNobody, {}, "elsewhere/secret.doc", false},
         {"share/*", "evil.doc", "/secret.doc", Glob, "", kNobody, {}, "elsewhere/secret.doc", false},
-        {"on the way", "u2", "", Args, "share/u2/secret.doc", kNobody, {}, "elsewhere/secret.doc", false},
+        {"on the way", "u2", "", Args, "share/u2/secret.doc", kNobody, {}, "elsewhere/secret.doc", false,
+         "share/u2/secret.doc"},
+        {"on the way, then ..", "u2", "/sub", Args, "share/u2/..", kNobody, {}, "elsewhere/secret.doc", false, "elsewhere"},
         {"shortcut", "evil.lnk", "X:\\secret.doc", Args, "share/evil.lnk", kNobody, {}, "elsewhere/secret.doc", false},
         {"--follow-outside", "evil.doc", "/secret.doc", Find, "", kNobody, {"--follow-outside"}, "elsewhere/secret.doc", true},
         {"shortcut --follow-outside", "evil.lnk", "X:\\secret.doc", Args, "share/evil.lnk", kNobody, {"--follow-outside"},
@@ -540,6 +543,7 @@ TEST_F(Cli, PlantedNamesLeadNoFurtherThanTheirFolder) {
         MakeFolder(t / "share", 0777);
         MakeFile(t / "share/own.doc", 0444);
         MakeFolder(t / "elsewhere");
+        MakeFolder(t / "elsewhere/sub");
         MakeFile(t / "elsewhere/secret.doc", 0444);
         SetRecord(t / "elsewhere/secret.doc", "0x2");
         const std::string planted = t / ("share/" + std::string(row.planted));
@@ -560,7 +564,7 @@ TEST_F(Cli, PlantedNamesLeadNoFurtherThanTheirFolder) {
         std::vector<std::string> args = {"-c", "d=$1; shift; " + command, RIVAK_CLI, t.path()};
         args.insert(args.end(), options.begin(), options.end());
         const Result r = RunProgram("/bin/sh", args, "", {{"LANG", "C.UTF-8"}, {"HOME", "/nonexistent"}, {"SUDO_UID", "1000"}});
-        const std::string shown = shortcut || row.how != Args ? planted : t / row.named;
+        const std::string shown = *row.reported ? t / row.reported : planted;
         const std::string refusal = "rivak: cannot change '" + shown + "': target outside the named folders: not followed\n";
         EXPECT_EQ(r.status, row.followed ? 0 : 1) << row.label << r.err;
         EXPECT_EQ(r.err.find(refusal) != std::string::npos, !row.followed) << row.label << r.err;
