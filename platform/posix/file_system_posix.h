@@ -9,13 +9,12 @@
 // serves the entry, its walk and the shortcuts below it, and any later
 // look-up by the name must find the same file (device and inode). Below it,
 // every call is made relative to a directory descriptor opened with
-// O_NOFOLLOW, and every
-// change goes through a descriptor of the entry itself. A folder swapped for
-// a symbolic link in the middle of a batch can only make a call fail, never
-// redirect it. Symbolic links met in a walk are neither followed nor
-// changed; FIFOs, sockets and devices are never opened: an entry is first
-// taken with O_PATH, its type read there, and only a file or a folder is
-// opened, through that same descriptor.
+// O_NOFOLLOW, and every change goes through a descriptor of the entry
+// itself. A folder swapped for a symbolic link in the middle of a batch can
+// only make a call fail, never redirect it. Symbolic links met in a walk are
+// neither followed nor changed; FIFOs, sockets and devices are never opened:
+// an entry is first taken with O_PATH, its type read there, and only a file
+// or a folder is opened, through that same descriptor.
 //
 // Any depth: the folders being walked form a chain that keeps each level's
 // name (as a stretch of one path) and identity; only the deepest levels and
@@ -50,7 +49,7 @@ enum class Problem {
                        // link or shortcut of another user leading out of its folder
     Dangling,          // a shortcut whose target does not exist
     Shortcut,          // a shortcut that could not be read (the reason is in `detail`)
-    ShortcutTooLarge,  // a shortcut larger than any (`detail`: its size)
+    ShortcutTooLarge,  // a shortcut larger than any (`detail`: the most one holds)
     WindowsOnly,       // a shortcut whose target only Windows can resolve (`detail`: the target)
     Unmapped,          // a shortcut whose drive or share is not mapped (`detail`: the target)
     Listing,           // a folder could not be listed
@@ -80,8 +79,8 @@ public:
     // The first entry met on a mount: where the mount is, its type, its store.
     virtual void Volume(const std::string& /*mountPoint*/, const std::string& /*type*/, const char* /*store*/) {}
     // A failure told in words of its own: why a shortcut could not be read,
-    // or where a dangling one points. `detail` is as the file gave it, not
-    // yet fit for a terminal.
+    // or where a dangling one points. A target in `detail` is the file's own
+    // bytes, to be quoted before it reaches a terminal.
     virtual void Refused(const Path& path, Problem problem, const std::string& detail) {
         (void)detail;
         Failed(path, problem, 0);
