@@ -53,7 +53,9 @@ const Pair& Lookup(Text text) {
          "(default ~/.wine). Symbolic links named as PATH are followed; those met\n"
          "below are neither followed nor changed. A shortcut named as PATH is\n"
          "followed wherever it points; one met below is followed only to a target\n"
-         "inside the PATH walked. A PATH that begins with + goes after -- or as ./+h.\n"
+         "inside the PATH walked. As root, another user's link or shortcut named as\n"
+         "PATH leads only below the folder that holds it, unless --follow-outside.\n"
+         "A PATH that begins with + goes after -- or as ./+h.\n"
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
@@ -92,7 +94,10 @@ const Pair& Lookup(Text text) {
          "探します。パスに指定したシンボリックリンクはたどり、その下で見つけたものは\n"
          "たどらず変更もしません。パスに指定したショートカットはどこを指していても\n"
          "たどり、その下で見つけたものはリンク先が指定したパスの中にあるときだけ\n"
-         "たどります。+ で始まるパスは -- の後に置くか ./+h のように書きます。\n"
+         "たどります。root で実行すると、パスに指定した他のユーザーのリンクや\n"
+         "ショートカットは、それを置いたフォルダの下でだけたどります\n"
+         "(--follow-outside で解除)。+ で始まるパスは -- の後に置くか ./+h のように\n"
+         "書きます。\n"
          "\n"
          "終了ステータス: 0 すべて完了、1 変更できない項目があった、2 使い方の誤り。\n"},
         {"Try 'rivak --help' for more information.", "詳しくは 'rivak --help' を実行してください。"},
@@ -141,6 +146,12 @@ const Pair& Lookup(Text text) {
         {"target outside the named folders: not followed", "リンク先が指定したフォルダの外にあるため、たどりません"},
         {"its target %s does not exist", "リンク先 %s がありません"},
         {"shortcut not followed: %s", "ショートカットをたどれません: %s"},
+        {"shortcut not followed: larger than any shortcut (more than %s bytes)",
+         "ショートカットをたどれません: ショートカットとしては大きすぎます (%s バイトを超えています)"},
+        {"shortcut not followed: its target is known only to Windows (%s)",
+         "ショートカットをたどれません: リンク先は Windows でしか分かりません (%s)"},
+        {"shortcut not followed: no drive or share maps %s",
+         "ショートカットをたどれません: %s に当たるドライブや共有がありません"},
         {"read-only kept: the folder holds desktop.ini, which Windows reads only in a read-only or system folder",
          "読取専用属性を残しました: フォルダに desktop.ini があります (Windows は読取専用かシステム属性のフォルダでだけ desktop.ini を読みます)"},
     };

@@ -45,6 +45,9 @@ enum class Text {
     ProblemOutside,
     ProblemDangling,
     ProblemShortcut,
+    ProblemShortcutTooLarge,
+    ProblemWindowsOnly,
+    ProblemUnmapped,
     KeptReadOnly,
 };
 

@@ -2,12 +2,15 @@
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -90,9 +93,15 @@ public:
         switch (problem) {
         case Problem::Dangling: return Print(path, Format(language_, Text::ProblemDangling, {ShellQuoted(detail, true)}));
         case Problem::Shortcut:
-            // Not a failure: the shortcut itself is changed instead.
-            if (verbose_) Note(path, Format(language_, Text::ProblemShortcut, {detail}));
-            return;
+        case Problem::ShortcutTooLarge:
+        case Problem::WindowsOnly:
+        case Problem::Unmapped: {
+            // Not a failure: the shortcut itself is changed instead. A target
+            // is the file's own bytes; a reason, the reader's own words.
+            if (!verbose_) return;
+            const bool target = problem == Problem::WindowsOnly || problem == Problem::Unmapped;
+            return Note(path, Format(language_, NoteText(problem), {target ? ShellQuoted(detail, true) : detail}));
+        }
         default: return Failed(path, problem, 0);
         }
     }
@@ -136,6 +145,15 @@ private:
         std::fprintf(streams_.err, "rivak: %s\n", line.c_str());
     }
 
+    static Text NoteText(Problem problem) {
+        switch (problem) {
+        case Problem::ShortcutTooLarge: return Text::ProblemShortcutTooLarge;
+        case Problem::WindowsOnly: return Text::ProblemWindowsOnly;
+        case Problem::Unmapped: return Text::ProblemUnmapped;
+        default: return Text::ProblemShortcut;
+        }
+    }
+
     std::string Reason(Problem problem, int error) const {
         const std::string why = error ? SystemError(language_, error) : std::string();
         switch (problem) {
@@ -157,7 +175,10 @@ private:
         case Problem::NotAFolder: return Format(language_, Text::ProblemNotAFolder);
         case Problem::Outside: return Format(language_, Text::ProblemOutside);
         case Problem::Dangling: return Format(language_, Text::ProblemDangling, {why});
-        case Problem::Shortcut: return Format(language_, Text::ProblemShortcut, {why});
+        case Problem::Shortcut:
+        case Problem::ShortcutTooLarge:
+        case Problem::WindowsOnly:
+        case Problem::Unmapped: return Format(language_, Text::ProblemShortcut, {why});
         }
         return why;
     }
@@ -177,17 +198,31 @@ private:
 
 // A path the way the engine should get it: no trailing separator (the walker
 // adds its own), and a last name of "." or ".." (which the engine takes for
-// the walker's own listing entries) replaced by the folder's real path.
-Path Listed(const std::string& arg) {
+// the walker's own listing entries) replaced by the folder's real path; then
+// `typed` keeps what was typed, which is what is looked up.
+Path Listed(const std::string& arg, Path& typed) {
     Path p = arg;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     const std::size_t slash = p.rfind('/');
     const std::string last = slash == Path::npos ? p : p.substr(slash + 1);
     if (last == "." || last == "..") {
         std::unique_ptr<char, void (*)(void*)> real(realpath(p.c_str(), nullptr), std::free);
-        if (real) return real.get();
+        if (real) {
+            typed = p;
+            return real.get();
+        }
     }
     return p;
+}
+
+// Whose links and shortcuts a run as root follows as it follows its own:
+// those of the user who started it, through sudo too.
+uid_t Caller() {
+    if (getuid() != 0) return getuid();
+    const char* sudo = std::getenv("SUDO_UID");
+    char* end = nullptr;
+    const unsigned long uid = sudo && *sudo ? std::strtoul(sudo, &end, 10) : 0;
+    return end && *end == '\0' && uid <= UINT32_MAX ? static_cast<uid_t>(uid) : 0;
 }
 
 Path Canonical(const Path& folder) {
@@ -219,9 +254,12 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     settings.list = a.list;
     settings.changeReadOnly = !a.list && a.readOnly != Change::Keep;
     settings.changeHidden = !a.list && a.hidden != Change::Keep;
+    settings.followOutside = a.followOutside;
+    settings.caller = Caller();
 
     PathList paths;
     paths.reserve(a.paths.size());
+    std::unordered_map<Path, Path> typed;  // of the paths given by their real names
     for (const std::string& p : a.paths) {
         // "file/" names a folder that is not there, as for ls and chmod.
         struct stat st;
@@ -229,14 +267,19 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
             printer.Failed(p, Problem::NotAFolder, ENOTDIR);
             continue;
         }
-        paths.push_back(Listed(p));
+        Path as;
+        paths.push_back(Listed(p, as));
+        if (!as.empty()) typed.try_emplace(paths.back(), std::move(as));
     }
 
     CommandLineOptions options(a);
     posix::PosixShortcutReader shortcuts(drives, codePage, a.followOutside);
     AttributeEngine engine(options, shortcuts, progress, [&]() -> std::unique_ptr<FileSystem> {
         auto fs = std::make_unique<posix::PosixFileSystem>(settings);
-        for (const Path& p : engine.list1) fs->Follow(p);
+        for (const Path& p : engine.list1) {
+            const auto it = typed.find(p);
+            fs->Follow(p, it == typed.end() ? Path() : it->second);
+        }
         shortcuts.Use(fs.get());
         return fs;
     });
