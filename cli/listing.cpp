@@ -21,7 +21,8 @@ void PrintListed(std::FILE* out, const Path& path, std::optional<AttributeWord> 
 }
 
 void PrintVolume(std::FILE* out, const std::string& mountPoint, const std::string& type, const char* store) {
-    std::fprintf(out, "%s: %s (%s)\n", ShellQuoted(mountPoint).c_str(), type.c_str(), store);
+    // A FUSE mount names its own type: quoted as a name is.
+    std::fprintf(out, "%s: %s (%s)\n", ShellQuoted(mountPoint).c_str(), ShellQuoted(type).c_str(), store);
 }
 
 void PrintTree(std::FILE* out, const std::string& root, const std::string& rule) {

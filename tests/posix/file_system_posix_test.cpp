@@ -406,6 +406,12 @@ TEST_F(PosixBackend, ChainIsRebuiltFromTheFollowedPathWithoutFollowing) {
     PosixFileSystem strict(PosixSettings{});
     strict.Follow(At("root/moved"));
     EXPECT_FALSE(strict.GetFile(outside / "deeper/f")) << "below no followed path, nothing is reached";
+
+    // The followed path itself, looked up again by its name, is the folder it was or nothing.
+    ASSERT_EQ(rename(At("root").c_str(), At("root-moved").c_str()), 0);
+    MakeLink(outside.path(), At("root"));
+    EXPECT_EQ(fs.Dir(outside / "*.*", probe::kAnything), ".");
+    EXPECT_FALSE(fs.GetFile(At("root/deeper/f")));
 }
 
 TEST_F(PosixBackend, FolderListedAgainListsEverythingAgain) {
@@ -514,6 +520,33 @@ TEST_F(Swap, WhileItsEntriesAreRewritten) {
     ExpectOutsideUntouched();
     // The rest of the folder is finished through the descriptor it was listed with.
     for (const char* n : {"f1", "f2", "f3", "f4", "sub/g"}) EXPECT_EQ(ModeOf(At("root/moved/") + n), 0644u) << n;
+}
+
+// The named folder swapped once its own word is read: its walk, and a
+// shortcut in it that leads back to it, go on in the folder first opened.
+TEST_F(Swap, TheNamedFolderOnceItIsRead) {
+    MakeFile(At("root/a/back.lnk"));
+    for (const bool shortcut : {false, true}) {
+        Options options;
+        KnownTargets shortcuts;
+        if (shortcut) shortcuts.targets[At("root/a/back.lnk")] = At("root/a");
+        Trigger progress;
+        progress.when = shortcut ? 3 : 1;  // a rewritten; with the shortcut, a few of its entries too
+        progress.at = [&] { SwapForLink(); };
+        AttributeEngine engine(options, shortcuts, progress, [&] {
+            auto fs = std::make_unique<PosixFileSystem>(PosixSettings{});
+            fs->Follow(At("root/a"));
+            shortcuts.fs = fs.get();
+            return fs;
+        });
+        engine.list1 = {At("root/a")};
+        engine.CngATr();
+        ExpectOutsideUntouched();
+        EXPECT_EQ(ModeOf(At("root/moved/sub/g")), 0644u) << shortcut;
+        ASSERT_EQ(unlink(At("root/a").c_str()), 0);
+        ASSERT_EQ(rename(At("root/moved").c_str(), At("root/a").c_str()), 0);
+        ASSERT_EQ(chmod(At("root/a/sub/g").c_str(), 0444), 0);
+    }
 }
 
 // ---- other users, other file systems ----------------------------------------
