@@ -82,13 +82,15 @@ public:
     // What the Samba configuration did not let rivak match (-v).
     void Note(const posix::SambaNote& n) {
         if (!verbose_) return;
+        using Kind = posix::SambaNote::Kind;
         const std::string why = n.error ? SystemError(language_, n.error) : std::string();
         switch (n.kind) {
-        case posix::SambaNote::Kind::Unreadable: return Note(Format(language_, Text::CannotReadSmbConf, {ShellQuoted(n.what, true), why}));
-        case posix::SambaNote::Kind::IncludeNotFollowed: return Note(Format(language_, Text::SmbConfIncludeNotFollowed, {n.what}));
-        case posix::SambaNote::Kind::PathPerUser: return Note(Format(language_, Text::SharePerUser, {ShellQuoted(n.what)}));
-        case posix::SambaNote::Kind::PathMissing: return Note(Format(language_, Text::ShareMissing, {ShellQuoted(n.what), why}));
-        case posix::SambaNote::Kind::RulePerUser: return Note(Format(language_, Text::ShareRulePerUser, {ShellQuoted(n.what)}));
+        case Kind::Unreadable:
+            return Note(Format(language_, Text::CannotReadSmbConf, {ShellQuoted(n.what, true), why}));
+        case Kind::IncludeNotFollowed: return Note(Format(language_, Text::SmbConfIncludeNotFollowed, {n.what}));
+        case Kind::PathPerUser: return Note(Format(language_, Text::SharePerUser, {ShellQuoted(n.what)}));
+        case Kind::PathMissing: return Note(Format(language_, Text::ShareMissing, {ShellQuoted(n.what), why}));
+        case Kind::RulePerUser: return Note(Format(language_, Text::ShareRulePerUser, {ShellQuoted(n.what)}));
         }
     }
 
@@ -293,11 +295,13 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     // Who reads the attributes where: the shares of smb.conf, the Wine prefix.
     const posix::SambaConfig samba = posix::ReadSambaConfig(a.smbConf.empty() ? posix::kSmbConf : a.smbConf);
     if (samba.error && !a.smbConf.empty()) {
+        const std::string why = SystemError(language, samba.error);
         std::fprintf(streams.err, "rivak: %s\n",
-                     Format(language, Text::CannotReadSmbConf, {ShellQuoted(a.smbConf, true), SystemError(language, samba.error)}).c_str());
+                     Format(language, Text::CannotReadSmbConf, {ShellQuoted(a.smbConf, true), why}).c_str());
         return 2;
     }
-    if (samba.error && samba.error != ENOENT) printer.Note({posix::SambaNote::Kind::Unreadable, posix::kSmbConf, samba.error});
+    if (samba.error && samba.error != ENOENT)
+        printer.Note({posix::SambaNote::Kind::Unreadable, posix::kSmbConf, samba.error});
     for (const posix::SambaNote& note : samba.notes) printer.Note(note);
     posix::Readers readers;
     for (const posix::SambaNote& note : readers.AddShares(samba.shares)) printer.Note(note);

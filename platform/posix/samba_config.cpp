@@ -137,7 +137,8 @@ private:
             config_.notes.push_back({SambaNote::Kind::Unreadable, path, ELOOP});
             return;
         }
-        if (const int error = File(path, depth + 1)) config_.notes.push_back({SambaNote::Kind::Unreadable, path, error});
+        if (const int error = File(path, depth + 1))
+            config_.notes.push_back({SambaNote::Kind::Unreadable, path, error});
     }
 
     static void Set(SambaShare& s, const std::string& name, const std::string& value) {

@@ -64,7 +64,8 @@ Rule RuleOf(const Reader* reader) {
         return rule;
     }
     rule.value = false;
-    rule.readOnly = share.mapReadOnly == ShareRule::MapReadOnly::Yes ? Rule::ReadOnly::OwnerWrite : Rule::ReadOnly::Unseen;
+    const bool mapped = share.mapReadOnly == ShareRule::MapReadOnly::Yes;
+    rule.readOnly = mapped ? Rule::ReadOnly::OwnerWrite : Rule::ReadOnly::Unseen;
     rule.mapArchive = share.mapArchive;
     rule.mapSystem = share.mapSystem;
     rule.mapHidden = share.mapHidden;
@@ -155,7 +156,8 @@ public:
         bool ok = true;
         if (stored) {
             // Wine reads no read-only from the value: it stays as it is there.
-            const AttributeWord kept = bits & ~refused & (rule_.readOnly == Rule::ReadOnly::NoWriteBit ? ~attr::kReadOnly : ~0u);
+            const bool wine = rule_.readOnly == Rule::ReadOnly::NoWriteBit;
+            const AttributeWord kept = bits & ~refused & ~(wine ? attr::kReadOnly : 0u);
             std::uint32_t x = (v.Bits() & ~kept) | (want & kept);
             if (e.folder && x != 0 && x != v.Bits()) x |= attr::kDirectory;  // as Samba writes a folder's value
             // Write bits given back come first, taken away last: the value
@@ -241,7 +243,9 @@ private:
         mode_t mode = e.mode;
         const bool wantR = want & attr::kReadOnly;
         // Read-only given back is the owner's write bit, never the umask's more.
-        const auto toMode = [&](bool hasWrite) { mode = wantR ? mode & ~kWriteBits : hasWrite ? mode : mode | S_IWUSR; };
+        const auto toMode = [&](bool hasWrite) {
+            mode = wantR ? mode & ~kWriteBits : hasWrite ? mode : mode | S_IWUSR;
+        };
         if (bits & attr::kReadOnly) {
             switch (rule_.readOnly) {
             case Rule::ReadOnly::Both:
@@ -342,7 +346,9 @@ class LinuxStore final : public AttributeStore {
 public:
     explicit LinuxStore(const StoreSettings& s) : settings_(s), both_(s, Rule{}) {}
     const char* Describe() const override { return both_.Describe(); }
-    std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override { return both_.Read(e, fail); }
+    std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
+        return both_.Read(e, fail);
+    }
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
         return both_.Write(e, before, want, fail);
     }

@@ -779,7 +779,9 @@ TEST(SambaConfigReader, ReadsSharesAsSmbdDoes) {
 
     // Shares rivak cannot match are told, not guessed at.
     MakeFolder(t / "served");
-    const auto share = [](const std::string& name, const std::string& path) { return SambaShare{name, path, false, {}}; };
+    const auto share = [](const std::string& name, const std::string& path) {
+        return SambaShare{name, path, false, {}};
+    };
     SambaShare byUser = share("perm", t / "served");
     byUser.rule.storeDosAttributes = false;
     byUser.rule.mapReadOnly = ShareRule::MapReadOnly::Permissions;
