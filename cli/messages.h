@@ -49,6 +49,16 @@ enum class Text {
     ProblemWindowsOnly,
     ProblemUnmapped,
     KeptReadOnly,
+    ProblemNotKeptInShare,
+    TreeShareValue,
+    TreeShareOwnerWrite,
+    TreeShareUnseen,
+    TreeWine,
+    CannotReadSmbConf,
+    SmbConfIncludeNotFollowed,
+    SharePerUser,
+    ShareMissing,
+    ShareRulePerUser,
 };
 
 // The language of LC_MESSAGES: Japanese for "ja...", where a UTF-8 locale of

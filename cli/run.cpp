@@ -20,6 +20,8 @@
 #include "engine/attribute_engine.h"
 #include "platform/posix/drive_map.h"
 #include "platform/posix/file_system_posix.h"
+#include "platform/posix/readers.h"
+#include "platform/posix/samba_config.h"
 #include "platform/posix/shortcut_reader_posix.h"
 
 namespace rivak::cli {
@@ -52,7 +54,7 @@ class Printer final : public posix::Report {
 public:
     Printer(const Streams& streams, Language language, const Arguments& a, TerminalProgress& progress)
         : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), verbose_(a.verbose),
-          list_(a.list), volumes_(a.list && a.verbose), progress_(progress) {}
+          list_(a.list), volumes_(a.verbose), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
         if (!list_) return;
@@ -63,6 +65,33 @@ public:
         if (!volumes_) return;
         BeforeOutput();
         PrintVolume(streams_.out, mountPoint, type, store);
+    }
+
+    // The first entry of a share or a Wine prefix: how its reader keeps read-only.
+    void Tree(const posix::Reader& r) {
+        if (!volumes_) return;
+        BeforeOutput();
+        Text text = Text::TreeWine;
+        if (r.kind == posix::Reader::Kind::Samba)
+            text = r.rule.storeDosAttributes ? Text::TreeShareValue
+                   : r.rule.mapReadOnly == posix::ShareRule::MapReadOnly::Yes ? Text::TreeShareOwnerWrite
+                                                                              : Text::TreeShareUnseen;
+        PrintTree(streams_.out, r.root, Format(language_, text, {ShellQuoted(r.name)}));
+    }
+
+    // What the Samba configuration did not let rivak match (-v).
+    void Note(const posix::SambaNote& n) {
+        if (!verbose_) return;
+        using Kind = posix::SambaNote::Kind;
+        const std::string why = n.error ? SystemError(language_, n.error) : std::string();
+        switch (n.kind) {
+        case Kind::Unreadable:
+            return Note(Format(language_, Text::CannotReadSmbConf, {ShellQuoted(n.what, true), why}));
+        case Kind::IncludeNotFollowed: return Note(Format(language_, Text::SmbConfIncludeNotFollowed, {n.what}));
+        case Kind::PathPerUser: return Note(Format(language_, Text::SharePerUser, {ShellQuoted(n.what)}));
+        case Kind::PathMissing: return Note(Format(language_, Text::ShareMissing, {ShellQuoted(n.what), why}));
+        case Kind::RulePerUser: return Note(Format(language_, Text::ShareRulePerUser, {ShellQuoted(n.what)}));
+        }
     }
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
@@ -121,6 +150,11 @@ public:
     }
 
 private:
+    void Note(const std::string& text) {
+        progress_.Erase();
+        std::fprintf(streams_.err, "rivak: %s\n", text.c_str());
+    }
+
     // A line of standard output on the count's terminal takes the count away first.
     void BeforeOutput() {
         if (streams_.outOnErrTerminal) progress_.Erase();
@@ -172,6 +206,7 @@ private:
         case Problem::VolumeRoot: return Format(language_, Text::ProblemVolumeRoot);
         case Problem::NotKept: return Format(language_, Text::ProblemNotKept);
         case Problem::ModeNotRestored: return Format(language_, Text::ProblemModeNotRestored, {why});
+        case Problem::NotKeptInShare: return Format(language_, Text::ProblemNotKeptInShare);
         case Problem::NotAFolder: return Format(language_, Text::ProblemNotAFolder);
         case Problem::Outside: return Format(language_, Text::ProblemOutside);
         case Problem::Dangling: return Format(language_, Text::ProblemDangling, {why});
@@ -256,6 +291,23 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     settings.changeHidden = !a.list && a.hidden != Change::Keep;
     settings.followOutside = a.followOutside;
     settings.caller = Caller();
+
+    // Who reads the attributes where: the shares of smb.conf, the Wine prefix.
+    const posix::SambaConfig samba = posix::ReadSambaConfig(a.smbConf.empty() ? posix::kSmbConf : a.smbConf);
+    if (samba.error && !a.smbConf.empty()) {
+        const std::string why = SystemError(language, samba.error);
+        std::fprintf(streams.err, "rivak: %s\n",
+                     Format(language, Text::CannotReadSmbConf, {ShellQuoted(a.smbConf, true), why}).c_str());
+        return 2;
+    }
+    if (samba.error && samba.error != ENOENT)
+        printer.Note({posix::SambaNote::Kind::Unreadable, posix::kSmbConf, samba.error});
+    for (const posix::SambaNote& note : samba.notes) printer.Note(note);
+    posix::Readers readers;
+    for (const posix::SambaNote& note : readers.AddShares(samba.shares)) printer.Note(note);
+    readers.AddWinePrefix(WinePrefix());
+    readers.OnFirstEntry([&](const posix::Reader& r) { printer.Tree(r); });
+    settings.readers = &readers;
 
     PathList paths;
     paths.reserve(a.paths.size());

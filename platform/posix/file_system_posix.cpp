@@ -339,7 +339,10 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
         else if (errno != ENOENT && errno != ENOTDIR) Fail(path, Problem::Access, errno);
         return entry_;
     }
-    if (Open(entry_, dirfd, split.name, TypeHint(split.folder, split.name))) ReadRecord(entry_);
+    if (!Open(entry_, dirfd, split.name, TypeHint(split.folder, split.name))) return entry_;
+    // The folder's descriptor is the chain's deepest level (the store's reader may depend on it).
+    const Level* holder = dirfd == AT_FDCWD ? nullptr : &chain_.back();
+    ReadRecord(entry_, holder ? StoreFolder{dirfd, holder->dev, holder->ino} : StoreFolder{});
     return entry_;
 }
 
@@ -418,9 +421,10 @@ bool PosixFileSystem::Inspect(Entry& e) {
     return true;
 }
 
-// The word as the entry's mount keeps it, by the store chosen for the mount.
-void PosixFileSystem::ReadRecord(Entry& e) {
-    e.store = &StoreFor(e);
+// The word as the entry's mount keeps it, by the store chosen for the mount
+// (and on Linux's own file systems for the tree in it that holds the entry).
+void PosixFileSystem::ReadRecord(Entry& e, const StoreFolder& holder) {
+    e.store = &StoreFor(e).Within(View(e), holder);
     const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
     const std::optional<AttributeWord> word = StoredWord(e, View(e), fail);
     e.readable = word.has_value();
@@ -440,7 +444,8 @@ std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const S
 AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
     auto it = stores_.find(e.dev);
     if (it != stores_.end()) return *it->second;
-    const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden};
+    const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden,
+                                 settings_.readers};
     ChosenStore chosen = SelectStore(e.fd.get(), settings);
     if (settings_.report)
         settings_.report->Volume(chosen.mountPoint.empty() ? e.path : chosen.mountPoint, chosen.type,
@@ -449,7 +454,7 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
 }
 
 StoreEntry PosixFileSystem::View(const Entry& e) {
-    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links};
+    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links, e.dev};
 }
 
 // A listing shows system files too, which the engine's plain-file probe

@@ -65,6 +65,7 @@ enum class Problem {
     VolumeRoot,        // the root folder of a FAT or exFAT volume has no attributes
     NotKept,           // the SMB server answered but kept the old attributes
     ModeNotRestored,   // the write bit lent to store the value could not be taken back
+    NotKeptInShare,    // the share keeps no such attribute (smbd with store dos attributes = no)
 };
 
 // Where the backend tells what it changed and what it could not do.
@@ -97,6 +98,7 @@ struct PosixSettings {
     bool changeHidden = true;      // that cannot tell what an entry has
     bool followOutside = false;    // as root, follow other users' links in named paths anywhere
     uid_t caller = 0;              // as root, whose links are followed as root's own are
+    Readers* readers = nullptr;    // Samba's shares and Wine's prefixes (null: none known)
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -193,7 +195,7 @@ private:
     int NamedFd(const Path& path);
     bool HoldsNamed(const Path& folder, const std::string& name, const Path& shortcut);
     bool Inspect(Entry& e);
-    void ReadRecord(Entry& e);
+    void ReadRecord(Entry& e, const StoreFolder& holder = {});
     bool StatFolder(const Path& folder, struct statx& sx);
     int FolderFd(const Path& folder);
     int StartChain(const Path& root);
