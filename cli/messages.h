@@ -12,6 +12,7 @@ enum class Text {
     Usage,
     TryHelp,
     UnknownOption,
+    AmbiguousOption,
     MissingValue,
     UnexpectedValue,
     BadChange,
@@ -21,7 +22,9 @@ enum class Text {
     NoPaths,
     CannotReadInput,
     FailedCount,
+    FailedListCount,
     CannotChange,
+    CannotList,
     WriteError,
     Counter,
     ProblemAccess,
@@ -42,7 +45,20 @@ enum class Text {
     ProblemOutside,
     ProblemDangling,
     ProblemShortcut,
+    ProblemShortcutTooLarge,
+    ProblemWindowsOnly,
+    ProblemUnmapped,
     KeptReadOnly,
+    ProblemNotKeptInShare,
+    TreeShareValue,
+    TreeShareOwnerWrite,
+    TreeShareUnseen,
+    TreeWine,
+    CannotReadSmbConf,
+    SmbConfIncludeNotFollowed,
+    SharePerUser,
+    ShareMissing,
+    ShareRulePerUser,
     RestoreAlone,
     SaveDryRun,
     SaveExists,
@@ -65,7 +81,11 @@ enum class Text {
     ProblemOtherStore,
 };
 
+// The language of LC_MESSAGES: Japanese for "ja...", where a UTF-8 locale of
+// it exists; English otherwise.
 Language LanguageOfLocale();
+// strerror in `language` (the C locale's English for English), as UTF-8.
+std::string SystemError(Language language, int error);
 // The text with each "%s" replaced by the next of `args`.
 std::string Format(Language language, Text text, const std::vector<std::string>& args = {});
 

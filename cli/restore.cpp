@@ -58,13 +58,15 @@ std::variant<Undo, UsageError> PrepareUndo(const Arguments& a, Language language
     if (!a.save.empty()) {
         undo.file = a.save;
         undo.save = posix::SaveWriter::Create(a.save);
-        if (!undo.save && errno == EEXIST) return UsageError{Text::SaveExists, {ShellQuoted(a.save, true)}};
-        if (!undo.save) return UsageError{Text::CannotSave, {ShellQuoted(a.save, true), std::strerror(errno)}};
+        const int error = errno;
+        if (!undo.save && error == EEXIST) return UsageError{Text::SaveExists, {ShellQuoted(a.save, true)}};
+        if (!undo.save) return UsageError{Text::CannotSave, {ShellQuoted(a.save, true), SystemError(language, error)}};
     }
     if (!a.restore.empty()) {
         undo.file = a.restore;
         const std::optional<std::string> text = ReadWhole(a.restore);
-        if (!text) return UsageError{Text::CannotReadSave, {ShellQuoted(a.restore, true), std::strerror(errno)}};
+        const int error = errno;
+        if (!text) return UsageError{Text::CannotReadSave, {ShellQuoted(a.restore, true), SystemError(language, error)}};
         auto read = posix::ReadSaveFile(*text);
         if (const SaveDamage* damage = std::get_if<SaveDamage>(&read))
             return UsageError{Text::SaveRefused, {ShellQuoted(a.restore, true), std::to_string(damage->line),
@@ -90,8 +92,8 @@ void RestoreSaved(const Undo& undo, const posix::PosixSettings& settings, Langua
 
 bool FinishSave(Undo& undo, Language language, const Streams& streams) {
     if (!undo.save || undo.save->Finish()) return true;
-    std::fprintf(streams.err, "rivak: %s\n",
-                 Format(language, Text::CannotWriteSave, {ShellQuoted(undo.file, true), std::strerror(errno)}).c_str());
+    const std::string why = SystemError(language, errno);
+    std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::CannotWriteSave, {ShellQuoted(undo.file, true), why}).c_str());
     return false;
 }
 

@@ -153,19 +153,31 @@ bool PosixFileSystem::Journal(const Entry& e) {
 // Once the batch before is done (on disk, changed), what it did is told, and
 // the batch gathered goes: its changes are made once it is on disk.
 void PosixFileSystem::Rotate() {
-    if (!settings_.save->Wait()) return SaveFailed(errno);
-    TellSealed();
+    if (!Done()) return;
     std::swap(sealed_, gathering_);
     Rewait();
+    changing_.emplace();
     if (!settings_.save->Seal([this] { ApplySealed(); })) SaveFailed(errno);
 }
 
 void PosixFileSystem::Flush() {
     if (!settings_.save || (gathering_.empty() && sealed_.empty())) return;
     Rotate();
-    if (!settings_.save->Wait()) return SaveFailed(errno);
+    if (Done()) Rewait();
+}
+
+// Waits for the batch handed over, then tells what it did; a Ctrl-C that
+// came meanwhile ends the run here, between two batches.
+bool PosixFileSystem::Done() {
+    const bool written = settings_.save->Wait();
+    const int error = errno;
+    changing_.reset();
+    if (!written) {
+        SaveFailed(error);
+        return false;
+    }
     TellSealed();
-    Rewait();
+    return true;
 }
 
 // On the save file's thread: the batch's changes, in order, each entry's
@@ -202,14 +214,15 @@ void PosixFileSystem::SaveFailed(int error) {
     Rewait();
 }
 
-// The store of the entry's device in a dry run: what it would do, without doing it.
+// The entry's store in a dry run: what it would do, without doing it.
 AttributeStore& PosixFileSystem::Planner(const Entry& e) {
     std::unique_ptr<AttributeStore>& planner = planners_[e.dev];
     if (!planner) {
-        const StoreSettings settings{true, settings_.umask, settings_.changeReadOnly, settings_.changeHidden};
+        const StoreSettings settings{true, settings_.umask, settings_.changeReadOnly, settings_.changeHidden,
+                                     settings_.readers};
         planner = SelectStore(e.fd.get(), settings).store;
     }
-    return *planner;
+    return planner->Within(View(e), e.holder);
 }
 
 bool PosixFileSystem::PutBack(const Path& path, const SavedEntry& saved, const std::string& kind) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -159,8 +160,14 @@ bool IsPlainBelow(std::string_view path) {
 
 // ---- writing ---------------------------------------------------------------
 
+// The thread takes no signal: those that end a run reach the walk's thread,
+// which holds them back while a batch is being changed here.
 SaveWriter::SaveWriter(UniqueFd fd, std::string cwd) : fd_(std::move(fd)), cwd_(std::move(cwd)) {
+    sigset_t all, before;
+    sigfillset(&all);
+    const bool blocked = pthread_sigmask(SIG_SETMASK, &all, &before) == 0;
     worker_ = std::thread([this] { Work(); });
+    if (blocked) pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 SaveWriter::~SaveWriter() {

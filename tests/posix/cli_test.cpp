@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,17 +11,22 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <grp.h>
+#include <limits.h>
 #include <poll.h>
 
 #include <chrono>
 #include <csignal>
 #include <thread>
 #include <clocale>
+#include <cwchar>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "engine/shortcut.h"
+#include "platform/lnk/shell_link.h"
 #include "posix_test_support.h"
 #include "rivak_version.h"
 #include "tests/lnk/lnk_writer.h"
@@ -38,7 +44,10 @@ Result Rivak(const std::vector<std::string>& args, const std::string& input = ""
              const std::map<std::string, std::string>& env = {}) {
     std::map<std::string, std::string> full = {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}};
     for (const auto& [k, v] : env) full[k] = v;
-    return RunProgram(RIVAK_CLI, args, input, full);
+    // No share of this machine's own smb.conf may decide how a test tree is read.
+    std::vector<std::string> all = {"--smb-conf=/dev/null"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProgram(RIVAK_CLI, all, input, full);
 }
 
 bool HasJapaneseLocale() {
@@ -139,8 +148,8 @@ TEST_F(Cli, VerboseAndDryRunListTheChangesWithQuotedPaths) {
         EXPECT_NE(r.out.find("R--- -> ----  '" + At("d/it") + "'\\''s here'\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("R--- -> ----  '" + At("d/line") + "'$'\\n''break'\n"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("plain"), std::string::npos);
-        int lines = 0;
-        for (char c : r.out) lines += c == '\n';
+        int lines = 0;  // the changes; -v names the mount too
+        for (std::size_t at = 0; (at = r.out.find(" -> ", at)) != std::string::npos; ++at) ++lines;
         EXPECT_EQ(lines, 2) << option;
     }
 }
@@ -155,6 +164,11 @@ TEST_F(Cli, NulSeparatedPathsFromStandardInput) {
     EXPECT_EQ(ModeOf(At("a b")), 0644u);
     EXPECT_EQ(ModeOf(At("new\nline")), 0644u);
     EXPECT_EQ(ModeOf(At("not listed")), 0444u);
+    // A find that found nothing: nothing to do. A closed input is an error.
+    EXPECT_EQ(Rivak({"-0"}, "").status, 0);
+    const Result closed = RunProgram("/bin/sh", {"-c", "exec \"$0\" -0 <&-", RIVAK_CLI}, "", {{"LANG", "C.UTF-8"}});
+    EXPECT_EQ(closed.status, 2);
+    EXPECT_NE(closed.err.find("cannot read standard input: Bad file descriptor"), std::string::npos) << closed.err;
 }
 
 TEST_F(Cli, BadUsageTouchesNothing) {
@@ -260,9 +274,13 @@ TEST_F(Cli, CodePageDecodesTheAnsiPath) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(WordOnDisk(At("share/café.txt")), attr::kReadOnly) << "code page 932 cannot read it: not followed";
     EXPECT_EQ(WordOnDisk(At("a.lnk")), attr::kHidden);
-    r = Rivak({"--codepage=1252", "--map=X:=" + At("share"), At("a.lnk")});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(WordOnDisk(At("share/café.txt")), 0u);
+    WriteBytes(At("u.lnk"), Shortcut("X:\\caf\xC3\xA9.txt"));  // as Windows writes with the UTF-8 code page
+    for (const auto& [codePage, shortcut] : {std::pair{"--codepage=1252", "a.lnk"}, std::pair{"--codepage=65001", "u.lnk"}}) {
+        ASSERT_EQ(chmod(At("share/café.txt").c_str(), 0444), 0);
+        r = Rivak({codePage, "--map=X:=" + At("share"), At(shortcut)});
+        EXPECT_EQ(r.status, 0) << codePage << r.err;
+        EXPECT_EQ(WordOnDisk(At("share/café.txt")), 0u) << codePage;
+    }
 }
 
 TEST_F(Cli, WinePrefixGivesTheDriveLetters) {
@@ -301,6 +319,23 @@ TEST_F(Cli, HelpVersionAndJapanese) {
     if (!HasJapaneseLocale()) GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";
     r = Rivak({"--help"}, "", {{"LANG", "ja_JP.UTF-8"}});
     EXPECT_NE(r.out.find("使い方"), std::string::npos) << r.out;
+    // Each line within 80 columns of a terminal, as glibc counts them.
+    locale_t ja = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+    const locale_t before = uselocale(ja);
+    for (std::size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = r.out.substr(at, end - at);
+        std::wstring wide(line.size() + 1, L'\0');
+        wide.resize(mbstowcs(wide.data(), line.c_str(), wide.size()));
+        const int columns = wcswidth(wide.c_str(), wide.size());
+        EXPECT_TRUE(columns >= 0 && columns <= 80) << columns << ": " << line;
+    }
+    uselocale(before);
+    // The system's error in the language of the messages, whatever LANG's character set.
+    const std::string noEntry = strerror_l(ENOENT, ja);
+    freelocale(ja);
+    r = Rivak({"-l", At("missing")}, "", {{"LANG", "C"}, {"LC_MESSAGES", "ja_JP.UTF-8"}, {"LANGUAGE", "en"}});
+    EXPECT_NE(r.err.find("rivak: '" + At("missing") + "' の属性を表示できません: " + noEntry + "\n"), std::string::npos)
+        << r.err;
     r = Rivak({At("missing")}, "", {{"LANG", "ja_JP.UTF-8"}});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("変更できなかった項目: 1 個"), std::string::npos) << r.err;
@@ -309,67 +344,111 @@ TEST_F(Cli, HelpVersionAndJapanese) {
     EXPECT_NE(r.err.find("不明なオプション"), std::string::npos) << r.err;
 }
 
+// rivak -v on `tree`, standard output on `out`, standard error on `err`.
+pid_t StartVerbose(int out, int err, const std::string& tree) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, 1), dup2(err, 2);
+        char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
+        char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("--smb-conf=/dev/null"), const_cast<char*>("-v"),
+                        const_cast<char*>(tree.c_str()), nullptr};
+        execve(RIVAK_CLI, argv, envp);
+        _exit(127);
+    }
+    return pid;
+}
+
 // Standard error on a terminal: the count shows once the batch has run for
-// a second, and is erased at the end. The batch is held still for more than
-// a second as soon as its first changes are printed, so the second has passed
+// a second, and is erased at the end and before every line of standard
+// output on the same terminal. The batch is held still for more than a
+// second as soon as its first changes are printed, so the second has passed
 // on any machine, with entries still to do.
 TEST_F(Cli, LiveCountOnATerminal) {
     MakeFolder(At("big"));
     for (int i = 0; i < 3000; ++i) MakeFile(At("big/f" + std::to_string(i)), 0444);
-    int master = -1, slave = -1, out[2];
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
-    ASSERT_EQ(pipe(out), 0);
-    const auto started = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1), dup2(slave, 2);
-        char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
-        const std::string tree = At("big");
-        char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("-v"), const_cast<char*>(tree.c_str()), nullptr};
-        execve(RIVAK_CLI, argv, envp);
-        _exit(127);
-    }
-    close(slave), close(out[1]);
-    std::string shown, printed;
-    char buffer[4096];
-    bool held = false;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
-    for (int open = 2; open > 0 && poll(fds, 2, -1) > 0;) {
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? printed : shown).append(buffer, static_cast<std::size_t>(n));
-            if (i == 0 && !held) {
-                held = true;
-                kill(pid, SIGSTOP);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-                kill(pid, SIGCONT);
+    const auto readOnlyAgain = [&] {
+        for (int i = 0; i < 3000; ++i) ASSERT_EQ(chmod(At("big/f" + std::to_string(i)).c_str(), 0444), 0);
+    };
+    for (const bool outOnTerminal : {false, true}) {
+        int master = -1, slave = -1, out[2];
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+        ASSERT_EQ(pipe(out), 0);
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t pid = StartVerbose(outOnTerminal ? slave : out[1], slave, At("big"));
+        close(slave), close(out[1]);
+        std::string shown, printed;
+        char buffer[4096];
+        bool held = false;
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+        for (int open = 2; open > 0 && poll(fds, 2, -1) > 0;) {
+            for (int i = 0; i < 2; ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+                if (n <= 0) {
+                    fds[i].fd = -1;
+                    --open;
+                    continue;
+                }
+                (i == 0 ? printed : shown).append(buffer, static_cast<std::size_t>(n));
+                if (i == (outOnTerminal ? 1 : 0) && !held) {
+                    held = true;
+                    kill(pid, SIGSTOP);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+                    kill(pid, SIGCONT);
+                }
             }
         }
+        close(master), close(out[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(ModeOf(At("big/f2999")), 0644u);
+        std::size_t updates = 0;
+        for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) {
+            ++updates;
+            EXPECT_EQ(shown.compare(at + 8, 4, "\r\033[K"), 0) << "erased before anything else: "
+                                                               << ::testing::PrintToString(shown.substr(at, 40));
+        }
+        EXPECT_LE(updates, static_cast<std::size_t>(10 * seconds) + 1) << "at most ten a second over " << seconds << " s";
+        ASSERT_TRUE(held);
+        EXPECT_NE(updates, 0u);
+        readOnlyAgain();
+        if (outOnTerminal) continue;
+        EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "erased at the end";
+        EXPECT_NE(printed.size(), 0u);
+        EXPECT_EQ(shown.compare(0, 4, "\r\033[K"), 0) << ::testing::PrintToString(shown.substr(0, 40));
+        // The pseudo-terminal turns "\n" into "\r\n"; the count never writes one.
+        EXPECT_EQ(shown.find('\n'), std::string::npos);
     }
-    close(master), close(out[0]);
+
+    // Ctrl-C while the count shows: erased, and the program ends by the
+    // signal. Standard output is left unread, so the batch waits on it.
+    int master = -1, slave = -1, out[2];
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = StartVerbose(out[1], slave, At("big"));
+    close(slave), close(out[1]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    std::string shown;
+    char buffer[4096];
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+    while (shown.find(" entries") == std::string::npos && poll(fds, 2, 5000) > 0) {
+        if (fds[1].revents & POLLIN) shown.append(buffer, std::max<ssize_t>(0, read(master, buffer, sizeof buffer)));
+        else if (read(out[0], buffer, sizeof buffer) <= 0) break;
+    }
+    ASSERT_NE(shown.find(" entries"), std::string::npos) << "no count while the batch waits";
+    kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(ModeOf(At("big/f2999")), 0644u);
-    std::size_t updates = 0;
-    for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) ++updates;
-    EXPECT_LE(updates, static_cast<std::size_t>(10 * seconds) + 1) << "at most ten a second over " << seconds << " s";
-    ASSERT_TRUE(held);
-    EXPECT_NE(printed.size(), 0u);
-    EXPECT_EQ(shown.compare(0, 4, "\r\033[K"), 0) << ::testing::PrintToString(shown.substr(0, 40));
-    EXPECT_NE(shown.find(" entries"), std::string::npos) << ::testing::PrintToString(shown);
-    EXPECT_GE(shown.size(), 4u);
-    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "erased at the end";
-    // The pseudo-terminal turns "\n" into "\r\n"; the count never writes one.
-    EXPECT_EQ(shown.find('\n'), std::string::npos);
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
+    close(master), close(out[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << ::testing::PrintToString(shown);
+    int left = 0;
+    for (int i = 0; i < 3000; ++i) left += ModeOf(At("big/f" + std::to_string(i))) == 0444u;
+    EXPECT_GT(left, 0) << "stopped before the end";
 }
 
 // Shortcuts dropped inside the walked folder that lead out of it, each
@@ -439,9 +518,136 @@ TEST_F(Cli, ShortcutsMetInAWalkStayInsideTheNamedPath) {
     EXPECT_EQ(ModeOf(At("share/alice/in.txt")), 0644u);
 }
 
-// Why a shortcut keeps its own path is shown with -v; a shortcut of Windows
-// XP (variables beside a LinkInfo path, PreferEnvironmentPath clear) is
-// followed to the LinkInfo path, as Windows and rivak.exe follow it.
+constexpr uid_t kNobody = 65534;
+
+// The owner of a named folder, who may write in the folder above it, swaps
+// it for a link to root's files the moment rivak opens it (inotify tells
+// when): the walk goes on in the folder that was opened, never through the link.
+TEST_F(Cli, NamedFolderSwappedAsItIsOpenedLeadsNowhereElse) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the folder to another user";
+    constexpr int kTries = 20;
+    int swapped = 0, escaped = 0, walked = 0;
+    for (int i = 0; i < kTries; ++i) {
+        TempFolder t;
+        ASSERT_EQ(chmod(t.path().c_str(), 0755), 0);
+        MakeFolder(t / "share");
+        MakeFolder(t / "share/u1");
+        SetRecord(t / "share/u1", "0x1");
+        MakeFile(t / "share/u1/mine", 0444);
+        for (const char* p : {"share", "share/u1", "share/u1/mine"}) ASSERT_EQ(chown((t / p).c_str(), kNobody, kNobody), 0);
+        MakeFolder(t / "outside");
+        MakeFile(t / "outside/secret", 0444);
+        SetRecord(t / "outside/secret", "0x2");
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t swapper = fork();
+        if (swapper == 0) {
+            close(ready[0]);
+            const int watch = inotify_init1(IN_CLOEXEC);
+            if (setgroups(0, nullptr) || setgid(kNobody) || setuid(kNobody) || watch < 0 ||
+                inotify_add_watch(watch, (t / "share/u1").c_str(), IN_OPEN) < 0 || write(ready[1], "r", 1) != 1)
+                _exit(2);
+            pollfd event{watch, POLLIN, 0};
+            alignas(inotify_event) char buffer[sizeof(inotify_event) + NAME_MAX + 1];
+            if (poll(&event, 1, 10000) != 1 || read(watch, buffer, sizeof buffer) <= 0) _exit(3);
+            if (rename((t / "share/u1").c_str(), (t / "share/old").c_str()) || symlink("../outside", (t / "share/u1").c_str()))
+                _exit(4);
+            _exit(0);
+        }
+        close(ready[1]);
+        char c = 0;
+        const bool started = read(ready[0], &c, 1) == 1;
+        close(ready[0]);
+        const Result r = started ? Rivak({"-v", t / "share/u1"}) : Result{};
+        int status = 0;
+        ASSERT_EQ(waitpid(swapper, &status, 0), swapper);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) continue;
+        ++swapped;
+        escaped += ModeOf(t / "outside/secret") != 0444u || RecordOf(t / "outside/secret") != "0x2" ||
+                   r.out.find("secret") != std::string::npos;
+        walked += ModeOf(t / "share/old/mine") == 0644u;
+    }
+    EXPECT_EQ(swapped, kTries) << "a try without its swap shows nothing";
+    EXPECT_EQ(escaped, 0) << "runs that changed or named root's file, of " << swapped;
+    EXPECT_EQ(walked, swapped) << "the folder opened is the one walked";
+}
+
+// As root, a link or shortcut another user left among the named paths
+// leads only below the folder that holds it: one planted to lead elsewhere
+// is reported as a shortcut of a walk is, and left alone (a shortcut keeps
+// its own path). Root's own, the caller's (sudo), one that stays in its
+// folder, and any under --follow-outside are followed.
+TEST_F(Cli, PlantedNamesLeadNoFurtherThanTheirFolder) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant links as another user";
+    enum How { Args, Glob, Find };
+    struct Row {
+        const char* label;
+        const char* planted;  // in share/: a link, or a shortcut (.lnk) to X:\ (elsewhere/)
+        std::string target;   // of the link (absolute: elsewhere/); of the shortcut, a file in X:
+        How how;
+        const char* named;    // with Args: the one path named, below the folder
+        uid_t owner;
+        std::vector<std::string> options;
+        const char* changed;  // the file a followed link leads to
+        bool followed;
+        const char* reported = "";  // the path the refusal names, when not the planted one
+    };
+    const Row rows[] = {
+        {"-0", "evil.doc", "/secret.doc", Find, "", kNobody, {}, "elsewhere/secret.doc", false},
+        {"share/*", "evil.doc", "/secret.doc", Glob, "", kNobody, {}, "elsewhere/secret.doc", false},
+        {"on the way", "u2", "", Args, "share/u2/secret.doc", kNobody, {}, "elsewhere/secret.doc", false,
+         "share/u2/secret.doc"},
+        {"on the way, then ..", "u2", "/sub", Args, "share/u2/..", kNobody, {}, "elsewhere/secret.doc", false, "elsewhere"},
+        {"shortcut", "evil.lnk", "X:\\secret.doc", Args, "share/evil.lnk", kNobody, {}, "elsewhere/secret.doc", false},
+        {"--follow-outside", "evil.doc", "/secret.doc", Find, "", kNobody, {"--follow-outside"}, "elsewhere/secret.doc", true},
+        {"shortcut --follow-outside", "evil.lnk", "X:\\secret.doc", Args, "share/evil.lnk", kNobody, {"--follow-outside"},
+         "elsewhere/secret.doc", true},
+        {"root's", "evil.doc", "/secret.doc", Glob, "", 0, {}, "elsewhere/secret.doc", true},
+        {"the caller's", "evil.doc", "/secret.doc", Find, "", 1000, {}, "elsewhere/secret.doc", true},
+        {"in its folder", "near.doc", "own.doc", Find, "", kNobody, {}, "share/own.doc", true},
+        {"shortcut in its folder", "near.lnk", "X:\\share\\own.doc", Args, "share/near.lnk", kNobody, {}, "share/own.doc", true},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        ASSERT_EQ(chmod(t.path().c_str(), 0755), 0);
+        MakeFolder(t / "share", 0777);
+        MakeFile(t / "share/own.doc", 0444);
+        MakeFolder(t / "elsewhere");
+        MakeFolder(t / "elsewhere/sub");
+        MakeFile(t / "elsewhere/secret.doc", 0444);
+        SetRecord(t / "elsewhere/secret.doc", "0x2");
+        const std::string planted = t / ("share/" + std::string(row.planted));
+        const bool shortcut = IsShortcutName(row.planted);
+        if (shortcut) {
+            WriteBytes(planted, Shortcut(row.target));
+            ASSERT_EQ(chmod(planted.c_str(), 0444), 0);
+        } else {
+            MakeLink(row.target[0] == '/' || row.target.empty() ? t / "elsewhere" + row.target : row.target, planted);
+        }
+        ASSERT_EQ(lchown(planted.c_str(), row.owner, row.owner), 0);
+        std::vector<std::string> options = row.options;
+        options.push_back("--map=X:=" + (std::string(row.planted) == "near.lnk" ? t.path() : t / "elsewhere"));
+        // As a shell runs it, "$d" the test's folder.
+        const std::string named = row.how == Glob ? "\"$d\"/share/*" : "\"$d\"/" + std::string(row.named);
+        const std::string command = row.how == Find ? "find \"$d\"/share -name '*.doc' -print0 | \"$0\" -0 \"$@\""
+                                                    : "exec \"$0\" \"$@\" " + named;
+        std::vector<std::string> args = {"-c", "d=$1; shift; " + command, RIVAK_CLI, t.path()};
+        args.insert(args.end(), options.begin(), options.end());
+        const Result r = RunProgram("/bin/sh", args, "", {{"LANG", "C.UTF-8"}, {"HOME", "/nonexistent"}, {"SUDO_UID", "1000"}});
+        const std::string shown = *row.reported ? t / row.reported : planted;
+        const std::string refusal = "rivak: cannot change '" + shown + "': target outside the named folders: not followed\n";
+        EXPECT_EQ(r.status, row.followed ? 0 : 1) << row.label << r.err;
+        EXPECT_EQ(r.err.find(refusal) != std::string::npos, !row.followed) << row.label << r.err;
+        EXPECT_EQ(ModeOf(t / row.changed), row.followed ? 0644u : 0444u) << row.label;
+        EXPECT_EQ(RecordOf(t / row.changed), row.followed ? std::nullopt : std::optional<std::string>("0x2")) << row.label;
+        EXPECT_EQ(ModeOf(planted), shortcut && row.followed ? 0444u : shortcut ? 0644u : 0777u) << row.label;
+    }
+}
+
+// Why a shortcut keeps its own path is shown with -v, its target quoted: a
+// planted shortcut's bytes never reach the terminal raw. A shortcut of
+// Windows XP (variables beside a LinkInfo path, PreferEnvironmentPath clear)
+// is followed to the LinkInfo path, as Windows and rivak.exe follow it.
 TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
     using namespace rivak::test::lnk;
     MakeFile(At("xp.txt"), 0444);
@@ -454,6 +660,10 @@ TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
     variablesOnly.extra = xp.extra;
     std::vector<unsigned char> cut = Shortcut("X:\\xp.txt");
     cut.resize(0x4C + 8);
+    LinkSpec forged;
+    forged.extra = {EnvironmentBlock("%A%\x1b[2K\rentries not changed: 0", u"%A%\x1b[2K\rentries not changed: 0")};
+    std::vector<unsigned char> huge = Shortcut("X:\\xp.txt");
+    huge.resize(rivak::lnk::kMaxShellLinkSize + 1);
     struct Row {
         const char* name;
         std::vector<unsigned char> bytes;
@@ -462,8 +672,11 @@ TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
     const Row rows[] = {
         {"xp.lnk", Build(xp), ""},
         {"cut.lnk", cut, "LinkInfo runs past the end of the file"},
-        {"variables.lnk", Build(variablesOnly), "its target is known only to Windows (\"%USERPROFILE%\\xp.txt\")"},
-        {"unmapped.lnk", Shortcut("Q:\\xp.txt"), "no drive or share maps \"Q:\\xp.txt\""},
+        {"variables.lnk", Build(variablesOnly), "its target is known only to Windows ('%USERPROFILE%\\xp.txt')"},
+        {"unmapped.lnk", Shortcut("Q:\\xp.txt"), "no drive or share maps 'Q:\\xp.txt'"},
+        {"forged.lnk", Build(forged),
+         "its target is known only to Windows ('%A%'$'\\033''[2K'$'\\r''entries not changed: 0')"},
+        {"huge.lnk", huge, "larger than any shortcut (more than 1048576 bytes)"},
     };
     for (const Row& row : rows) {
         WriteBytes(At(row.name), row.bytes);
@@ -477,6 +690,7 @@ TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
             EXPECT_NE(r.err.find("'" + At(row.name) + "': shortcut not followed: " + row.why + "\n"), std::string::npos)
                 << row.name << r.err;
         }
+        EXPECT_EQ(r.err.find_first_of("\x1b\r"), std::string::npos) << row.name;
     }
 }
 
@@ -502,6 +716,7 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
     MakeFile(At("bad\303name"), 0444);
     MakeFile(At("c1\302\205"), 0444);
     WriteBytes(At("dangling.lnk"), RelativeShortcut(u".\\nothing.txt"));
+    std::ofstream(At("homes.conf")) << "[homes]\nmap readonly = yes\n[docs]\npath = " << At("docs") << "\n";
     struct Row {
         std::vector<std::string> args;
         int status;
@@ -519,7 +734,24 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
         {{At("dangling.lnk")}, 1, "",
          "rivak: cannot change '" + At("dangling.lnk") + "': its target '" + At("nothing.txt") + "' does not exist\n",
          "dangling.lnk", 0},
-        {{"--ver"}, 2, "", "unknown option '--ver'", "file", attr::kReadOnly},  // --verbose or --version
+        {{"--ver"}, 2, "", "option '--ver' is ambiguous: --verbose --version\n", "file", attr::kReadOnly},
+        {{"--h", At("file")}, 2, "", "option '--h' is ambiguous: --hidden --help\n", "file", attr::kReadOnly},
+        // attrib's words: only the attributes they name change.
+        {{"+h", At("file")}, 0, "", "", "file", attr::kReadOnly | attr::kHidden},
+        {{At("file"), "+R", "-h", "-v"}, 0, "RH-- -> R---", "", "file", attr::kReadOnly},
+        {{"-r", "--hidden=set", At("file")}, 0, "", "", "file", attr::kHidden},
+        {{"--", "+s"}, 1, "", "rivak: cannot change '+s': No such file or directory\n", "file", attr::kHidden},
+        {{"--map", "+h", At("file")}, 2, "", "--map takes X:=FOLDER or \\\\server\\share=FOLDER, not '+h'", "file",
+         attr::kHidden},
+        {{"-l", At("missing")}, 1, "", "rivak: cannot list '" + At("missing") + "': No such file or directory\n"
+         "rivak: entries not listed: 1\n", "file", attr::kHidden},
+        {{"--smb-conf=" + At("none.conf"), At("file")}, 2, "",
+         "rivak: cannot read the Samba configuration '" + At("none.conf") + "': No such file or directory\n", "file",
+         attr::kHidden},
+        {{"-v", "--smb-conf=" + At("homes.conf"), At("file")}, 0, "",
+         "rivak: Samba share [homes] not matched: its folder depends on the user or the client\n"
+         "rivak: Samba share [docs] not matched: its folder cannot be found: No such file or directory\n",
+         "file", 0},
     };
     for (const Row& row : rows) {
         const std::string label = ::testing::PrintToString(row.args);
@@ -543,6 +775,15 @@ TEST_F(Cli, FullStandardOutputIsAnError) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("rivak: write error: No space left on device"), std::string::npos) << r.err;
     EXPECT_EQ(ModeOf(At("d/f49")), 0644u) << "the work itself is done";
+    // A closed standard output is an error only once something is printed to it.
+    for (const bool verbose : {false, true}) {
+        ASSERT_EQ(chmod(At("d/f0").c_str(), 0444), 0);
+        const Result closed = RunProgram("/bin/sh", {"-c", "exec \"$0\" $1 \"$2\" >&-", RIVAK_CLI, verbose ? "-v" : "-n",
+                                                     At(verbose ? "d" : "d/f1")}, "", {{"LANG", "C.UTF-8"}});
+        EXPECT_EQ(closed.status, verbose ? 1 : 0) << closed.err;
+        EXPECT_EQ(closed.err.find("write error: Bad file descriptor") != std::string::npos, verbose) << closed.err;
+        EXPECT_EQ(ModeOf(At("d/f0")), verbose ? 0644u : 0444u);
+    }
 }
 
 // A chain of folders far deeper than descriptors or stack would allow one a
