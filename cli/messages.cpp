@@ -196,9 +196,9 @@ const Pair& Lookup(Text text) {
         {"written in format %s by a newer rivak; this one reads format 1",
          "新しい rivak が形式 %s で書いたファイルです。この rivak が読めるのは形式 1 です"},
         {"the file ends inside this line: it was cut short", "ファイルがこの行の途中で終わっています: 途中で切れています"},
-        {"the batch of entries from this line on has no seal line: the file was cut short, or its run was stopped "
-         "while saving that batch, which it then had not changed (see FILES in rivak(1))",
-         "この行から始まる項目のまとまりに seal 行がありません: ファイルが途中で切れているか、そのまとまりを保存している間に実行が止まりました (その場合、そのまとまりの項目は変更されていません。rivak(1) の「ファイル」の節を参照)"},
+        {"%s: the lines from line %s on have no seal line: the run that saved them was stopped before it changed "
+         "their entries, or the file was cut short there; they are put back too, entries after them may be missing",
+         "%s: %s 行目からの行には seal 行がありません: それらを保存した実行がその項目を変更する前に止まったか、ファイルがそこで途中で切れています。それらの行も元に戻しますが、その後の項目が欠けているかもしれません"},
         {"the line does not match its check: damaged or edited", "行がチェック値と合いません: 壊れているか、編集されています"},
         {"not a line rivak writes", "rivak が書く形の行ではありません"},
         {"lines are missing before this line", "この行より前の行が欠けています"},

@@ -23,7 +23,6 @@ Text Damage(SaveDamage::Why why) {
     case SaveDamage::Why::NotASaveFile: return Text::SaveNotASaveFile;
     case SaveDamage::Why::Newer: return Text::SaveNewer;
     case SaveDamage::Why::CutShort: return Text::SaveCutShort;
-    case SaveDamage::Why::Unsealed: return Text::SaveUnsealed;
     case SaveDamage::Why::Checksum: return Text::SaveChecksum;
     case SaveDamage::Why::Malformed: return Text::SaveMalformed;
     case SaveDamage::Why::Missing: return Text::SaveMissing;
@@ -78,8 +77,12 @@ std::variant<Undo, UsageError> PrepareUndo(const Arguments& a, Language language
 
 void RestoreSaved(const Undo& undo, const posix::PosixSettings& settings, Language language, const Streams& streams) {
     const posix::SavedFile& file = *undo.restore;
-    if (!file.finished)
-        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::SaveUnfinished, {ShellQuoted(undo.file, true)}).c_str());
+    const std::string name = ShellQuoted(undo.file, true);
+    if (file.unsealed)
+        std::fprintf(streams.err, "rivak: %s\n",
+                     Format(language, Text::SaveUnsealed, {name, std::to_string(file.unsealed)}).c_str());
+    else if (!file.finished)
+        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::SaveUnfinished, {name}).c_str());
     posix::PosixFileSystem fs(settings);
     for (const std::string& root : file.roots) fs.Follow(root);
     // An entry saved twice (met again within one run) goes back to the first state.

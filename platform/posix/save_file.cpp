@@ -18,6 +18,7 @@ namespace {
 
 constexpr char kVersionLine[] = "rivak-save ";
 constexpr std::size_t kCheckWidth = 8;
+constexpr std::size_t kPage = 4096;
 constexpr char kHex[] = "0123456789abcdef";
 
 // CRC-32 (the polynomial of zlib and PNG), eight bytes at a time: table k
@@ -208,11 +209,20 @@ std::size_t SaveWriter::Begin() {
     return start;
 }
 
+// A line that would cross a page of the file starts the next one, after a
+// line of blanks: a write cut short (SIGKILL) stops at a page's end, so it
+// leaves whole lines.
 void SaveWriter::End(std::size_t start) {
     const std::size_t body = start + kCheckWidth + 1;
     const std::uint32_t crc = Crc32(std::string_view(gathering_).substr(body));
     for (std::size_t i = 0; i < kCheckWidth; ++i) gathering_[start + i] = kHex[(crc >> (28 - 4 * i)) & 15];
     gathering_ += '\n';
+    const std::size_t at = (written_ + start) % kPage, length = gathering_.size() - start;
+    if (at + length > kPage && length <= kPage) {
+        std::string blanks(kPage - at, ' ');
+        blanks.back() = '\n';
+        gathering_.insert(start, blanks);
+    }
 }
 
 void SaveWriter::Line(std::string_view body) {
@@ -281,6 +291,7 @@ void SaveWriter::Entry(std::uint32_t root, dev_t dev, ino_t ino, bool folder, co
 
 void SaveWriter::Hand() {
     const std::size_t size = gathering_.size();
+    written_ += size;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         handed_.swap(gathering_);
@@ -445,6 +456,7 @@ std::variant<SavedFile, SaveDamage> ReadSaveFile(std::string_view text) {
     if (text.empty()) return SaveDamage{1, Why::Empty, {}};
     SavedFile file;
     std::size_t line = 0, sealedLine = 0;  // the last seal's line
+    std::size_t lastLine = 0;              // the last line that is not blanks
     bool ended = false;
     for (std::size_t start = 0; start < text.size();) {
         ++line;
@@ -460,6 +472,8 @@ std::variant<SavedFile, SaveDamage> ReadSaveFile(std::string_view text) {
             if (version != kSaveFormat) return SaveDamage{1, Why::Newer, std::string(whole.substr(prefix.size()))};
             continue;
         }
+        if (whole.find_first_not_of(' ') == std::string_view::npos) continue;  // the blanks before a page
+        lastLine = line;
         if (ended) return SaveDamage{line, Why::Malformed, {}};
         std::uint32_t crc = 0;
         bool hex = whole.size() >= kCheckWidth + 2 && whole[kCheckWidth] == ' ';
@@ -504,9 +518,10 @@ std::variant<SavedFile, SaveDamage> ReadSaveFile(std::string_view text) {
             return SaveDamage{line, Why::Malformed, {}};
         }
     }
-    // Lines after the last seal were never sealed: a run changes nothing of
-    // a batch before its seal is on disk, but a file cut short looks the same.
-    if (sealedLine != line) return SaveDamage{sealedLine + 1, Why::Unsealed, {}};
+    // Lines after the last seal: a run stopped while it saved them had not
+    // changed their entries yet, but a file cut short looks the same, so they
+    // are put back too (where nothing changed, nothing is).
+    if (sealedLine != lastLine) file.unsealed = sealedLine + 1;
     file.finished = ended;
     return file;
 }

@@ -10,6 +10,7 @@
 //   CRC mount MAJ:MIN KIND TYPE MOUNTPOINT        the store of a device
 //   CRC entry N MAJ:MIN INODE f|d WORD MODE RECORD PATH
 //   CRC seal COUNT                                the entries so far; the batch before it is whole
+//                                                 (and on disk before any of its entries changed)
 //   CRC end COUNT                                 the run finished
 //
 // CRC is the CRC-32 of the rest of the line, in 8 hex digits. PATH is the
@@ -20,7 +21,8 @@
 // Every byte of a name outside printable ASCII, a blank or a backslash is
 // written \xHH, so any name comes back byte for byte and no line holds a
 // control character. A root or mount line comes before the first entry that
-// names it.
+// names it. A line of blanks only fills a page's end: no shorter line
+// crosses a 4096-byte boundary of the file.
 #include <sys/types.h>
 
 #include <atomic>
@@ -101,6 +103,7 @@ private:
     std::string gathering_;
     std::size_t gathered_ = 0;
     std::uint64_t entries_ = 0;
+    std::uint64_t written_ = 0;  // bytes handed over before gathering_
     std::unordered_map<std::string, std::uint32_t> roots_;
     std::string lastRoot_;  // most entries in a row share one
     std::uint32_t lastNumber_ = 0;
@@ -136,6 +139,7 @@ struct SavedFile {
     std::vector<SavedMount> mounts;
     std::vector<SavedEntry> entries;
     bool finished = false;  // its run wrote the end line
+    std::size_t unsealed = 0;  // the first line after the last seal line (0: none)
     const SavedMount* MountOf(dev_t dev) const;
     // The path an entry had: its root, then its path below it, joined as a walk joins them.
     std::string PathOf(const SavedEntry& e) const;
@@ -148,7 +152,6 @@ struct SaveDamage {
         NotASaveFile,  // line 1 is no version line
         Newer,         // a version this program does not read (`detail`)
         CutShort,      // the file ends inside the line
-        Unsealed,      // the file ends inside a batch, which starts at the line
         Checksum,      // the line does not match its check
         Malformed,     // not a line this program writes
         Missing,       // lines are missing before it (its count says so)
