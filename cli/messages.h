@@ -43,6 +43,12 @@ enum class Text {
     ProblemDangling,
     ProblemShortcut,
     KeptReadOnly,
+    SystemFileLeftAlone,
+    DepthLimitNote,
+    HiddenByNameNote,
+    Summary,
+    SummaryDryRun,
+    SummaryList,
 };
 
 Language LanguageOfLocale();

@@ -24,6 +24,7 @@ inline constexpr AttributeWord kArchive = 32;
 namespace probe {
 inline constexpr unsigned kAnything = 31;   // normal, RO, hidden, system, volume, folders
 inline constexpr unsigned kPlainFiles = 3;  // normal, RO, hidden; no system, no folders
+inline constexpr unsigned kAnyFile = kPlainFiles | attr::kSystem;  // system files too; no folders
 }  // namespace probe
 
 // A file or folder that a lookup found. Its attribute word is read by the
