@@ -74,9 +74,10 @@ public:
     // Windows matches names, without regard to letter case.
     virtual bool HoldsFile(const FsObject& folder, const Path& name) = 0;
 
-    // A folder that is a link (junction, symbolic link) can lead back up the
-    // tree; the walker then remembers where it has been.
+    // Whether a folder is a link (junction, symbolic link, a mount's root).
     virtual bool IsLinkedFolder(const Path& folder) = 0;
+    // Shortcuts and links can lead back to folders walked already: the
+    // walker asks this once for each folder it reaches, and remembers it.
     virtual std::optional<FolderKey> FolderIdentity(const Path& folder) = 0;
 };
 
