@@ -2,8 +2,11 @@
 
 #include <getopt.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace rivak::cli {
 
@@ -65,6 +68,66 @@ std::string Typed(const char* arg) {
     return text.substr(0, text.find('='));
 }
 
+// The long options that `typed` ("--h", no value) names: the one it spells
+// out in full, else every one it begins, as getopt_long reads it.
+std::vector<const option*> Named(const std::string& typed) {
+    const std::string_view word = std::string_view(typed).substr(2);
+    std::vector<const option*> found;
+    for (const option* o = kOptions; o->name; ++o) {
+        if (word == o->name) return {o};
+        if (std::string_view(o->name).starts_with(word)) found.push_back(o);
+    }
+    return found;
+}
+
+std::string NameList(const std::vector<const option*>& options) {
+    std::string text;
+    for (const option* o : options) text += (text.empty() ? "--" : " --") + std::string(o->name);
+    return text;
+}
+
+// attrib's words for the three attributes, in either case.
+const char* AttribWord(const char* arg) {
+    if ((arg[0] != '+' && arg[0] != '-') || arg[1] == '\0' || arg[2] != '\0') return nullptr;
+    const bool set = arg[0] == '+';
+    switch (std::tolower(static_cast<unsigned char>(arg[1]))) {
+    case 'r': return set ? "--readonly=set" : "--readonly=clear";
+    case 'h': return set ? "--hidden=set" : "--hidden=clear";
+    case 's': return set ? "--system=set" : "--system=clear";
+    default: return nullptr;
+    }
+}
+
+// The arguments with attrib's +r -r +h -h +s -s read as the options they
+// mean; as in attrib, an attribute they do not name is then kept. The value
+// of an option given apart ("--map +h") and every argument after "--" stay
+// as typed; under POSIXLY_CORRECT getopt takes all from the first path on
+// for paths, and so does this.
+std::vector<char*> WithAttribWords(int argc, char* const* argv) {
+    std::vector<char*> args(argv, argv + argc);
+    const bool stopAtPath = std::getenv("POSIXLY_CORRECT") != nullptr;
+    bool any = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;
+        if (const char* word = AttribWord(argv[i])) {
+            args[i] = const_cast<char*>(word);  // getopt_long never writes into an argument
+            any = true;
+        } else if (arg.starts_with("--") && arg.find('=') == std::string::npos) {
+            const std::vector<const option*> named = Named(arg);
+            if (named.size() == 1 && named[0]->has_arg == required_argument) ++i;
+        } else if (stopAtPath && (arg.size() < 2 || arg[0] != '-')) {
+            break;
+        }
+    }
+    if (any) {
+        static char keepReadOnly[] = "--readonly=keep", keepHidden[] = "--hidden=keep";
+        args.insert(args.begin() + 1, {keepReadOnly, keepHidden});
+    }
+    args.push_back(nullptr);
+    return args;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitNul(const std::string& input) {
@@ -81,8 +144,11 @@ std::vector<std::string> SplitNul(const std::string& input) {
 
 // GNU style through getopt_long: long options abbreviated to any unique
 // prefix, as --name=value or --name value; short ones bundle (-nv0); options
-// anywhere among the paths until "--".
-std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) {
+// anywhere among the paths until "--"; attrib's +r and -h too.
+std::variant<Arguments, UsageError> ParseArguments(int count, char* const* typed) {
+    std::vector<char*> args = WithAttribWords(count, typed);
+    const int argc = static_cast<int>(args.size()) - 1;
+    char* const* argv = args.data();
     Arguments a;
     optind = 0;  // a fresh scan, whatever ran before
     opterr = 0;  // the messages are ours, in the user's language
@@ -96,8 +162,11 @@ std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv) 
         switch (c) {
         case ':': return UsageError{Text::MissingValue, {name}};
         case '?':
-            if (name.starts_with("--"))
+            if (name.starts_with("--")) {
+                const std::vector<const option*> named = Named(name);
+                if (named.size() > 1) return UsageError{Text::AmbiguousOption, {name, NameList(named)}};
                 return UsageError{optopt && std::strchr(current, '=') ? Text::UnexpectedValue : Text::UnknownOption, {name}};
+            }
             return UsageError{Text::UnknownOption, {std::string("-") + static_cast<char>(optopt)}};
         case kReadOnly:
         case kHidden:

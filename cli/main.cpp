@@ -1,12 +1,12 @@
 // rivak for Linux: the attribute engine of rivak.exe on a Linux file system.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
-#include <iterator>
+#include <optional>
 #include <string>
 
 #include "cli/arguments.h"
@@ -32,13 +32,49 @@ int CloseStdout(Language language, int status) {
     if (std::fclose(stdout) != 0 && !error) error = errno;
     if (!failed && !error) return status;
     // A write that failed earlier left no errno behind.
-    std::fprintf(stderr, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error ? error : EIO)}).c_str());
+    std::fprintf(stderr, "rivak: %s\n", Format(language, Text::WriteError, {SystemError(language, error ? error : EIO)}).c_str());
     return status == 0 ? 1 : status;
+}
+
+// A standard descriptor the caller closed is held by /dev/null opened the
+// other way round: no file the run opens takes its number (and the output
+// meant for it), and reading or writing it fails as on a closed one. So a
+// closed standard output is an error only once something is printed.
+void HoldClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int held = open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_NOCTTY);
+        if (held >= 0 && held != fd) close(held);
+    }
+}
+
+// All of standard input; nothing when a read fails (errno says why).
+std::optional<std::string> ReadInput() {
+    std::string input;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n == 0) return input;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        input.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// Standard output on the terminal the count is drawn on (standard error).
+bool OutputOnCountsTerminal() {
+    struct stat out, err;
+    return isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1 && fstat(STDOUT_FILENO, &out) == 0 &&
+           fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    HoldClosedStandardDescriptors();
+    // System errors follow LC_MESSAGES as the program's own texts do, not
+    // gettext's list of languages.
+    unsetenv("LANGUAGE");
     std::setlocale(LC_ALL, "");
     const Language language = LanguageOfLocale();
     auto parsed = ParseArguments(argc, argv);
@@ -57,13 +93,15 @@ int main(int argc, char** argv) {
         if (!rivak::posix::DriveMap().Add(root, folder)) return Usage(language, {Text::BadMap, {root + "=" + folder}});
     }
     if (a.nulSeparated) {
-        std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-        if (std::cin.bad()) {
-            std::fprintf(stderr, "rivak: %s\n", Format(language, Text::CannotReadInput, {std::strerror(errno)}).c_str());
+        const std::optional<std::string> input = ReadInput();
+        if (!input) {
+            std::fprintf(stderr, "rivak: %s\n", Format(language, Text::CannotReadInput, {SystemError(language, errno)}).c_str());
             return 2;
         }
-        for (std::string& p : SplitNul(input)) a.paths.push_back(std::move(p));
+        for (std::string& p : SplitNul(*input)) a.paths.push_back(std::move(p));
+        if (a.paths.empty()) return CloseStdout(language, 0);  // nothing found, nothing to do
     }
     if (a.paths.empty()) return Usage(language, {Text::NoPaths, {}});
-    return CloseStdout(language, Run(a, language, Streams{stdout, stderr, isatty(STDERR_FILENO) == 1}));
+    return CloseStdout(language,
+                       Run(a, language, Streams{stdout, stderr, isatty(STDERR_FILENO) == 1, OutputOnCountsTerminal()}));
 }

@@ -1,7 +1,11 @@
 #include "cli/messages.h"
 
+#include <locale.h>
+#include <string.h>
+
 #include <clocale>
 #include <cstring>
+#include <string>
 
 namespace rivak::cli {
 
@@ -24,6 +28,8 @@ const Pair& Lookup(Text text) {
          "  --hidden=clear|set|keep    hidden attribute (default: clear)\n"
          "  --system=clear|set|keep    system attribute (default: keep, and files\n"
          "                             that have it are left alone)\n"
+         "  +r, -r, +h, -h, +s, -s     as attrib: set (+) or clear (-) read-only,\n"
+         "                             hidden, system; the others are then kept\n"
          "  --no-shortcuts             change shortcut files (.lnk) themselves,\n"
          "                             not their targets\n"
          "  --keep-folders             walk folders but leave their own attributes\n"
@@ -47,27 +53,31 @@ const Pair& Lookup(Text text) {
          "(default ~/.wine). Symbolic links named as PATH are followed; those met\n"
          "below are neither followed nor changed. A shortcut named as PATH is\n"
          "followed wherever it points; one met below is followed only to a target\n"
-         "inside the PATH walked.\n"
+         "inside the PATH walked. A PATH that begins with + goes after -- or as ./+h.\n"
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
          "ファイルとフォルダ (フォルダの中身も含む) の読取専用属性と隠し属性を\n"
-         "解除または設定します。FAT、exFAT、NTFS のボリュームと SMB 共有ではそれぞれの属性に、\n"
-         "その他では Samba と Wine が保存する形で保存します。\n"
+         "解除または設定します。FAT、exFAT、NTFS のボリュームと SMB 共有では\n"
+         "それぞれの属性に、その他では Samba と Wine が保存する形で保存します。\n"
          "\n"
          "  --readonly=clear|set|keep  読取専用属性 (既定: clear 解除)\n"
          "  --hidden=clear|set|keep    隠し属性 (既定: clear 解除)\n"
          "  --system=clear|set|keep    システム属性 (既定: keep 変更せず、\n"
          "                             この属性のファイルは変更しない)\n"
+         "  +r, -r, +h, -h, +s, -s     attrib と同じく読取専用、隠し、システム属性を\n"
+         "                             設定 (+) または解除 (-) し、ほかは変更しない\n"
          "  --no-shortcuts             ショートカットファイル (.lnk) 自体を変更し、\n"
          "                             リンク先は変更しない\n"
-         "  --keep-folders             フォルダの中身は処理し、フォルダ自体の属性は変更しない\n"
+         "  --keep-folders             フォルダの中身は処理し、フォルダ自体の属性は\n"
+         "                             変更しない\n"
          "  --max-depth=N              フォルダの下を N 階層まで処理する (既定: 25)\n"
          "  --map=ルート=フォルダ      ショートカットのドライブや共有の場所:\n"
          "                             'X:=/srv/share' または '\\\\server\\share=/srv/share'\n"
-         "  --codepage=CP              ショートカットの ANSI パスのコードページ (既定: 932)\n"
-         "  --follow-outside           たどったフォルダ内のショートカットを、指定したパスの\n"
-         "                             外を指していてもたどる\n"
+         "  --codepage=CP              ショートカットの ANSI パスのコードページ\n"
+         "                             (既定: 932)\n"
+         "  --follow-outside           たどったフォルダ内のショートカットを、\n"
+         "                             指定したパスの外を指していてもたどる\n"
          "  --smb-conf=ファイル        共有の読取専用属性の保存方法を読む Samba の設定\n"
          "                             (既定: smbd が読む smb.conf)\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
@@ -78,14 +88,16 @@ const Pair& Lookup(Text text) {
          "      --help                 この説明を表示して終了する\n"
          "      --version              バージョンを表示して終了する\n"
          "\n"
-         "ショートカットのドライブ文字は $WINEPREFIX/dosdevices (既定 ~/.wine) で探します。\n"
-         "パスに指定したシンボリックリンクはたどり、その下で見つけたものはたどらず変更もしません。\n"
-         "パスに指定したショートカットはどこを指していてもたどり、その下で見つけたものは\n"
-         "リンク先が指定したパスの中にあるときだけたどります。\n"
+         "ショートカットのドライブ文字は $WINEPREFIX/dosdevices (既定 ~/.wine) で\n"
+         "探します。パスに指定したシンボリックリンクはたどり、その下で見つけたものは\n"
+         "たどらず変更もしません。パスに指定したショートカットはどこを指していても\n"
+         "たどり、その下で見つけたものはリンク先が指定したパスの中にあるときだけ\n"
+         "たどります。+ で始まるパスは -- の後に置くか ./+h のように書きます。\n"
          "\n"
          "終了ステータス: 0 すべて完了、1 変更できない項目があった、2 使い方の誤り。\n"},
         {"Try 'rivak --help' for more information.", "詳しくは 'rivak --help' を実行してください。"},
         {"unknown option '%s'", "不明なオプション '%s'"},
+        {"option '%s' is ambiguous: %s", "オプション '%s' はあいまいです (候補: %s)"},
         {"option '%s' needs a value", "オプション '%s' には値が必要です"},
         {"option '%s' takes no value", "オプション '%s' は値を取りません"},
         {"%s takes clear, set or keep, not '%s'", "%s には clear、set、keep のどれかを指定します ('%s' は使えません)"},
@@ -97,7 +109,9 @@ const Pair& Lookup(Text text) {
         {"no path given", "パスが指定されていません"},
         {"cannot read standard input: %s", "標準入力を読めません: %s"},
         {"entries not changed: %s", "変更できなかった項目: %s 個"},
+        {"entries not listed: %s", "表示できなかった項目: %s 個"},
         {"cannot change %s: %s", "%s を変更できません: %s"},
+        {"cannot list %s: %s", "%s の属性を表示できません: %s"},
         {"write error: %s", "書き込みエラー: %s"},
         {"%s entries", "%s 個"},
         {"%s", "%s"},
@@ -110,8 +124,10 @@ const Pair& Lookup(Text text) {
         {"this file system cannot store the hidden attribute", "このファイルシステムには隠し属性を保存できません"},
         {"this file system cannot store the read-only attribute of a folder",
          "このファイルシステムにはフォルダの読取専用属性を保存できません"},
-        {"this file system keeps no DOS attributes that rivak can change; not changed",
-         "このファイルシステムには rivak が変更できる DOS 属性がないため変更しません"},
+        {"this file system keeps no DOS attributes that rivak can change; nothing on it is changed "
+         "(said once for the mount)",
+         "このファイルシステムには rivak が変更できる DOS 属性がないため、その中は何も変更しません "
+         "(マウントごとに一度だけ表示)"},
         {"hidden by its name: Samba and Wine hide names that start with a dot",
          "名前で隠されています: Samba と Wine はドットで始まる名前を隠します"},
         {"cannot change: %s (the entry has the system attribute: changing it needs CAP_LINUX_IMMUTABLE, as root has)",
@@ -143,9 +159,33 @@ const Pair& Lookup(Text text) {
 
 }  // namespace
 
+namespace {
+
+// System errors in Japanese, with UTF-8 text as the program's own messages
+// have whatever the character set of LC_CTYPE (null: none to be had).
+locale_t japaneseErrors = nullptr;
+
+locale_t Utf8Locale(const std::string& name) {
+    const std::string base = name.substr(0, name.find_first_of(".@"));
+    for (const std::string& candidate : {base + ".UTF-8", std::string("ja_JP.UTF-8")})
+        if (locale_t l = newlocale(LC_ALL_MASK, candidate.c_str(), nullptr)) return l;
+    return nullptr;
+}
+
+}  // namespace
+
+// Japanese only where its system errors can be had too: one language for both.
 Language LanguageOfLocale() {
     const char* messages = std::setlocale(LC_MESSAGES, nullptr);
-    return messages && std::strncmp(messages, "ja", 2) == 0 ? Language::Japanese : Language::English;
+    if (!messages || std::strncmp(messages, "ja", 2) != 0) return Language::English;
+    if (!japaneseErrors) japaneseErrors = Utf8Locale(messages);
+    return japaneseErrors ? Language::Japanese : Language::English;
+}
+
+std::string SystemError(Language language, int error) {
+    static const locale_t english = newlocale(LC_ALL_MASK, "C", nullptr);
+    const locale_t l = language == Language::Japanese && japaneseErrors ? japaneseErrors : english;
+    return l ? strerror_l(error, l) : std::strerror(error);
 }
 
 std::string Format(Language language, Text text, const std::vector<std::string>& args) {

@@ -12,6 +12,7 @@ enum class Text {
     Usage,
     TryHelp,
     UnknownOption,
+    AmbiguousOption,
     MissingValue,
     UnexpectedValue,
     BadChange,
@@ -21,7 +22,9 @@ enum class Text {
     NoPaths,
     CannotReadInput,
     FailedCount,
+    FailedListCount,
     CannotChange,
+    CannotList,
     WriteError,
     Counter,
     ProblemAccess,
@@ -51,7 +54,11 @@ enum class Text {
     SummaryList,
 };
 
+// The language of LC_MESSAGES: Japanese for "ja...", where a UTF-8 locale of
+// it exists; English otherwise.
 Language LanguageOfLocale();
+// strerror in `language` (the C locale's English for English), as UTF-8.
+std::string SystemError(Language language, int error);
 // The text with each "%s" replaced by the next of `args`.
 std::string Format(Language language, Text text, const std::vector<std::string>& args = {});
 

@@ -54,15 +54,20 @@ public:
           maxDepth_(a.maxDepth), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
-        if (list_) PrintListed(streams_.out, path, word);
+        if (!list_) return;
+        BeforeOutput();
+        PrintListed(streams_.out, path, word);
     }
     void Volume(const std::string& mountPoint, const std::string& type, const char* store) override {
-        if (volumes_) PrintVolume(streams_.out, mountPoint, type, store);
+        if (!volumes_) return;
+        BeforeOutput();
+        PrintVolume(streams_.out, mountPoint, type, store);
     }
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
         ++changed_;
         if (!listChanges_) return;
+        BeforeOutput();
         if (std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
                          ShellQuoted(path).c_str()) < 0 && !writeError_)
             writeError_ = errno;
@@ -76,6 +81,11 @@ public:
     }
 
     void Failed(const Path& path, Problem problem, int error) override {
+        // Said once for its mount already: counted, not printed again.
+        if (problem == Problem::NotStorableAgain) {
+            failed_.insert(path);
+            return;
+        }
         // Not a failure: Samba and Wine hide a dot name whatever is stored,
         // as its owner most likely meant; one note at the end says it.
         if (problem == Problem::HiddenByName) {
@@ -117,11 +127,16 @@ public:
         const std::string entries = std::to_string(engine.ProcessedCount()), failed = std::to_string(failed_.size());
         if (sumUp_ && list_) line(Text::SummaryList, {entries, failed});
         else if (sumUp_) line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
-        else if (!failed_.empty()) line(Text::FailedCount, {failed});
+        else if (!failed_.empty()) line(list_ ? Text::FailedListCount : Text::FailedCount, {failed});
         return failed_.empty();
     }
 
 private:
+    // A line of standard output on the count's terminal takes the count away first.
+    void BeforeOutput() {
+        if (streams_.outOnErrTerminal) progress_.Erase();
+    }
+
     // A line about an entry that is no failure.
     void Note(const Path& path, const std::string& text) {
         progress_.Erase();
@@ -130,7 +145,8 @@ private:
 
     void Print(const Path& path, const std::string& reason) {
         // The engine asks about one entry several times; one line says it.
-        const std::string line = Format(language_, Text::CannotChange, {ShellQuoted(path, true), reason});
+        const std::string line = Format(language_, list_ ? Text::CannotList : Text::CannotChange,
+                                        {ShellQuoted(path, true), reason});
         if (path == lastFailed_ && line == lastLine_) return;
         lastFailed_ = path;
         lastLine_ = line;
@@ -141,7 +157,7 @@ private:
     }
 
     std::string Reason(Problem problem, int error) const {
-        const std::string why = error ? std::strerror(error) : std::string();
+        const std::string why = error ? SystemError(language_, error) : std::string();
         switch (problem) {
         case Problem::Access: return Format(language_, Text::ProblemAccess, {why});
         case Problem::Special: return Format(language_, Text::ProblemSpecial);
@@ -151,7 +167,8 @@ private:
         case Problem::Write: return Format(language_, Text::ProblemWrite, {why});
         case Problem::HiddenNotStorable: return Format(language_, Text::ProblemHidden);
         case Problem::FolderReadOnlyNotStorable: return Format(language_, Text::ProblemFolderReadOnly);
-        case Problem::NotStorable: return Format(language_, Text::ProblemNotStorable);
+        case Problem::NotStorable:
+        case Problem::NotStorableAgain: return Format(language_, Text::ProblemNotStorable);
         case Problem::HiddenByName: return Format(language_, Text::ProblemHiddenByName);
         case Problem::NeedsImmutable: return Format(language_, Text::ProblemNeedsImmutable, {why});
         case Problem::VolumeRoot: return Format(language_, Text::ProblemVolumeRoot);
@@ -257,7 +274,7 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     bool ok = printer.Summarize(engine);
     // Changes that could not be listed are a failure too (a full disk, a closed pipe).
     if (const int error = printer.WriteError()) {
-        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {std::strerror(error)}).c_str());
+        std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {SystemError(language, error)}).c_str());
         __fpurge(streams.out);  // told once: what is left is not tried again at the exit
         std::clearerr(streams.out);
         ok = false;

@@ -11,6 +11,7 @@ struct Streams {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     bool errIsTerminal = false;
+    bool outOnErrTerminal = false;  // a line printed there first takes the count away
 };
 
 int Run(const Arguments& arguments, Language language, const Streams& streams);

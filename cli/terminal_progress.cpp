@@ -1,9 +1,69 @@
 #include "cli/terminal_progress.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
 namespace rivak::cli {
+
+namespace {
+
+constexpr char kEraseLine[] = "\r\033[K";
+
+// What the handler of Ctrl-C needs: where the count is, and whether it is
+// there now.
+int countFd = -1;
+volatile sig_atomic_t countShown = 0;
+
+void WriteAll(int fd, const char* text, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, text, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // a terminal gone: nothing more to draw on it
+        text += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+// Takes the count off the terminal, then ends the program by the same
+// signal: the handler was reset on entry, so the exit status is the
+// signal's, as without a handler. Only async-signal-safe calls.
+extern "C" void EraseAndDie(int signal) {
+    if (countShown) {
+        const ssize_t ignored = write(countFd, kEraseLine, sizeof kEraseLine - 1);
+        (void)ignored;
+    }
+    raise(signal);
+    _exit(128 + signal);
+}
+
+void EraseOnSignals() {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction old;
+        // A signal the caller ignores (a job started with &) stays ignored.
+        if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+        struct sigaction action = {};
+        action.sa_handler = EraseAndDie;
+        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+TerminalProgress::TerminalProgress(std::FILE* out, bool terminal, Language language)
+    : out_(out), terminal_(terminal), language_(language) {
+    if (!terminal_) return;
+    countFd = fileno(out_);
+    EraseOnSignals();
+}
 
 void TerminalProgress::Show() {
     start_ = Clock::now();
+    last_ = {};
     drawn_ = false;
     skipped_ = 0;
 }
@@ -14,19 +74,24 @@ void TerminalProgress::RepaintCounter() {
     // costs nothing.
     if (++skipped_ % 64 != 0) return;
     const Clock::time_point now = Clock::now();
-    if (now - start_ < std::chrono::seconds(1) || (drawn_ && now - last_ < std::chrono::milliseconds(100))) return;
+    // Erased for a line of output, it comes back at the same pace.
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     drawn_ = true;
-    std::fprintf(out_, "\r\033[K%s", Format(language_, Text::Counter, {counter_}).c_str());
+    // Marked before it is drawn, and drawn in one write: Ctrl-C at any
+    // moment finds a whole count to erase, or a line erased anew.
+    const std::string line = kEraseLine + Format(language_, Text::Counter, {counter_});
     std::fflush(out_);
+    countShown = 1;
+    WriteAll(countFd, line.data(), line.size());
 }
 
 void TerminalProgress::Hide() { Erase(); }
 
 void TerminalProgress::Erase() {
     if (!drawn_) return;
-    std::fputs("\r\033[K", out_);
-    std::fflush(out_);
+    WriteAll(countFd, kEraseLine, sizeof kEraseLine - 1);
+    countShown = 0;
     drawn_ = false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The live count on standard error: only on a terminal, only once a batch
-// has run for a second, at most ten times a second, erased at the end.
+// has run for a second, at most ten times a second, erased before any other
+// line and at the end.
 #include <chrono>
 #include <cstdio>
 
@@ -11,8 +12,9 @@ namespace rivak::cli {
 
 class TerminalProgress final : public ProgressDisplay {
 public:
-    TerminalProgress(std::FILE* out, bool terminal, Language language)
-        : out_(out), terminal_(terminal), language_(language) {}
+    // On a terminal, Ctrl-C (SIGINT) and SIGTERM erase the count before the
+    // program ends by them.
+    TerminalProgress(std::FILE* out, bool terminal, Language language);
     void Show() override;
     void SetCounter(const NativeString& text) override { counter_ = text; }
     void RepaintCounter() override;

@@ -8,6 +8,8 @@
 #     (tests/win32/rivak_exe_linux_check.sh checks the attributes it leaves);
 #  4. the unpacked rivak.exe opens its help from beside itself (help_probe.exe
 #     of the Windows test tree, which is built if missing);
+#  4b. the Linux tarball holds the program, which runs, both manual pages and
+#     the completion, the last three as the commit has them;
 #  5. the Debian package (when the commit makes one) is reproduced too, and
 #     passes lintian, installs into a clean root, runs, shows its manual
 #     pages and completes its options there, and purges without a trace
@@ -88,6 +90,20 @@ if [[ ! -f $probe ]]; then
 fi
 timed "unpacked help" "$RIVAK_ROOT/scripts/wine-run" "$probe" "$(rivak_winpath "$unpacked/rivak.exe")" ||
   fail "the unpacked rivak.exe did not open its help"
+
+# 4b. The Linux tarball, once the commit has the Linux program.
+tarball=$(cd "$RIVAK_ROOT/dist" && ls rivak-*-linux-x86_64.tar.gz 2>/dev/null | head -1)
+if [[ -n $tarball ]]; then
+  mkdir -p "$work/linux" && tar -xzf "$RIVAK_ROOT/dist/$tarball" -C "$work/linux" || fail "cannot unpack $tarball"
+  linux=$work/linux/${tarball%.tar.gz}
+  want="LICENSE THIRD-PARTY-NOTICES.txt rivak rivak.1 rivak.bash-completion rivak.ja.1 "
+  held=$(cd "$linux" && ls -1 | LC_ALL=C sort | tr '\n' ' ')
+  [[ $held == "$want" ]] || fail "$tarball holds $held, not $want"
+  for f in rivak.1 rivak.ja.1 rivak.bash-completion; do
+    git -C "$RIVAK_ROOT" show "HEAD:cli/$f" | cmp -s - "$linux/$f" || fail "$tarball: $f is not the commit's cli/$f"
+  done
+  [[ $("$linux/rivak" --version) == "rivak "* ]] || fail "the rivak of $tarball does not run"
+fi
 
 # 5. The Debian package, beside the tarball.
 if [[ -d $RIVAK_ROOT/packaging/debian ]]; then

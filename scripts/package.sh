@@ -6,7 +6,9 @@
 #                                      LICENSE.txt, THIRD-PARTY-NOTICES.txt
 #   rivak-<version>-linux-x86_64.tar.gz  when the commit has the Linux program
 #                                      (target rivak_cli, cli/rivak.1): rivak,
-#                                      rivak.1, LICENSE, THIRD-PARTY-NOTICES.txt
+#                                      rivak.1, rivak.ja.1 (its Japanese manual
+#                                      page), rivak.bash-completion, LICENSE,
+#                                      THIRD-PARTY-NOTICES.txt
 #   rivak_<version>-1_amd64.deb        the same program as a Debian package
 #                                      (scripts/make_deb.sh), when the commit
 #                                      has packaging/debian/
@@ -26,7 +28,7 @@ while (($#)); do
   case $1 in
     --out) out=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) rivak_log "unknown argument $1"; exit 2 ;;
   esac
 done
@@ -93,7 +95,8 @@ if [[ -f $work/src/cli/rivak.1 ]] && grep -rqs --include=CMakeLists.txt 'rivak_c
   mkdir -p "$lstage"
   install -m 755 "$work/native/bin/rivak" "$lstage/rivak"
   strip --strip-unneeded "$lstage/rivak"
-  install -m 644 "$work/src/cli/rivak.1" "$work/src/LICENSE" "$lstage/"
+  install -m 644 "$work/src/cli/rivak.1" "$work/src/cli/rivak.ja.1" "$work/src/cli/rivak.bash-completion" \
+    "$work/src/LICENSE" "$lstage/"
   install -m 644 "$work/src/packaging/THIRD-PARTY-NOTICES-linux.txt" "$lstage/THIRD-PARTY-NOTICES.txt"
   touch -d "@$SOURCE_DATE_EPOCH" "$lstage" "$lstage"/*
   tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \

@@ -52,6 +52,7 @@ enum class Problem {
     HiddenNotStorable, // the file system keeps no extended attributes
     FolderReadOnlyNotStorable,
     NotStorable,       // a FUSE file system with no known place for DOS attributes
+    NotStorableAgain,  // the same, on a mount already told of
     HiddenByName,      // a dot name: Samba and Wine hide it whatever is stored
     NeedsImmutable,    // refused (errno) on an entry with the system bit: CAP_LINUX_IMMUTABLE
     VolumeRoot,        // the root folder of a FAT or exFAT volume has no attributes

@@ -1,7 +1,8 @@
 // A FUSE file system with no place for DOS attributes that rivak knows
 // (fusefat, exfat-fuse, sshfs...): some answer a chmod with success and
 // change nothing, so nothing is tried. Every change the run asks for is
-// reported as not storable; the word shown is only what the mode says.
+// reported as not storable, the first one on the mount so that it is told
+// (the rest are counted); the word shown is only what the mode says.
 #include "platform/posix/attribute_store.h"
 #include "platform/posix/file_system_posix.h"
 
@@ -23,7 +24,8 @@ public:
         StoreOutcome out;
         out.planned = before;
         if (settings_.changeReadOnly || settings_.changeHidden) {
-            fail(Problem::NotStorable, 0);
+            fail(told_ ? Problem::NotStorableAgain : Problem::NotStorable, 0);
+            told_ = true;
             out.ok = false;
         }
         return out;
@@ -31,6 +33,7 @@ public:
 
 private:
     StoreSettings settings_;
+    bool told_ = false;  // one store a mount
 };
 
 }  // namespace

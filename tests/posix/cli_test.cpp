@@ -16,6 +16,7 @@
 #include <csignal>
 #include <thread>
 #include <clocale>
+#include <cwchar>
 #include <fstream>
 #include <map>
 #include <set>
@@ -156,6 +157,11 @@ TEST_F(Cli, NulSeparatedPathsFromStandardInput) {
     EXPECT_EQ(ModeOf(At("a b")), 0644u);
     EXPECT_EQ(ModeOf(At("new\nline")), 0644u);
     EXPECT_EQ(ModeOf(At("not listed")), 0444u);
+    // A find that found nothing: nothing to do. A closed input is an error.
+    EXPECT_EQ(Rivak({"-0"}, "").status, 0);
+    const Result closed = RunProgram("/bin/sh", {"-c", "exec \"$0\" -0 <&-", RIVAK_CLI}, "", {{"LANG", "C.UTF-8"}});
+    EXPECT_EQ(closed.status, 2);
+    EXPECT_NE(closed.err.find("cannot read standard input: Bad file descriptor"), std::string::npos) << closed.err;
 }
 
 TEST_F(Cli, BadUsageTouchesNothing) {
@@ -302,6 +308,23 @@ TEST_F(Cli, HelpVersionAndJapanese) {
     if (!HasJapaneseLocale()) GTEST_SKIP() << "no ja_JP.UTF-8 locale on this machine";
     r = Rivak({"--help"}, "", {{"LANG", "ja_JP.UTF-8"}});
     EXPECT_NE(r.out.find("使い方"), std::string::npos) << r.out;
+    // Each line within 80 columns of a terminal, as glibc counts them.
+    locale_t ja = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr);
+    const locale_t before = uselocale(ja);
+    for (std::size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = r.out.substr(at, end - at);
+        std::wstring wide(line.size() + 1, L'\0');
+        wide.resize(mbstowcs(wide.data(), line.c_str(), wide.size()));
+        const int columns = wcswidth(wide.c_str(), wide.size());
+        EXPECT_TRUE(columns >= 0 && columns <= 80) << columns << ": " << line;
+    }
+    uselocale(before);
+    // The system's error in the language of the messages, whatever LANG's character set.
+    const std::string noEntry = strerror_l(ENOENT, ja);
+    freelocale(ja);
+    r = Rivak({"-l", At("missing")}, "", {{"LANG", "C"}, {"LC_MESSAGES", "ja_JP.UTF-8"}, {"LANGUAGE", "en"}});
+    EXPECT_NE(r.err.find("rivak: '" + At("missing") + "' の属性を表示できません: " + noEntry + "\n"), std::string::npos)
+        << r.err;
     r = Rivak({At("missing")}, "", {{"LANG", "ja_JP.UTF-8"}});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("変更できなかった項目: 1 個"), std::string::npos) << r.err;
@@ -310,71 +333,115 @@ TEST_F(Cli, HelpVersionAndJapanese) {
     EXPECT_NE(r.err.find("不明なオプション"), std::string::npos) << r.err;
 }
 
-// Standard error on a terminal: the count shows once the batch has run for
-// a second, and is erased at the end. The batch is held still for more than
-// a second as soon as its first changes are printed, so the second has passed
-// on any machine, with entries still to do.
-TEST_F(Cli, LiveCountOnATerminal) {
-    MakeFolder(At("big"));
-    for (int i = 0; i < 3000; ++i) MakeFile(At("big/f" + std::to_string(i)), 0444);
-    int master = -1, slave = -1, out[2];
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
-    ASSERT_EQ(pipe(out), 0);
-    const auto started = std::chrono::steady_clock::now();
+// rivak -v on `tree`, standard output on `out`, standard error on `err`.
+pid_t StartVerbose(int out, int err, const std::string& tree) {
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(out[1], 1), dup2(slave, 2);
+        dup2(out, 1), dup2(err, 2);
         char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
-        const std::string tree = At("big");
         char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("-v"), const_cast<char*>(tree.c_str()), nullptr};
         execve(RIVAK_CLI, argv, envp);
         _exit(127);
     }
-    close(slave), close(out[1]);
-    std::string shown, printed;
-    char buffer[4096];
-    bool held = false;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
-    for (int open = 2; open > 0 && poll(fds, 2, -1) > 0;) {
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? printed : shown).append(buffer, static_cast<std::size_t>(n));
-            if (i == 0 && !held) {
-                held = true;
-                kill(pid, SIGSTOP);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-                kill(pid, SIGCONT);
+    return pid;
+}
+
+// Standard error on a terminal: the count shows once the batch has run for
+// a second, and is erased at the end and before every line of standard
+// output on the same terminal. The batch is held still for more than a
+// second as soon as its first changes are printed, so the second has passed
+// on any machine, with entries still to do.
+TEST_F(Cli, LiveCountOnATerminal) {
+    MakeFolder(At("big"));
+    for (int i = 0; i < 3000; ++i) MakeFile(At("big/f" + std::to_string(i)), 0444);
+    const auto readOnlyAgain = [&] {
+        for (int i = 0; i < 3000; ++i) ASSERT_EQ(chmod(At("big/f" + std::to_string(i)).c_str(), 0444), 0);
+    };
+    for (const bool outOnTerminal : {false, true}) {
+        int master = -1, slave = -1, out[2];
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+        ASSERT_EQ(pipe(out), 0);
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t pid = StartVerbose(outOnTerminal ? slave : out[1], slave, At("big"));
+        close(slave), close(out[1]);
+        std::string shown, printed;
+        char buffer[4096];
+        bool held = false;
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+        for (int open = 2; open > 0 && poll(fds, 2, -1) > 0;) {
+            for (int i = 0; i < 2; ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+                if (n <= 0) {
+                    fds[i].fd = -1;
+                    --open;
+                    continue;
+                }
+                (i == 0 ? printed : shown).append(buffer, static_cast<std::size_t>(n));
+                if (i == (outOnTerminal ? 1 : 0) && !held) {
+                    held = true;
+                    kill(pid, SIGSTOP);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+                    kill(pid, SIGCONT);
+                }
             }
         }
+        close(master), close(out[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(ModeOf(At("big/f2999")), 0644u);
+        // The count is erased at the end, before the line that sums the run up.
+        const std::string summary = "rivak: 3001 entries, 3000 changed, 0 failed\r\n";
+        ASSERT_GE(shown.size(), summary.size()) << ::testing::PrintToString(shown);
+        EXPECT_EQ(shown.substr(shown.size() - summary.size()), summary) << ::testing::PrintToString(shown);
+        shown.resize(shown.size() - summary.size());
+        std::size_t updates = 0;
+        for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) {
+            ++updates;
+            EXPECT_EQ(shown.compare(at + 8, 4, "\r\033[K"), 0) << "erased before anything else: "
+                                                               << ::testing::PrintToString(shown.substr(at, 40));
+        }
+        EXPECT_LE(updates, static_cast<std::size_t>(10 * seconds) + 1) << "at most ten a second over " << seconds << " s";
+        ASSERT_TRUE(held);
+        EXPECT_NE(updates, 0u);
+        readOnlyAgain();
+        if (outOnTerminal) continue;
+        EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "erased at the end";
+        EXPECT_NE(printed.size(), 0u);
+        EXPECT_EQ(shown.compare(0, 4, "\r\033[K"), 0) << ::testing::PrintToString(shown.substr(0, 40));
+        // The pseudo-terminal turns "\n" into "\r\n"; the count never writes one.
+        EXPECT_EQ(shown.find('\n'), std::string::npos);
     }
-    close(master), close(out[0]);
+
+    // Ctrl-C while the count shows: erased, and the program ends by the
+    // signal. Standard output is left unread, so the batch waits on it.
+    int master = -1, slave = -1, out[2];
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = StartVerbose(out[1], slave, At("big"));
+    close(slave), close(out[1]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    std::string shown;
+    char buffer[4096];
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+    while (shown.find(" entries") == std::string::npos && poll(fds, 2, 5000) > 0) {
+        if (fds[1].revents & POLLIN) shown.append(buffer, std::max<ssize_t>(0, read(master, buffer, sizeof buffer)));
+        else if (read(out[0], buffer, sizeof buffer) <= 0) break;
+    }
+    ASSERT_NE(shown.find(" entries"), std::string::npos) << "no count while the batch waits";
+    kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(ModeOf(At("big/f2999")), 0644u);
-    // The count is erased at the end, before the line that sums the run up.
-    const std::string summary = "rivak: 3001 entries, 3000 changed, 0 failed\r\n";
-    ASSERT_GE(shown.size(), summary.size() + 4) << ::testing::PrintToString(shown);
-    EXPECT_EQ(shown.substr(shown.size() - summary.size()), summary) << ::testing::PrintToString(shown);
-    shown.resize(shown.size() - summary.size());
-    std::size_t updates = 0;
-    for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) ++updates;
-    EXPECT_LE(updates, static_cast<std::size_t>(10 * seconds) + 1) << "at most ten a second over " << seconds << " s";
-    ASSERT_TRUE(held);
-    EXPECT_NE(printed.size(), 0u);
-    EXPECT_EQ(shown.compare(0, 4, "\r\033[K"), 0) << ::testing::PrintToString(shown.substr(0, 40));
-    EXPECT_NE(shown.find(" entries"), std::string::npos) << ::testing::PrintToString(shown);
-    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "erased at the end";
-    // The pseudo-terminal turns "\n" into "\r\n"; the count never writes one.
-    EXPECT_EQ(shown.find('\n'), std::string::npos);
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
+    close(master), close(out[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << ::testing::PrintToString(shown);
+    int left = 0;
+    for (int i = 0; i < 3000; ++i) left += ModeOf(At("big/f" + std::to_string(i))) == 0444u;
+    EXPECT_GT(left, 0) << "stopped before the end";
 }
 
 // Shortcuts dropped inside the walked folder that lead out of it, each
@@ -524,7 +591,17 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
         {{At("dangling.lnk")}, 1, "",
          "rivak: cannot change '" + At("dangling.lnk") + "': its target '" + At("nothing.txt") + "' does not exist\n",
          "dangling.lnk", 0},
-        {{"--ver"}, 2, "", "unknown option '--ver'", "file", attr::kReadOnly},  // --verbose or --version
+        {{"--ver"}, 2, "", "option '--ver' is ambiguous: --verbose --version\n", "file", attr::kReadOnly},
+        {{"--h", At("file")}, 2, "", "option '--h' is ambiguous: --hidden --help\n", "file", attr::kReadOnly},
+        // attrib's words: only the attributes they name change.
+        {{"+h", At("file")}, 0, "", "", "file", attr::kReadOnly | attr::kHidden},
+        {{At("file"), "+R", "-h", "-v"}, 0, "RH-- -> R---", "", "file", attr::kReadOnly},
+        {{"-r", "--hidden=set", At("file")}, 0, "", "", "file", attr::kHidden},
+        {{"--", "+s"}, 1, "", "rivak: cannot change '+s': No such file or directory\n", "file", attr::kHidden},
+        {{"--map", "+h", At("file")}, 2, "", "--map takes X:=FOLDER or \\\\server\\share=FOLDER, not '+h'", "file",
+         attr::kHidden},
+        {{"-l", At("missing")}, 1, "", "rivak: cannot list '" + At("missing") + "': No such file or directory\n"
+         "rivak: entries not listed: 1\n", "file", attr::kHidden},
     };
     for (const Row& row : rows) {
         const std::string label = ::testing::PrintToString(row.args);
@@ -548,6 +625,15 @@ TEST_F(Cli, FullStandardOutputIsAnError) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("rivak: write error: No space left on device"), std::string::npos) << r.err;
     EXPECT_EQ(ModeOf(At("d/f49")), 0644u) << "the work itself is done";
+    // A closed standard output is an error only once something is printed to it.
+    for (const bool verbose : {false, true}) {
+        ASSERT_EQ(chmod(At("d/f0").c_str(), 0444), 0);
+        const Result closed = RunProgram("/bin/sh", {"-c", "exec \"$0\" $1 \"$2\" >&-", RIVAK_CLI, verbose ? "-v" : "-n",
+                                                     At(verbose ? "d" : "d/f1")}, "", {{"LANG", "C.UTF-8"}});
+        EXPECT_EQ(closed.status, verbose ? 1 : 0) << closed.err;
+        EXPECT_EQ(closed.err.find("write error: Bad file descriptor") != std::string::npos, verbose) << closed.err;
+        EXPECT_EQ(ModeOf(At("d/f0")), verbose ? 0644u : 0444u);
+    }
 }
 
 // The count of entries on the line that sums a run up (-v), -1 without one.

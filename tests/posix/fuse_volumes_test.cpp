@@ -172,6 +172,11 @@ TEST_F(FuseVolume, OtherDriversReportEveryChangeAsNotStorable) {
         const ProgramResult r = Program(RIVAK_CLI, {At("CLEARED")});
         EXPECT_NE(r.err.find("keeps no DOS attributes that rivak can change"), std::string::npos) << d.mount << r.err;
         EXPECT_NE(Program(RIVAK_CLI, {"-l", At("FILE")}).out.find("????  "), std::string::npos) << "nothing claimed";
+        // The whole mount: told once, every entry counted.
+        const ProgramResult all = Program(RIVAK_CLI, {mnt});
+        EXPECT_EQ(all.status, 1);
+        EXPECT_EQ(all.err.find("keeps no DOS"), all.err.rfind("keeps no DOS")) << all.err;
+        EXPECT_NE(all.err.find("rivak: entries not changed: 5\n"), std::string::npos) << d.mount << all.err;
         Unmount();
     }
 }

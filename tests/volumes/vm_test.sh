@@ -28,6 +28,7 @@ vfat     /                   0x10        --hidden=set,--max-depth=0       0x10  
 vfat     box/in.txt          0x23        -                                0x20        0
 vfat     Docs/               0x13        -                                0x11        0
 vfat     Docs/Desktop.ini    0x26        -                                0x26        0
+vfat     attrib.txt          0x21        +h                               0x23        0
 exfat    worm/               0x16        -                                0x14        0
 exfat    doc.txt             0x23        -                                0x20        0
 exfat    new.txt             0x20        --readonly=set,--hidden=set      0x23        0
@@ -45,6 +46,7 @@ cifs     new.txt             0x20        --readonly=set,--hidden=set      0x23  
 cifs     box/in.txt          0x23        -                                0x20        0
 cifs     Docs/               0x13        -                                0x11        0
 cifs     Docs/Desktop.ini    0x26        -                                0x26        0
+cifs     attrib.txt          0x21        -r,+H                            0x22        0
 '
 rows() { grep -v '^$' <<<"$table" | awk -v fs="$1" '$1 == fs'; }
 
@@ -194,11 +196,16 @@ mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /de
 for m in $(cat /mod/order); do insmod /mod/$m.ko || echo "insmod $m failed"; done
 ip link set lo up
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro host /host || echo "no 9p root"
+# The checkout may lie below a folder the guest mounts its own tmpfs on
+# (/tmp, /run, /var/log): the script, its tool and rivak are copied out first.
+mkdir /test && cp "/host$script" "/host${script%/*}/vm_tools.py" /test/ && cp "/host$rivak" /test/rivak ||
+  echo "cannot copy the test from the host"
 for d in tmp run var/log var/lib/samba var/cache/samba; do mount -t tmpfs tmpfs /host/$d; done
 mount -t devtmpfs dev /host/dev && mount -t proc proc /host/proc && mount -t sysfs sys /host/sys
 ln -s /proc/self/fd /host/dev/fd
+mkdir /host/run/rivak-test && cp -p /test/* /host/run/rivak-test/
 echo "BOOTED $(cut -d' ' -f1 /proc/uptime)"
-chroot /host /bin/bash "$script" --guest "$rivak"
+chroot /host /bin/bash /run/rivak-test/vm_test.sh --guest /run/rivak-test/rivak
 echo "GUEST DONE $?"
 poweroff -f
 EOF
