@@ -27,9 +27,9 @@ void AttributeEngine::MoreDir(const Path& xPath, std::int32_t LV) { Walk(xPath, 
 //    the limit left out: its entries are not rewritten, counted or told
 //    again, and below it only the folders whose walks were not complete
 //    are listed again (the ones the limit kept out get their first walk).
-// The words end as an unbounded walk down to the limit would leave them,
-// each entry is processed once, and a tree without links is walked in the
-// same order as ever, each folder once.
+// The words end as an unbounded walk down to the limit would leave them, the
+// entries of a folder are processed once (a shortcut's target once for each
+// shortcut), and a tree without links is walked in the same order as ever.
 AttributeEngine::Entered AttributeEngine::Enter(const Path& folder, std::int32_t level) {
     Entered entered;
     if (!fs_) return entered;

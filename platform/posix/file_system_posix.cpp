@@ -643,8 +643,9 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
     }
     // A dry run changes nothing: an entry met again (a shortcut's target, a
     // bind mount) is told as the real run would tell it, once.
-    const bool told = settings_.dryRun && !dryRunChanged_.emplace(e.dev, e.ino).second;
-    if ((out.touched || after != before) && settings_.report && !told) settings_.report->Changed(object.path, before, after);
+    if ((out.touched || after != before) && settings_.report &&
+        (!settings_.dryRun || dryRunChanged_.emplace(e.dev, e.ino).second))
+        settings_.report->Changed(object.path, before, after);
     entry_ = Entry{};  // what is on disk now is read again when asked
     return out.ok;
 }
