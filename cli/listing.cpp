@@ -1,6 +1,7 @@
 #include "cli/listing.h"
 
 #include "cli/quote.h"
+#include "platform/posix/attribute_store.h"
 
 namespace rivak::cli {
 
@@ -8,6 +9,7 @@ std::string Letters(std::optional<AttributeWord> word) {
     if (!word) return "????";
     std::string s = "----";
     if (*word & attr::kReadOnly) s[0] = 'R';
+    else if (*word & posix::kReadOnlyToOne) s[0] = 'r';
     if (*word & attr::kHidden) s[1] = 'H';
     if (*word & attr::kSystem) s[2] = 'S';
     if (*word & attr::kArchive) s[3] = 'A';
@@ -19,7 +21,12 @@ void PrintListed(std::FILE* out, const Path& path, std::optional<AttributeWord> 
 }
 
 void PrintVolume(std::FILE* out, const std::string& mountPoint, const std::string& type, const char* store) {
-    std::fprintf(out, "%s: %s (%s)\n", ShellQuoted(mountPoint).c_str(), type.c_str(), store);
+    // A FUSE mount names its own type: quoted as a name is.
+    std::fprintf(out, "%s: %s (%s)\n", ShellQuoted(mountPoint).c_str(), ShellQuoted(type).c_str(), store);
+}
+
+void PrintTree(std::FILE* out, const std::string& root, const std::string& rule) {
+    std::fprintf(out, "%s: %s\n", ShellQuoted(root).c_str(), rule.c_str());
 }
 
 }  // namespace rivak::cli

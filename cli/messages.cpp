@@ -43,8 +43,8 @@ const Pair& Lookup(Text text) {
          "                             keep read-only (default: smbd's own smb.conf)\n"
          "  -n, --dry-run              show what would change; change nothing\n"
          "  -l, --list                 show each entry's attributes; change nothing\n"
-         "  -v, --verbose              show each entry whose attributes changed\n"
-         "                             (with --list: the store of each mount)\n"
+         "  -v, --verbose              show each entry whose attributes changed, and\n"
+         "                             the store of each mount, share and Wine prefix\n"
          "  -0                         read NUL-separated paths from standard input\n"
          "      --help                 show this help and exit\n"
          "      --version              show the version and exit\n"
@@ -53,7 +53,9 @@ const Pair& Lookup(Text text) {
          "(default ~/.wine). Symbolic links named as PATH are followed; those met\n"
          "below are neither followed nor changed. A shortcut named as PATH is\n"
          "followed wherever it points; one met below is followed only to a target\n"
-         "inside the PATH walked. A PATH that begins with + goes after -- or as ./+h.\n"
+         "inside the PATH walked. As root, another user's link or shortcut named as\n"
+         "PATH leads only below the folder that holds it, unless --follow-outside.\n"
+         "A PATH that begins with + goes after -- or as ./+h.\n"
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
@@ -83,7 +85,7 @@ const Pair& Lookup(Text text) {
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
          "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
-         "                             (--list と共に: マウントごとの属性の保存先)\n"
+         "                             (マウント、共有、Wine プレフィックスの保存先も)\n"
          "  -0                         標準入力から NUL 区切りのパスを読む\n"
          "      --help                 この説明を表示して終了する\n"
          "      --version              バージョンを表示して終了する\n"
@@ -92,7 +94,10 @@ const Pair& Lookup(Text text) {
          "探します。パスに指定したシンボリックリンクはたどり、その下で見つけたものは\n"
          "たどらず変更もしません。パスに指定したショートカットはどこを指していても\n"
          "たどり、その下で見つけたものはリンク先が指定したパスの中にあるときだけ\n"
-         "たどります。+ で始まるパスは -- の後に置くか ./+h のように書きます。\n"
+         "たどります。root で実行すると、パスに指定した他のユーザーのリンクや\n"
+         "ショートカットは、それを置いたフォルダの下でだけたどります\n"
+         "(--follow-outside で解除)。+ で始まるパスは -- の後に置くか ./+h のように\n"
+         "書きます。\n"
          "\n"
          "終了ステータス: 0 すべて完了、1 変更できない項目があった、2 使い方の誤り。\n"},
         {"Try 'rivak --help' for more information.", "詳しくは 'rivak --help' を実行してください。"},
@@ -141,8 +146,33 @@ const Pair& Lookup(Text text) {
         {"target outside the named folders: not followed", "リンク先が指定したフォルダの外にあるため、たどりません"},
         {"its target %s does not exist", "リンク先 %s がありません"},
         {"shortcut not followed: %s", "ショートカットをたどれません: %s"},
+        {"shortcut not followed: larger than any shortcut (more than %s bytes)",
+         "ショートカットをたどれません: ショートカットとしては大きすぎます (%s バイトを超えています)"},
+        {"shortcut not followed: its target is known only to Windows (%s)",
+         "ショートカットをたどれません: リンク先は Windows でしか分かりません (%s)"},
+        {"shortcut not followed: no drive or share maps %s",
+         "ショートカットをたどれません: %s に当たるドライブや共有がありません"},
         {"read-only kept: the folder holds desktop.ini, which Windows reads only in a read-only or system folder",
          "読取専用属性を残しました: フォルダに desktop.ini があります (Windows は読取専用かシステム属性のフォルダでだけ desktop.ini を読みます)"},
+        {"this Samba share keeps no such attribute for its clients; not changed",
+         "この Samba 共有はクライアントに対してこの属性を保存しないため変更しません"},
+        {"Samba share [%s]: read-only in user.DOSATTRIB alone (write bits left as they are)",
+         "Samba 共有 [%s]: 読取専用属性は user.DOSATTRIB だけに保存 (書き込み許可はそのまま)"},
+        {"Samba share [%s]: read-only as the owner's write bit (store dos attributes = no, map readonly = yes)",
+         "Samba 共有 [%s]: 読取専用属性は所有者の書き込み許可で表す (store dos attributes = no、map readonly = yes)"},
+        {"Samba share [%s]: clients see no read-only (store dos attributes = no, map readonly = no)",
+         "Samba 共有 [%s]: クライアントには読取専用属性が見えない (store dos attributes = no、map readonly = no)"},
+        {"Wine prefix %s: read-only as a mode with no write bit",
+         "Wine プレフィックス %s: 読取専用属性は書き込み許可のないモードで表す"},
+        {"cannot read the Samba configuration %s: %s", "Samba の設定 %s を読めません: %s"},
+        {"Samba configuration: 'include = %s' not followed: it names a file per client",
+         "Samba の設定: 'include = %s' はクライアントごとのファイルを指すため読みません"},
+        {"Samba share [%s] not matched: its folder depends on the user or the client",
+         "Samba 共有 [%s] のフォルダはユーザーやクライアントによって変わるため、共有として扱いません"},
+        {"Samba share [%s] not matched: its folder cannot be found: %s",
+         "Samba 共有 [%s] のフォルダが見つからないため、共有として扱いません: %s"},
+        {"Samba share [%s] not matched: read-only depends on the user connected (map readonly = permissions)",
+         "Samba 共有 [%s] の読取専用属性は接続したユーザーによって変わるため (map readonly = permissions)、共有として扱いません"},
         {"system file left alone (--system=clear or --system=set changes it)",
          "システムファイルのため変更しません (--system=clear か --system=set で変更できます)"},
         {"folders not walked, below the depth limit (--max-depth=%s): %s; the first: %s",

@@ -2,12 +2,15 @@
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -17,6 +20,8 @@
 #include "engine/attribute_engine.h"
 #include "platform/posix/drive_map.h"
 #include "platform/posix/file_system_posix.h"
+#include "platform/posix/readers.h"
+#include "platform/posix/samba_config.h"
 #include "platform/posix/shortcut_reader_posix.h"
 
 namespace rivak::cli {
@@ -50,7 +55,7 @@ class Printer final : public posix::Report, public WalkEvents {
 public:
     Printer(const Streams& streams, Language language, const Arguments& a, TerminalProgress& progress)
         : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), verbose_(a.verbose),
-          list_(a.list), volumes_(a.list && a.verbose), dryRun_(a.dryRun), sumUp_(a.verbose || streams.errIsTerminal),
+          list_(a.list), volumes_(a.verbose), dryRun_(a.dryRun), sumUp_(a.verbose || streams.errIsTerminal),
           maxDepth_(a.maxDepth), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
@@ -62,6 +67,33 @@ public:
         if (!volumes_) return;
         BeforeOutput();
         PrintVolume(streams_.out, mountPoint, type, store);
+    }
+
+    // The first entry of a share or a Wine prefix: how its reader keeps read-only.
+    void Tree(const posix::Reader& r) {
+        if (!volumes_) return;
+        BeforeOutput();
+        Text text = Text::TreeWine;
+        if (r.kind == posix::Reader::Kind::Samba)
+            text = r.rule.storeDosAttributes ? Text::TreeShareValue
+                   : r.rule.mapReadOnly == posix::ShareRule::MapReadOnly::Yes ? Text::TreeShareOwnerWrite
+                                                                              : Text::TreeShareUnseen;
+        PrintTree(streams_.out, r.root, Format(language_, text, {ShellQuoted(r.name)}));
+    }
+
+    // What the Samba configuration did not let rivak match (-v).
+    void Note(const posix::SambaNote& n) {
+        if (!verbose_) return;
+        using Kind = posix::SambaNote::Kind;
+        const std::string why = n.error ? SystemError(language_, n.error) : std::string();
+        switch (n.kind) {
+        case Kind::Unreadable:
+            return Note(Format(language_, Text::CannotReadSmbConf, {ShellQuoted(n.what, true), why}));
+        case Kind::IncludeNotFollowed: return Note(Format(language_, Text::SmbConfIncludeNotFollowed, {n.what}));
+        case Kind::PathPerUser: return Note(Format(language_, Text::SharePerUser, {ShellQuoted(n.what)}));
+        case Kind::PathMissing: return Note(Format(language_, Text::ShareMissing, {ShellQuoted(n.what), why}));
+        case Kind::RulePerUser: return Note(Format(language_, Text::ShareRulePerUser, {ShellQuoted(n.what)}));
+        }
     }
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
@@ -103,9 +135,15 @@ public:
         switch (problem) {
         case Problem::Dangling: return Print(path, Format(language_, Text::ProblemDangling, {ShellQuoted(detail, true)}));
         case Problem::Shortcut:
-            // Not a failure: the shortcut itself is changed instead.
-            if (verbose_) Note(path, Format(language_, Text::ProblemShortcut, {detail}));
-            return;
+        case Problem::ShortcutTooLarge:
+        case Problem::WindowsOnly:
+        case Problem::Unmapped: {
+            // Not a failure: the shortcut itself is changed instead. A target
+            // is the file's own bytes; a reason, the reader's own words.
+            if (!verbose_) return;
+            const bool target = problem == Problem::WindowsOnly || problem == Problem::Unmapped;
+            return Note(path, Format(language_, NoteText(problem), {target ? ShellQuoted(detail, true) : detail}));
+        }
         default: return Failed(path, problem, 0);
         }
     }
@@ -126,12 +164,18 @@ public:
         if (!hiddenByName_.empty()) line(Text::HiddenByNameNote, {std::to_string(hiddenByName_.size())});
         const std::string entries = std::to_string(engine.ProcessedCount()), failed = std::to_string(failed_.size());
         if (sumUp_ && list_) line(Text::SummaryList, {entries, failed});
-        else if (sumUp_) line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
+        else if (sumUp_)
+            line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
         else if (!failed_.empty()) line(list_ ? Text::FailedListCount : Text::FailedCount, {failed});
         return failed_.empty();
     }
 
 private:
+    void Note(const std::string& text) {
+        progress_.Erase();
+        std::fprintf(streams_.err, "rivak: %s\n", text.c_str());
+    }
+
     // A line of standard output on the count's terminal takes the count away first.
     void BeforeOutput() {
         if (streams_.outOnErrTerminal) progress_.Erase();
@@ -156,6 +200,15 @@ private:
         std::fprintf(streams_.err, "rivak: %s\n", line.c_str());
     }
 
+    static Text NoteText(Problem problem) {
+        switch (problem) {
+        case Problem::ShortcutTooLarge: return Text::ProblemShortcutTooLarge;
+        case Problem::WindowsOnly: return Text::ProblemWindowsOnly;
+        case Problem::Unmapped: return Text::ProblemUnmapped;
+        default: return Text::ProblemShortcut;
+        }
+    }
+
     std::string Reason(Problem problem, int error) const {
         const std::string why = error ? SystemError(language_, error) : std::string();
         switch (problem) {
@@ -174,10 +227,14 @@ private:
         case Problem::VolumeRoot: return Format(language_, Text::ProblemVolumeRoot);
         case Problem::NotKept: return Format(language_, Text::ProblemNotKept);
         case Problem::ModeNotRestored: return Format(language_, Text::ProblemModeNotRestored, {why});
+        case Problem::NotKeptInShare: return Format(language_, Text::ProblemNotKeptInShare);
         case Problem::NotAFolder: return Format(language_, Text::ProblemNotAFolder);
         case Problem::Outside: return Format(language_, Text::ProblemOutside);
         case Problem::Dangling: return Format(language_, Text::ProblemDangling, {why});
-        case Problem::Shortcut: return Format(language_, Text::ProblemShortcut, {why});
+        case Problem::Shortcut:
+        case Problem::ShortcutTooLarge:
+        case Problem::WindowsOnly:
+        case Problem::Unmapped: return Format(language_, Text::ProblemShortcut, {why});
         }
         return why;
     }
@@ -202,17 +259,31 @@ private:
 
 // A path the way the engine should get it: no trailing separator (the walker
 // adds its own), and a last name of "." or ".." (which the engine takes for
-// the walker's own listing entries) replaced by the folder's real path.
-Path Listed(const std::string& arg) {
+// the walker's own listing entries) replaced by the folder's real path; then
+// `typed` keeps what was typed, which is what is looked up.
+Path Listed(const std::string& arg, Path& typed) {
     Path p = arg;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     const std::size_t slash = p.rfind('/');
     const std::string last = slash == Path::npos ? p : p.substr(slash + 1);
     if (last == "." || last == "..") {
         std::unique_ptr<char, void (*)(void*)> real(realpath(p.c_str(), nullptr), std::free);
-        if (real) return real.get();
+        if (real) {
+            typed = p;
+            return real.get();
+        }
     }
     return p;
+}
+
+// Whose links and shortcuts a run as root follows as it follows its own:
+// those of the user who started it, through sudo too.
+uid_t Caller() {
+    if (getuid() != 0) return getuid();
+    const char* sudo = std::getenv("SUDO_UID");
+    char* end = nullptr;
+    const unsigned long uid = sudo && *sudo ? std::strtoul(sudo, &end, 10) : 0;
+    return end && *end == '\0' && uid <= UINT32_MAX ? static_cast<uid_t>(uid) : 0;
 }
 
 Path Canonical(const Path& folder) {
@@ -244,9 +315,29 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     settings.list = a.list;
     settings.changeReadOnly = !a.list && a.readOnly != Change::Keep;
     settings.changeHidden = !a.list && a.hidden != Change::Keep;
+    settings.followOutside = a.followOutside;
+    settings.caller = Caller();
+
+    // Who reads the attributes where: the shares of smb.conf, the Wine prefix.
+    const posix::SambaConfig samba = posix::ReadSambaConfig(a.smbConf.empty() ? posix::kSmbConf : a.smbConf);
+    if (samba.error && !a.smbConf.empty()) {
+        const std::string why = SystemError(language, samba.error);
+        std::fprintf(streams.err, "rivak: %s\n",
+                     Format(language, Text::CannotReadSmbConf, {ShellQuoted(a.smbConf, true), why}).c_str());
+        return 2;
+    }
+    if (samba.error && samba.error != ENOENT)
+        printer.Note({posix::SambaNote::Kind::Unreadable, posix::kSmbConf, samba.error});
+    for (const posix::SambaNote& note : samba.notes) printer.Note(note);
+    posix::Readers readers;
+    for (const posix::SambaNote& note : readers.AddShares(samba.shares)) printer.Note(note);
+    readers.AddWinePrefix(WinePrefix());
+    readers.OnFirstEntry([&](const posix::Reader& r) { printer.Tree(r); });
+    settings.readers = &readers;
 
     PathList paths;
     paths.reserve(a.paths.size());
+    std::unordered_map<Path, Path> typed;  // of the paths given by their real names
     for (const std::string& p : a.paths) {
         // "file/" names a folder that is not there, as for ls and chmod.
         struct stat st;
@@ -254,19 +345,26 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
             printer.Failed(p, Problem::NotAFolder, ENOTDIR);
             continue;
         }
-        paths.push_back(Listed(p));
+        Path as;
+        paths.push_back(Listed(p, as));
+        if (!as.empty()) typed.try_emplace(paths.back(), std::move(as));
     }
 
     CommandLineOptions options(a);
     posix::PosixShortcutReader shortcuts(drives, codePage, a.followOutside);
     AttributeEngine engine(options, shortcuts, progress, [&]() -> std::unique_ptr<FileSystem> {
         auto fs = std::make_unique<posix::PosixFileSystem>(settings);
-        for (const Path& p : engine.list1) fs->Follow(p);
+        for (const Path& p : engine.list1) {
+            const auto it = typed.find(p);
+            fs->Follow(p, it == typed.end() ? Path() : it->second);
+        }
         shortcuts.Use(fs.get());
         return fs;
     });
     engine.maxDepth = a.maxDepth;
-    engine.system = a.system == Change::Clear ? SystemBit::Clear : a.system == Change::Set ? SystemBit::Set : SystemBit::Keep;
+    engine.system = a.system == Change::Clear ? SystemBit::Clear
+                    : a.system == Change::Set ? SystemBit::Set
+                                              : SystemBit::Keep;
     engine.events = &printer;
     engine.list1 = std::move(paths);
     engine.CngATr();

@@ -1,10 +1,10 @@
-// ladder_bench [--rounds=N] [--files=N] [OTHER_RIVAK]: what a shortcut back up
+// ladder_bench [--rounds=N] [--files=N] [--depths=N,...] [OTHER_RIVAK]: what a shortcut back up
 // in each folder costs rivak for Linux, as the ratio of a run's time to the
 // same program's --no-shortcuts run over the same tree in the same round.
-// Trees: 24 levels of --files files each (default 3500), with a shortcut to
-// the parent in each folder, then one to the root; chains of 100 to 400
-// levels (one file each, a shortcut to the parent) walked with
-// --max-depth=1000000. With OTHER_RIVAK (an older build) both programs run,
+// Trees: 24 levels of --files files each (default 3500; 0 for none), with a
+// shortcut to the parent in each folder, then one to the root; chains of
+// --depths levels (default 100,200,300,400; one file each, a shortcut to the
+// parent) walked with --max-depth=1000000. With OTHER_RIVAK (an older build) both programs run,
 // in turn, within each round. Medians of the rounds (default 5). Not a test:
 // it prints figures.
 #include <sys/stat.h>
@@ -90,11 +90,22 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     int rounds = 5, files = 3500;
+    std::vector<int> depths = {100, 200, 300, 400};
     std::vector<std::string> programs = {RIVAK_CLI};
     for (int i = 1; i < argc; ++i) {
-        if (!std::strncmp(argv[i], "--rounds=", 9)) rounds = std::max(1, std::atoi(argv[i] + 9));
-        else if (!std::strncmp(argv[i], "--files=", 8)) files = std::max(1, std::atoi(argv[i] + 8));
-        else programs.push_back(argv[i]);
+        if (!std::strncmp(argv[i], "--rounds=", 9)) {
+            rounds = std::max(1, std::atoi(argv[i] + 9));
+        } else if (!std::strncmp(argv[i], "--files=", 8)) {
+            files = std::max(0, std::atoi(argv[i] + 8));
+        } else if (!std::strncmp(argv[i], "--depths=", 9)) {
+            depths.clear();
+            for (char *p = argv[i] + 9, *end; *p; p = end + (*end == ',')) {
+                depths.push_back(static_cast<int>(std::strtol(p, &end, 10)));
+                if (end == p) return 2;
+            }
+        } else {
+            programs.push_back(argv[i]);
+        }
     }
     const char* base = std::getenv("TMPDIR");
     std::string root = std::string(base && *base ? base : "/tmp") + "/rivak-ladder-XXXXXX";
@@ -106,8 +117,9 @@ int main(int argc, char** argv) {
         bool toRoot;
         std::vector<std::string> options;
     };
-    std::vector<Tree> trees = {{"parent", 24, files, false, {}}, {"root", 24, files, true, {}}};
-    for (int levels : {100, 200, 300, 400}) trees.push_back({"parent", levels, 1, false, {"--max-depth=1000000"}});
+    std::vector<Tree> trees;
+    if (files > 0) trees = {{"parent", 24, files, false, {}}, {"root", 24, files, true, {}}};
+    for (int levels : depths) trees.push_back({"parent", levels, 1, false, {"--max-depth=1000000"}});
 
     std::printf("%-6s %6s %6s  %-40s %10s %10s %7s\n", "links", "levels", "files", "program", "median s",
                 "no-lnk s", "ratio");
@@ -134,7 +146,8 @@ int main(int argc, char** argv) {
                         programs[p].c_str(), with, without, with / without);
             std::fflush(stdout);
         }
-        if (std::system(("rm -rf '" + top + "'").c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", top.c_str());
+        if (std::system(("rm -rf '" + top + "'").c_str()) != 0)
+            std::fprintf(stderr, "could not remove %s\n", top.c_str());
     }
     rmdir(root.c_str());
     return 0;

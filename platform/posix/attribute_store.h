@@ -17,6 +17,12 @@
 namespace rivak::posix {
 
 enum class Problem;
+class Readers;
+
+// Read-only to one of Samba and Wine but not to the other, where both read
+// an entry (the listing's "r"): a bit no Windows attribute uses, which the
+// engine passes along and never sets.
+inline constexpr AttributeWord kReadOnlyToOne = 0x80000000u;
 
 // One file or folder as a store sees it.
 struct StoreEntry {
@@ -26,15 +32,24 @@ struct StoreEntry {
     ino_t ino = 0;
     mode_t mode = 0;          // permission bits
     nlink_t links = 0;
+    dev_t dev = 0;
+};
+
+// The folder that holds an entry, where the walk knows it.
+struct StoreFolder {
+    int fd = -1;  // -1: not known (a path the caller named)
+    dev_t dev = 0;
+    ino_t ino = 0;
 };
 
 using StoreFailure = std::function<void(Problem problem, int error)>;
 
 struct StoreSettings {
     bool dryRun = false;        // decide and report, change nothing
-    mode_t umask = 022;         // applied to write bits given back (the Samba/Wine store)
+    mode_t umask = 022;         // applied to write bits given back (exFAT before Linux 6.7)
     bool changeReadOnly = true; // what the run asks to change; a store that cannot
     bool changeHidden = true;   // tell what an entry has reports these
+    Readers* readers = nullptr; // who reads Linux's own file systems where (null: Samba and Wine alike)
 };
 
 // What a write did.
@@ -52,6 +67,12 @@ public:
     // False where the volume keeps no word rivak can read: the word read is
     // only a guess, and is never shown or changed as if it were known.
     virtual bool Knows() const { return true; }
+    // The store that keeps the attributes of `e`: the mount's own, or on
+    // Linux's own file systems the one of the reader of the tree `e` lies in.
+    virtual AttributeStore& Within(const StoreEntry& e, const StoreFolder& holder) {
+        (void)e, (void)holder;
+        return *this;
+    }
     // The entry's word, with the directory bit for a folder; nothing when it
     // cannot be read (reported through `fail`).
     virtual std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) = 0;

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -62,7 +61,7 @@ int OpenFolderAt(int dirfd, const char* name) {
 }
 
 int StatxFd(int fd, struct statx& sx) {
-    return statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE, &sx);
+    return statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE, &sx);
 }
 
 bool IsFileOrFolder(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
@@ -78,12 +77,43 @@ UniqueFd OpenThrough(int pathFd, mode_t mode) {
 
 }  // namespace
 
-PosixFileSystem::PosixFileSystem(PosixSettings settings) : settings_(settings) {}
+PosixFileSystem::PosixFileSystem(PosixSettings settings)
+    : settings_(settings), owners_{geteuid() == 0 && !settings.followOutside, settings.caller} {}
 PosixFileSystem::~PosixFileSystem() = default;
 
-void PosixFileSystem::Follow(const Path& path) {
-    followed_.insert(path);
+void PosixFileSystem::Follow(const Path& path, const Path& typed) {
+    followed_.try_emplace(path, Named{typed});
     followedLengths_.insert(path.size());
+}
+
+bool PosixFileSystem::Reaches(const Path& path) { return NamedFd(path) != -1 || errno != ENOENT; }
+
+// A followed path's descriptor (O_PATH). Its name is looked up once; should
+// it be needed again after another path's, the name must still lead to the
+// very same file, or another user could have swapped it meanwhile.
+int PosixFileSystem::NamedFd(const Path& path) {
+    if (namedFd_ && namedPath_ == path) return namedFd_.get();
+    const auto it = followed_.find(path);
+    if (it == followed_.end()) {
+        errno = EACCES;
+        return -1;
+    }
+    Named& named = it->second;
+    UniqueFd fd = OpenNamed(named.typed.empty() ? path : named.typed, owners_);
+    struct statx sx;
+    if (!fd || statx(fd.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &sx) != 0) return -1;
+    const dev_t dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    if (named.known && (named.dev != dev || named.ino != sx.stx_ino)) {
+        errno = ELOOP;  // as for a folder of the chain found replaced
+        return -1;
+    }
+    named.known = true;
+    named.dev = dev;
+    named.ino = sx.stx_ino;
+    named.type = sx.stx_mode & S_IFMT;
+    namedPath_ = path;
+    namedFd_ = std::move(fd);
+    return namedFd_.get();
 }
 
 void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
@@ -156,9 +186,11 @@ int PosixFileSystem::FolderFd(const Path& folder) {
 // but nothing other than a folder is opened.
 int PosixFileSystem::StartChain(const Path& root) {
     Truncate(0);
-    UniqueFd path(open(root.c_str(), O_PATH | O_CLOEXEC));
-    if (!path) return -1;
-    UniqueFd fd(openat(path.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd own;
+    if (!IsFollowed(root)) own.reset(open(root.c_str(), O_PATH | O_CLOEXEC));
+    const int path = own ? own.get() : NamedFd(root);
+    if (path == -1) return -1;
+    UniqueFd fd(openat(path, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return -1;
     chainPath_ = root;
     return PushLevel(std::move(fd), root.size()) ? chain_.back().fd.get() : -1;
@@ -307,7 +339,10 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
         else if (errno != ENOENT && errno != ENOTDIR) Fail(path, Problem::Access, errno);
         return entry_;
     }
-    if (Open(entry_, dirfd, split.name, TypeHint(split.folder, split.name))) ReadRecord(entry_);
+    if (!Open(entry_, dirfd, split.name, TypeHint(split.folder, split.name))) return entry_;
+    // The folder's descriptor is the chain's deepest level (the store's reader may depend on it).
+    const Level* holder = dirfd == AT_FDCWD ? nullptr : &chain_.back();
+    ReadRecord(entry_, holder ? StoreFolder{dirfd, holder->dev, holder->ino} : StoreFolder{});
     return entry_;
 }
 
@@ -346,17 +381,19 @@ bool PosixFileSystem::Open(Entry& e, int dirfd, const std::string& name, unsigne
 // A path the user named (or a shortcut's target): its links are followed, as
 // chmod does, but only a file or a folder is opened.
 bool PosixFileSystem::OpenFollowed(Entry& e) {
-    UniqueFd path(open(e.path.c_str(), O_PATH | O_CLOEXEC));
-    struct statx sx;
-    if (!path || StatxFd(path.get(), sx) != 0) {
-        Fail(e.path, Problem::Access, errno);
+    const int path = NamedFd(e.path);
+    if (path == -1) {
+        if (errno == EXDEV) Fail(e.path, Problem::Outside, 0);
+        else if (errno == ELOOP && followed_[e.path].known) Fail(e.path, Problem::SwappedForLink, ELOOP);
+        else Fail(e.path, Problem::Access, errno);
         return false;
     }
-    if (!IsFileOrFolder(sx.stx_mode)) {
+    const mode_t type = followed_[e.path].type;
+    if (!IsFileOrFolder(type)) {
         Fail(e.path, Problem::Special, 0);
         return false;
     }
-    e.fd = OpenThrough(path.get(), sx.stx_mode);
+    e.fd = OpenThrough(path, type);
     if (!e.fd) {
         Fail(e.path, Problem::Access, errno);
         return false;
@@ -378,14 +415,16 @@ bool PosixFileSystem::Inspect(Entry& e) {
     e.ino = sx.stx_ino;
     e.mode = sx.stx_mode & 07777;
     e.links = sx.stx_nlink;
+    e.owner = sx.stx_uid;
     e.size = sx.stx_size;
     e.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     return true;
 }
 
-// The word as the entry's mount keeps it, by the store chosen for the mount.
-void PosixFileSystem::ReadRecord(Entry& e) {
-    e.store = &StoreFor(e);
+// The word as the entry's mount keeps it, by the store chosen for the mount
+// (and on Linux's own file systems for the tree in it that holds the entry).
+void PosixFileSystem::ReadRecord(Entry& e, const StoreFolder& holder) {
+    e.store = &StoreFor(e).Within(View(e), holder);
     const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
     const std::optional<AttributeWord> word = StoredWord(e, View(e), fail);
     e.readable = word.has_value();
@@ -405,7 +444,8 @@ std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const S
 AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
     auto it = stores_.find(e.dev);
     if (it != stores_.end()) return *it->second;
-    const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden};
+    const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden,
+                                 settings_.readers};
     ChosenStore chosen = SelectStore(e.fd.get(), settings);
     if (settings_.report)
         settings_.report->Volume(chosen.mountPoint.empty() ? e.path : chosen.mountPoint, chosen.type,
@@ -414,16 +454,20 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
 }
 
 StoreEntry PosixFileSystem::View(const Entry& e) {
-    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links};
+    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links, e.dev};
 }
 
 // A listing shows system files too, which the engine's plain-file probe
 // would leave out (nothing is changed in a listing).
 unsigned PosixFileSystem::Admits(unsigned mask) const { return settings_.list ? mask | attr::kSystem : mask; }
 
-std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& path, std::size_t limit) {
+std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& path, std::size_t limit, bool* tooLarge) {
     Entry& e = Locate(path);
-    if (!e.found || e.folder || e.size > limit) return std::nullopt;
+    if (!e.found || e.folder) return std::nullopt;
+    if (e.size > limit) {
+        if (tooLarge) *tooLarge = true;
+        return std::nullopt;
+    }
     // One byte more than the size: a file that changed meanwhile is refused.
     std::vector<unsigned char> data(static_cast<std::size_t>(e.size) + 1);
     std::size_t got = 0;
@@ -445,33 +489,6 @@ std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& 
 // ---- shortcut targets --------------------------------------------------------
 
 namespace {
-
-// Resolves `rest` below `root` one name at a time, the way openat2 does with
-// RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, for kernels older than 5.6.
-PosixFileSystem::Reach BeneathByNames(int root, const std::string& rest) {
-    using Reach = PosixFileSystem::Reach;
-    std::vector<UniqueFd> folders;
-    for (std::size_t pos = 0; pos <= rest.size();) {
-        std::size_t end = rest.find('/', pos);
-        if (end == std::string::npos) end = rest.size();
-        const std::string name = rest.substr(pos, end - pos);
-        pos = end + 1;
-        if (name.empty() || name == ".") continue;
-        if (name == "..") {
-            if (folders.empty()) return Reach::Outside;
-            folders.pop_back();
-            continue;
-        }
-        UniqueFd next(openat(folders.empty() ? root : folders.back().get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        struct statx sx;
-        if (!next || statx(next.get(), "", AT_EMPTY_PATH, STATX_TYPE, &sx) != 0)
-            return errno == ENOENT || errno == ENOTDIR ? Reach::Missing : Reach::Outside;
-        if (S_ISLNK(sx.stx_mode)) return Reach::Outside;
-        if (!S_ISDIR(sx.stx_mode) && pos <= rest.size()) return Reach::Missing;  // a file used as a folder
-        folders.push_back(std::move(next));
-    }
-    return Reach::Inside;
-}
 
 // "a/./b/../c" as "a/c"; false when ".." would climb above the start.
 bool Plain(const std::string& rest, std::string& out) {
@@ -512,7 +529,9 @@ std::optional<std::string> Below(const Path& root, const Path& target) {
 // above it; the kernel checks it where it can (openat2).
 PosixFileSystem::Reach PosixFileSystem::Beneath(const Path& shortcut, const Path& target, Path& inside) {
     const Split split = SplitPath(shortcut);
-    if (!split.hasFolder || FolderFd(split.folder) == -1 || chain_.empty()) return Reach::Outside;
+    const Path folder = split.hasFolder ? split.folder : Path(".");
+    if (IsFollowed(shortcut) && !HoldsNamed(folder, split.name, shortcut)) return Reach::Outside;
+    if (FolderFd(folder) == -1 || chain_.empty()) return Reach::Outside;
     const Path root = chainPath_.substr(0, chain_[0].end);
     const int rootFd = chain_[0].fd.get();
     std::optional<std::string> rest = Below(root, target);
@@ -529,16 +548,29 @@ PosixFileSystem::Reach PosixFileSystem::Beneath(const Path& shortcut, const Path
     std::string plain;
     if (!Plain(*rest, plain)) return Reach::Outside;
 
-    Reach reach = Reach::Outside;
-    struct open_how how = {};
-    how.flags = O_PATH | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    UniqueFd found(static_cast<int>(syscall(SYS_openat2, rootFd, rest->empty() ? "." : rest->c_str(), &how, sizeof how)));
-    if (found) reach = Reach::Inside;
-    else if (errno == ENOENT || errno == ENOTDIR) reach = Reach::Missing;
-    else if (errno == ENOSYS || errno == EAGAIN) reach = BeneathByNames(rootFd, *rest);
+    UniqueFd found;
+    const Reach reach = OpenBeneath(rootFd, *rest, found);
     if (reach == Reach::Inside) inside = plain.empty() ? root : root + (root.back() == '/' ? "" : "/") + plain;
     return reach;
+}
+
+// A shortcut named itself leads, as root and of another user, only below
+// the folder that holds it: the folder is followed from then on, and must
+// hold the very file that was read, not a link to it.
+bool PosixFileSystem::HoldsNamed(const Path& folder, const std::string& name, const Path& shortcut) {
+    const Named named = followed_[shortcut];
+    Follow(folder);
+    const int fd = NamedFd(folder);
+    struct statx sx;
+    return named.known && fd != -1 && statx(fd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO, &sx) == 0 &&
+           makedev(sx.stx_dev_major, sx.stx_dev_minor) == named.dev && sx.stx_ino == named.ino;
+}
+
+bool PosixFileSystem::LeadsAnywhere(const Path& shortcut) {
+    if (!IsFollowed(shortcut)) return false;
+    if (!owners_.guarded) return true;
+    const Entry& e = Locate(shortcut);
+    return e.found && owners_.Trusts(e.owner);
 }
 
 // ---- the engine's calls ----------------------------------------------------
@@ -685,7 +717,10 @@ bool PosixFileSystem::HoldsFile(const FsObject& folder, const Path& name) {
 
 bool PosixFileSystem::StatFolder(const Path& folder, struct statx& sx) {
     const unsigned mask = STATX_TYPE | STATX_INO;
-    if (IsFollowed(folder)) return statx(AT_FDCWD, folder.c_str(), 0, mask, &sx) == 0 && S_ISDIR(sx.stx_mode);
+    if (IsFollowed(folder)) {
+        const int fd = NamedFd(folder);
+        return fd != -1 && statx(fd, "", AT_EMPTY_PATH, mask, &sx) == 0 && S_ISDIR(sx.stx_mode);
+    }
     const Split split = SplitPath(folder);
     if (IsDotOrDotDot(split.name)) return false;
     const int dirfd = FolderFd(split.folder);

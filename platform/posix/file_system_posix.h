@@ -4,14 +4,17 @@
 // the FAT and NTFS drivers' own words, the SMB client's, or, on Linux's own
 // file systems, "user.DOSATTRIB" and the write bits as Samba and Wine read them.
 //
-// Safe under root: below a path the caller named (Follow), every call is
-// made relative to a directory descriptor opened with O_NOFOLLOW, and every
-// change goes through a descriptor of the entry itself. A folder swapped for
-// a symbolic link in the middle of a batch can only make a call fail, never
-// redirect it. Symbolic links met in a walk are neither followed nor
-// changed; FIFOs, sockets and devices are never opened: an entry is first
-// taken with O_PATH, its type read there, and only a file or a folder is
-// opened, through that same descriptor.
+// Safe under root: a path the caller named (Follow) is looked up by its name
+// once (named_path.h says which links it may follow); its descriptor then
+// serves the entry, its walk and the shortcuts below it, and any later
+// look-up by the name must find the same file (device and inode). Below it,
+// every call is made relative to a directory descriptor opened with
+// O_NOFOLLOW, and every change goes through a descriptor of the entry
+// itself. A folder swapped for a symbolic link in the middle of a batch can
+// only make a call fail, never redirect it. Symbolic links met in a walk are
+// neither followed nor changed; FIFOs, sockets and devices are never opened:
+// an entry is first taken with O_PATH, its type read there, and only a file
+// or a folder is opened, through that same descriptor.
 //
 // Any depth: the folders being walked form a chain that keeps each level's
 // name (as a stretch of one path) and identity; only the deepest levels and
@@ -33,6 +36,7 @@
 #include "engine/file_system.h"
 #include "platform/posix/attribute_store.h"
 #include "platform/posix/dosattrib.h"
+#include "platform/posix/named_path.h"
 #include "platform/posix/unique_fd.h"
 
 namespace rivak::posix {
@@ -42,9 +46,13 @@ enum class Problem {
     Access,            // could not be looked up or opened (errno says why)
     Special,           // named by the user, but neither a file nor a folder
     NotAFolder,        // named with a trailing "/", but not a folder
-    Outside,           // a shortcut met in a walk whose target lies outside the named path
+    Outside,           // a shortcut met in a walk whose target lies outside the named path, or a
+                       // link or shortcut of another user leading out of its folder
     Dangling,          // a shortcut whose target does not exist
     Shortcut,          // a shortcut that could not be read (the reason is in `detail`)
+    ShortcutTooLarge,  // a shortcut larger than any (`detail`: the most one holds)
+    WindowsOnly,       // a shortcut whose target only Windows can resolve (`detail`: the target)
+    Unmapped,          // a shortcut whose drive or share is not mapped (`detail`: the target)
     Listing,           // a folder could not be listed
     SwappedForLink,    // became a symbolic link during the batch
     UnreadableRecord,  // "user.DOSATTRIB" holds a value Samba cannot read either; left alone
@@ -58,6 +66,7 @@ enum class Problem {
     VolumeRoot,        // the root folder of a FAT or exFAT volume has no attributes
     NotKept,           // the SMB server answered but kept the old attributes
     ModeNotRestored,   // the write bit lent to store the value could not be taken back
+    NotKeptInShare,    // the share keeps no such attribute (smbd with store dos attributes = no)
 };
 
 // Where the backend tells what it changed and what it could not do.
@@ -73,7 +82,8 @@ public:
     // The first entry met on a mount: where the mount is, its type, its store.
     virtual void Volume(const std::string& /*mountPoint*/, const std::string& /*type*/, const char* /*store*/) {}
     // A failure told in words of its own: why a shortcut could not be read,
-    // or where a dangling one points.
+    // or where a dangling one points. A target in `detail` is the file's own
+    // bytes, to be quoted before it reaches a terminal.
     virtual void Refused(const Path& path, Problem problem, const std::string& detail) {
         (void)detail;
         Failed(path, problem, 0);
@@ -87,6 +97,9 @@ struct PosixSettings {
     bool list = false;             // report each entry's word (Listed); change nothing
     bool changeReadOnly = true;    // what the run asks to change, for a volume
     bool changeHidden = true;      // that cannot tell what an entry has
+    bool followOutside = false;    // as root, follow other users' links in named paths anywhere
+    uid_t caller = 0;              // as root, whose links are followed as root's own are
+    Readers* readers = nullptr;    // Samba's shares and Wine's prefixes (null: none known)
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -97,18 +110,26 @@ public:
     // A path given by the user (or a shortcut's target): its symbolic links
     // are followed, the last one included, as chmod does. Below it nothing
     // is followed. Once a path was given, paths below none of them are refused.
-    void Follow(const Path& path);
+    // `typed` is what the user typed when `path` is its real name ("d/.."
+    // for "/srv"): the path is looked up as typed.
+    void Follow(const Path& path, const Path& typed = Path());
+    // A followed path that leads to something (false: nothing has its name).
+    bool Reaches(const Path& path);
 
     // The contents of a regular file, read through the same safe lookup; empty
-    // when it is not a regular file, cannot be read or is larger than `limit`.
-    std::optional<std::vector<unsigned char>> ReadFile(const Path& path, std::size_t limit);
+    // when it is not a regular file, cannot be read or is larger than `limit`
+    // (then `tooLarge` is set).
+    std::optional<std::vector<unsigned char>> ReadFile(const Path& path, std::size_t limit, bool* tooLarge = nullptr);
 
     // Where a shortcut's target lies, seen from the named path (or followed
-    // target) whose walk reached `shortcut`: Inside gives the target as a
-    // plain path below that root (no "..", no symbolic link on the way).
-    enum class Reach { Inside, Outside, Missing };
+    // target) whose walk reached `shortcut`, or, for a shortcut named itself,
+    // from the folder that holds it: Inside gives the target as a plain path
+    // below that root (no "..", no symbolic link on the way).
+    using Reach = posix::Reach;
     Reach Beneath(const Path& shortcut, const Path& target, Path& inside);
-    bool IsNamed(const Path& path) const { return IsFollowed(path); }
+    // A shortcut named as a path, which leads wherever it points; as root,
+    // only one of root's or the caller's.
+    bool LeadsAnywhere(const Path& shortcut);
     void Fail(const Path& path, Problem problem, int error);
     void Refuse(const Path& path, Problem problem, const std::string& detail);
 
@@ -137,6 +158,7 @@ private:
         ino_t ino = 0;
         mode_t mode = 0;
         nlink_t links = 0;
+        uid_t owner = 0;
         std::uint64_t size = 0;
         bool mountRoot = false;
         AttributeStore* store = nullptr;  // of the entry's mount
@@ -159,12 +181,22 @@ private:
         std::string name;
         unsigned char type;  // d_type of the listing
     };
+    // A followed path, and what its name gave the first time.
+    struct Named {
+        Path typed;  // looked up by this name when not empty
+        bool known = false;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        mode_t type = 0;
+    };
 
     Entry& Locate(const Path& path);
     bool Open(Entry& e, int dirfd, const std::string& name, unsigned char typeHint);
     bool OpenFollowed(Entry& e);
+    int NamedFd(const Path& path);
+    bool HoldsNamed(const Path& folder, const std::string& name, const Path& shortcut);
     bool Inspect(Entry& e);
-    void ReadRecord(Entry& e);
+    void ReadRecord(Entry& e, const StoreFolder& holder = {});
     bool StatFolder(const Path& folder, struct statx& sx);
     int FolderFd(const Path& folder);
     int StartChain(const Path& root);
@@ -184,7 +216,12 @@ private:
     unsigned Admits(unsigned mask) const;
 
     PosixSettings settings_;
-    std::unordered_set<Path> followed_;
+    LinkOwners owners_;
+    std::unordered_map<Path, Named> followed_;
+    // The followed path looked up last, and its descriptor (O_PATH): the
+    // engine asks about it, walks it and looks for its shortcuts in turn.
+    Path namedPath_;
+    UniqueFd namedFd_;
     std::unordered_set<std::size_t> followedLengths_;
     Path chainPath_;
     std::vector<Level> chain_;

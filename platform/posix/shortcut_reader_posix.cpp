@@ -1,8 +1,6 @@
 #include "platform/posix/shortcut_reader_posix.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <string>
 #include <vector>
 
 #include "platform/posix/file_system_posix.h"
@@ -12,6 +10,7 @@ namespace rivak::posix {
 namespace {
 
 std::string IconvName(const std::string& codePage) {
+    if (codePage == "65001" || codePage == "CP65001" || codePage == "cp65001") return "UTF-8";  // iconv knows no such name
     if (!codePage.empty() && codePage.find_first_not_of("0123456789") == std::string::npos) return "CP" + codePage;
     return codePage;
 }
@@ -39,31 +38,32 @@ std::optional<std::u16string> AnsiCodePage::Decode(std::string_view bytes) {
 
 std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     if (!fs_) return std::nullopt;
-    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, lnk::kMaxShellLinkSize);
+    // Why a shortcut keeps its own path is shown to a user who asks (-v).
+    const auto note = [&](Problem why, const std::string& detail) -> std::optional<Path> {
+        if (refused_.insert(shortcutFile).second) fs_->Refuse(shortcutFile, why, detail);
+        return std::nullopt;
+    };
+    bool tooLarge = false;
+    const std::optional<std::vector<unsigned char>> data = fs_->ReadFile(shortcutFile, lnk::kMaxShellLinkSize, &tooLarge);
+    if (tooLarge) return note(Problem::ShortcutTooLarge, std::to_string(lnk::kMaxShellLinkSize));
     if (!data) return std::nullopt;
     std::string refusal;
     const std::optional<lnk::ShellLinkTarget> target = lnk::ReadShellLink(
         *data, [this](std::string_view bytes) { return codePage_.Decode(bytes); }, &refusal);
-    // Why a shortcut keeps its own path is shown to a user who asks (-v).
-    const auto note = [&](const std::string& why) -> std::optional<Path> {
-        if (refused_.insert(shortcutFile).second) fs_->Refuse(shortcutFile, Problem::Shortcut, why);
-        return std::nullopt;
-    };
-    if (!target) return note(refusal);
+    if (!target) return note(Problem::Shortcut, refusal);
 
     std::optional<Path> path;
     switch (target->kind) {
     case lnk::ShellLinkTarget::Kind::NotAFile:
         return Path();
     case lnk::ShellLinkTarget::Kind::Unresolvable:
-        if (!target->localPath)
-            return note("its target is known only to Windows (\"" + Utf8(target->path) + "\")");
+        if (!target->localPath) return note(Problem::WindowsOnly, Utf8(target->path));
         path = drives_.Map(Utf8(*target->localPath));
-        if (!path) return note("no drive or share maps \"" + Utf8(*target->localPath) + "\"");
+        if (!path) return note(Problem::Unmapped, Utf8(*target->localPath));
         break;
     case lnk::ShellLinkTarget::Kind::Absolute:
         path = drives_.Map(Utf8(target->path));
-        if (!path) return note("no drive or share maps \"" + Utf8(target->path) + "\"");
+        if (!path) return note(Problem::Unmapped, Utf8(target->path));
         break;
     case lnk::ShellLinkTarget::Kind::Relative: {
         const std::size_t slash = shortcutFile.rfind('/');
@@ -73,15 +73,14 @@ std::optional<Path> PosixShortcutReader::Target(const Path& shortcutFile) {
     }
     }
     if (!path) return std::nullopt;
-    if (followOutside_ || fs_->IsNamed(shortcutFile)) {
-        struct stat st;
-        if (stat(path->c_str(), &st) != 0 && errno == ENOENT) {
-            fs_->Refuse(shortcutFile, Problem::Dangling, *path);
-            return Path();
-        }
+    if (followOutside_ || fs_->LeadsAnywhere(shortcutFile)) {
         // Where the shortcut points is the user's choice, as a path given on
         // the command line is: its links are followed.
         fs_->Follow(*path);
+        if (!fs_->Reaches(*path)) {
+            fs_->Refuse(shortcutFile, Problem::Dangling, *path);
+            return Path();
+        }
         return path;
     }
     Path inside;

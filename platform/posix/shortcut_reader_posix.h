@@ -9,7 +9,8 @@
 // one met inside a walk is followed only to a target inside the path named
 // on the command line that the walk started from, reached without a
 // symbolic link (unless `followOutside`). A shortcut named on the command
-// line is the user's own choice and is followed wherever it points.
+// line is the user's own choice and is followed wherever it points; as root,
+// one another user left is followed only below the folder that holds it.
 #include <iconv.h>
 
 #include <optional>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,6 +11,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <grp.h>
+#include <limits.h>
 #include <poll.h>
 
 #include <chrono>
@@ -23,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/shortcut.h"
+#include "platform/lnk/shell_link.h"
 #include "posix_test_support.h"
 #include "rivak_version.h"
 #include "tests/lnk/lnk_writer.h"
@@ -40,7 +45,10 @@ Result Rivak(const std::vector<std::string>& args, const std::string& input = ""
              const std::map<std::string, std::string>& env = {}) {
     std::map<std::string, std::string> full = {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}};
     for (const auto& [k, v] : env) full[k] = v;
-    return RunProgram(RIVAK_CLI, args, input, full);
+    // No share of this machine's own smb.conf may decide how a test tree is read.
+    std::vector<std::string> all = {"--smb-conf=/dev/null"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProgram(RIVAK_CLI, all, input, full);
 }
 
 bool HasJapaneseLocale() {
@@ -141,8 +149,8 @@ TEST_F(Cli, VerboseAndDryRunListTheChangesWithQuotedPaths) {
         EXPECT_NE(r.out.find("R--- -> ----  '" + At("d/it") + "'\\''s here'\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("R--- -> ----  '" + At("d/line") + "'$'\\n''break'\n"), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("plain"), std::string::npos);
-        int lines = 0;
-        for (char c : r.out) lines += c == '\n';
+        int lines = 0;  // the changes; -v names the mount too
+        for (std::size_t at = 0; (at = r.out.find(" -> ", at)) != std::string::npos; ++at) ++lines;
         EXPECT_EQ(lines, 2) << option;
     }
 }
@@ -267,9 +275,13 @@ TEST_F(Cli, CodePageDecodesTheAnsiPath) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(WordOnDisk(At("share/café.txt")), attr::kReadOnly) << "code page 932 cannot read it: not followed";
     EXPECT_EQ(WordOnDisk(At("a.lnk")), attr::kHidden);
-    r = Rivak({"--codepage=1252", "--map=X:=" + At("share"), At("a.lnk")});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(WordOnDisk(At("share/café.txt")), 0u);
+    WriteBytes(At("u.lnk"), Shortcut("X:\\caf\xC3\xA9.txt"));  // as Windows writes with the UTF-8 code page
+    for (const auto& [codePage, shortcut] : {std::pair{"--codepage=1252", "a.lnk"}, std::pair{"--codepage=65001", "u.lnk"}}) {
+        ASSERT_EQ(chmod(At("share/café.txt").c_str(), 0444), 0);
+        r = Rivak({codePage, "--map=X:=" + At("share"), At(shortcut)});
+        EXPECT_EQ(r.status, 0) << codePage << r.err;
+        EXPECT_EQ(WordOnDisk(At("share/café.txt")), 0u) << codePage;
+    }
 }
 
 TEST_F(Cli, WinePrefixGivesTheDriveLetters) {
@@ -339,7 +351,8 @@ pid_t StartVerbose(int out, int err, const std::string& tree) {
     if (pid == 0) {
         dup2(out, 1), dup2(err, 2);
         char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
-        char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("-v"), const_cast<char*>(tree.c_str()), nullptr};
+        char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("--smb-conf=/dev/null"), const_cast<char*>("-v"),
+                        const_cast<char*>(tree.c_str()), nullptr};
         execve(RIVAK_CLI, argv, envp);
         _exit(127);
     }
@@ -511,9 +524,136 @@ TEST_F(Cli, ShortcutsMetInAWalkStayInsideTheNamedPath) {
     EXPECT_EQ(ModeOf(At("share/alice/in.txt")), 0644u);
 }
 
-// Why a shortcut keeps its own path is shown with -v; a shortcut of Windows
-// XP (variables beside a LinkInfo path, PreferEnvironmentPath clear) is
-// followed to the LinkInfo path, as Windows and rivak.exe follow it.
+constexpr uid_t kNobody = 65534;
+
+// The owner of a named folder, who may write in the folder above it, swaps
+// it for a link to root's files the moment rivak opens it (inotify tells
+// when): the walk goes on in the folder that was opened, never through the link.
+TEST_F(Cli, NamedFolderSwappedAsItIsOpenedLeadsNowhereElse) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the folder to another user";
+    constexpr int kTries = 20;
+    int swapped = 0, escaped = 0, walked = 0;
+    for (int i = 0; i < kTries; ++i) {
+        TempFolder t;
+        ASSERT_EQ(chmod(t.path().c_str(), 0755), 0);
+        MakeFolder(t / "share");
+        MakeFolder(t / "share/u1");
+        SetRecord(t / "share/u1", "0x1");
+        MakeFile(t / "share/u1/mine", 0444);
+        for (const char* p : {"share", "share/u1", "share/u1/mine"}) ASSERT_EQ(chown((t / p).c_str(), kNobody, kNobody), 0);
+        MakeFolder(t / "outside");
+        MakeFile(t / "outside/secret", 0444);
+        SetRecord(t / "outside/secret", "0x2");
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t swapper = fork();
+        if (swapper == 0) {
+            close(ready[0]);
+            const int watch = inotify_init1(IN_CLOEXEC);
+            if (setgroups(0, nullptr) || setgid(kNobody) || setuid(kNobody) || watch < 0 ||
+                inotify_add_watch(watch, (t / "share/u1").c_str(), IN_OPEN) < 0 || write(ready[1], "r", 1) != 1)
+                _exit(2);
+            pollfd event{watch, POLLIN, 0};
+            alignas(inotify_event) char buffer[sizeof(inotify_event) + NAME_MAX + 1];
+            if (poll(&event, 1, 10000) != 1 || read(watch, buffer, sizeof buffer) <= 0) _exit(3);
+            if (rename((t / "share/u1").c_str(), (t / "share/old").c_str()) || symlink("../outside", (t / "share/u1").c_str()))
+                _exit(4);
+            _exit(0);
+        }
+        close(ready[1]);
+        char c = 0;
+        const bool started = read(ready[0], &c, 1) == 1;
+        close(ready[0]);
+        const Result r = started ? Rivak({"-v", t / "share/u1"}) : Result{};
+        int status = 0;
+        ASSERT_EQ(waitpid(swapper, &status, 0), swapper);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) continue;
+        ++swapped;
+        escaped += ModeOf(t / "outside/secret") != 0444u || RecordOf(t / "outside/secret") != "0x2" ||
+                   r.out.find("secret") != std::string::npos;
+        walked += ModeOf(t / "share/old/mine") == 0644u;
+    }
+    EXPECT_EQ(swapped, kTries) << "a try without its swap shows nothing";
+    EXPECT_EQ(escaped, 0) << "runs that changed or named root's file, of " << swapped;
+    EXPECT_EQ(walked, swapped) << "the folder opened is the one walked";
+}
+
+// As root, a link or shortcut another user left among the named paths
+// leads only below the folder that holds it: one planted to lead elsewhere
+// is reported as a shortcut of a walk is, and left alone (a shortcut keeps
+// its own path). Root's own, the caller's (sudo), one that stays in its
+// folder, and any under --follow-outside are followed.
+TEST_F(Cli, PlantedNamesLeadNoFurtherThanTheirFolder) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant links as another user";
+    enum How { Args, Glob, Find };
+    struct Row {
+        const char* label;
+        const char* planted;  // in share/: a link, or a shortcut (.lnk) to X:\ (elsewhere/)
+        std::string target;   // of the link (absolute: elsewhere/); of the shortcut, a file in X:
+        How how;
+        const char* named;    // with Args: the one path named, below the folder
+        uid_t owner;
+        std::vector<std::string> options;
+        const char* changed;  // the file a followed link leads to
+        bool followed;
+        const char* reported = "";  // the path the refusal names, when not the planted one
+    };
+    const Row rows[] = {
+        {"-0", "evil.doc", "/secret.doc", Find, "", kNobody, {}, "elsewhere/secret.doc", false},
+        {"share/*", "evil.doc", "/secret.doc", Glob, "", kNobody, {}, "elsewhere/secret.doc", false},
+        {"on the way", "u2", "", Args, "share/u2/secret.doc", kNobody, {}, "elsewhere/secret.doc", false,
+         "share/u2/secret.doc"},
+        {"on the way, then ..", "u2", "/sub", Args, "share/u2/..", kNobody, {}, "elsewhere/secret.doc", false, "elsewhere"},
+        {"shortcut", "evil.lnk", "X:\\secret.doc", Args, "share/evil.lnk", kNobody, {}, "elsewhere/secret.doc", false},
+        {"--follow-outside", "evil.doc", "/secret.doc", Find, "", kNobody, {"--follow-outside"}, "elsewhere/secret.doc", true},
+        {"shortcut --follow-outside", "evil.lnk", "X:\\secret.doc", Args, "share/evil.lnk", kNobody, {"--follow-outside"},
+         "elsewhere/secret.doc", true},
+        {"root's", "evil.doc", "/secret.doc", Glob, "", 0, {}, "elsewhere/secret.doc", true},
+        {"the caller's", "evil.doc", "/secret.doc", Find, "", 1000, {}, "elsewhere/secret.doc", true},
+        {"in its folder", "near.doc", "own.doc", Find, "", kNobody, {}, "share/own.doc", true},
+        {"shortcut in its folder", "near.lnk", "X:\\share\\own.doc", Args, "share/near.lnk", kNobody, {}, "share/own.doc", true},
+    };
+    for (const Row& row : rows) {
+        TempFolder t;
+        ASSERT_EQ(chmod(t.path().c_str(), 0755), 0);
+        MakeFolder(t / "share", 0777);
+        MakeFile(t / "share/own.doc", 0444);
+        MakeFolder(t / "elsewhere");
+        MakeFolder(t / "elsewhere/sub");
+        MakeFile(t / "elsewhere/secret.doc", 0444);
+        SetRecord(t / "elsewhere/secret.doc", "0x2");
+        const std::string planted = t / ("share/" + std::string(row.planted));
+        const bool shortcut = IsShortcutName(row.planted);
+        if (shortcut) {
+            WriteBytes(planted, Shortcut(row.target));
+            ASSERT_EQ(chmod(planted.c_str(), 0444), 0);
+        } else {
+            MakeLink(row.target[0] == '/' || row.target.empty() ? t / "elsewhere" + row.target : row.target, planted);
+        }
+        ASSERT_EQ(lchown(planted.c_str(), row.owner, row.owner), 0);
+        std::vector<std::string> options = row.options;
+        options.push_back("--map=X:=" + (std::string(row.planted) == "near.lnk" ? t.path() : t / "elsewhere"));
+        // As a shell runs it, "$d" the test's folder.
+        const std::string named = row.how == Glob ? "\"$d\"/share/*" : "\"$d\"/" + std::string(row.named);
+        const std::string command = row.how == Find ? "find \"$d\"/share -name '*.doc' -print0 | \"$0\" -0 \"$@\""
+                                                    : "exec \"$0\" \"$@\" " + named;
+        std::vector<std::string> args = {"-c", "d=$1; shift; " + command, RIVAK_CLI, t.path()};
+        args.insert(args.end(), options.begin(), options.end());
+        const Result r = RunProgram("/bin/sh", args, "", {{"LANG", "C.UTF-8"}, {"HOME", "/nonexistent"}, {"SUDO_UID", "1000"}});
+        const std::string shown = *row.reported ? t / row.reported : planted;
+        const std::string refusal = "rivak: cannot change '" + shown + "': target outside the named folders: not followed\n";
+        EXPECT_EQ(r.status, row.followed ? 0 : 1) << row.label << r.err;
+        EXPECT_EQ(r.err.find(refusal) != std::string::npos, !row.followed) << row.label << r.err;
+        EXPECT_EQ(ModeOf(t / row.changed), row.followed ? 0644u : 0444u) << row.label;
+        EXPECT_EQ(RecordOf(t / row.changed), row.followed ? std::nullopt : std::optional<std::string>("0x2")) << row.label;
+        EXPECT_EQ(ModeOf(planted), shortcut && row.followed ? 0444u : shortcut ? 0644u : 0777u) << row.label;
+    }
+}
+
+// Why a shortcut keeps its own path is shown with -v, its target quoted: a
+// planted shortcut's bytes never reach the terminal raw. A shortcut of
+// Windows XP (variables beside a LinkInfo path, PreferEnvironmentPath clear)
+// is followed to the LinkInfo path, as Windows and rivak.exe follow it.
 TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
     using namespace rivak::test::lnk;
     MakeFile(At("xp.txt"), 0444);
@@ -526,6 +666,10 @@ TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
     variablesOnly.extra = xp.extra;
     std::vector<unsigned char> cut = Shortcut("X:\\xp.txt");
     cut.resize(0x4C + 8);
+    LinkSpec forged;
+    forged.extra = {EnvironmentBlock("%A%\x1b[2K\rentries not changed: 0", u"%A%\x1b[2K\rentries not changed: 0")};
+    std::vector<unsigned char> huge = Shortcut("X:\\xp.txt");
+    huge.resize(rivak::lnk::kMaxShellLinkSize + 1);
     struct Row {
         const char* name;
         std::vector<unsigned char> bytes;
@@ -534,8 +678,11 @@ TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
     const Row rows[] = {
         {"xp.lnk", Build(xp), ""},
         {"cut.lnk", cut, "LinkInfo runs past the end of the file"},
-        {"variables.lnk", Build(variablesOnly), "its target is known only to Windows (\"%USERPROFILE%\\xp.txt\")"},
-        {"unmapped.lnk", Shortcut("Q:\\xp.txt"), "no drive or share maps \"Q:\\xp.txt\""},
+        {"variables.lnk", Build(variablesOnly), "its target is known only to Windows ('%USERPROFILE%\\xp.txt')"},
+        {"unmapped.lnk", Shortcut("Q:\\xp.txt"), "no drive or share maps 'Q:\\xp.txt'"},
+        {"forged.lnk", Build(forged),
+         "its target is known only to Windows ('%A%'$'\\033''[2K'$'\\r''entries not changed: 0')"},
+        {"huge.lnk", huge, "larger than any shortcut (more than 1048576 bytes)"},
     };
     for (const Row& row : rows) {
         WriteBytes(At(row.name), row.bytes);
@@ -549,6 +696,7 @@ TEST_F(Cli, ShortcutsNotFollowedSayWhy) {
             EXPECT_NE(r.err.find("'" + At(row.name) + "': shortcut not followed: " + row.why + "\n"), std::string::npos)
                 << row.name << r.err;
         }
+        EXPECT_EQ(r.err.find_first_of("\x1b\r"), std::string::npos) << row.name;
     }
 }
 
@@ -574,6 +722,7 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
     MakeFile(At("bad\303name"), 0444);
     MakeFile(At("c1\302\205"), 0444);
     WriteBytes(At("dangling.lnk"), RelativeShortcut(u".\\nothing.txt"));
+    std::ofstream(At("homes.conf")) << "[homes]\nmap readonly = yes\n[docs]\npath = " << At("docs") << "\n";
     struct Row {
         std::vector<std::string> args;
         int status;
@@ -602,6 +751,13 @@ TEST_F(Cli, CommandLineAsCoreutilsHasIt) {
          attr::kHidden},
         {{"-l", At("missing")}, 1, "", "rivak: cannot list '" + At("missing") + "': No such file or directory\n"
          "rivak: entries not listed: 1\n", "file", attr::kHidden},
+        {{"--smb-conf=" + At("none.conf"), At("file")}, 2, "",
+         "rivak: cannot read the Samba configuration '" + At("none.conf") + "': No such file or directory\n", "file",
+         attr::kHidden},
+        {{"-v", "--smb-conf=" + At("homes.conf"), At("file")}, 0, "",
+         "rivak: Samba share [homes] not matched: its folder depends on the user or the client\n"
+         "rivak: Samba share [docs] not matched: its folder cannot be found: No such file or directory\n",
+         "file", 0},
     };
     for (const Row& row : rows) {
         const std::string label = ::testing::PrintToString(row.args);

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -21,6 +22,8 @@
 #include "engine/attribute_engine.h"
 #include "fs_contract.h"
 #include "platform/posix/file_system_posix.h"
+#include "platform/posix/readers.h"
+#include "platform/posix/samba_config.h"
 #include "posix_test_support.h"
 
 namespace rivak::posix {
@@ -105,9 +108,12 @@ struct Batch {
     Recorder report;
     mode_t umask = 022;
     bool dryRun = false;
+    Readers* readers = nullptr;
     std::int64_t Run(const PathList& paths) {
         AttributeEngine engine(options, shortcuts, progress, [&] {
-            auto fs = std::make_unique<PosixFileSystem>(PosixSettings{dryRun, umask, &report});
+            PosixSettings settings{dryRun, umask, &report};
+            settings.readers = readers;
+            auto fs = std::make_unique<PosixFileSystem>(settings);
             for (const Path& p : paths) fs->Follow(p);
             return fs;
         });
@@ -158,10 +164,12 @@ TEST_F(PosixBackend, DefaultsClearReadOnlyAndHiddenOfFilesAndFolders) {
     EXPECT_TRUE(batch.report.failed.empty()) << "the engine walks a system file as a folder: no failure";
 }
 
-TEST_F(PosixBackend, UmaskDecidesTheWriteBitsGivenBack) {
+// Clearing read-only gives the owner's write bit back, never more: a umask
+// of 000 once made 0444 into 0666.
+TEST_F(PosixBackend, ClearingReadOnlyGivesTheOwnerWriteBitWhateverTheUmask) {
     struct Row { mode_t umask; mode_t before; mode_t after; };
-    for (const Row& r : {Row{022, 0444, 0644}, Row{002, 0444, 0664}, Row{022, 0440, 0640}, Row{077, 0444, 0644},
-                         Row{002, 0555, 0775}}) {
+    for (const Row& r : {Row{022, 0444, 0644}, Row{002, 0444, 0644}, Row{022, 0440, 0640}, Row{077, 0444, 0644},
+                         Row{002, 0555, 0755}, Row{000, 0444, 0644}}) {
         TempFolder t;
         MakeFile(t / "f", r.before);
         Batch batch;
@@ -398,6 +406,12 @@ TEST_F(PosixBackend, ChainIsRebuiltFromTheFollowedPathWithoutFollowing) {
     PosixFileSystem strict(PosixSettings{});
     strict.Follow(At("root/moved"));
     EXPECT_FALSE(strict.GetFile(outside / "deeper/f")) << "below no followed path, nothing is reached";
+
+    // The followed path itself, looked up again by its name, is the folder it was or nothing.
+    ASSERT_EQ(rename(At("root").c_str(), At("root-moved").c_str()), 0);
+    MakeLink(outside.path(), At("root"));
+    EXPECT_EQ(fs.Dir(outside / "*.*", probe::kAnything), ".");
+    EXPECT_FALSE(fs.GetFile(At("root/deeper/f")));
 }
 
 TEST_F(PosixBackend, FolderListedAgainListsEverythingAgain) {
@@ -506,6 +520,33 @@ TEST_F(Swap, WhileItsEntriesAreRewritten) {
     ExpectOutsideUntouched();
     // The rest of the folder is finished through the descriptor it was listed with.
     for (const char* n : {"f1", "f2", "f3", "f4", "sub/g"}) EXPECT_EQ(ModeOf(At("root/moved/") + n), 0644u) << n;
+}
+
+// The named folder swapped once its own word is read: its walk, and a
+// shortcut in it that leads back to it, go on in the folder first opened.
+TEST_F(Swap, TheNamedFolderOnceItIsRead) {
+    MakeFile(At("root/a/back.lnk"));
+    for (const bool shortcut : {false, true}) {
+        Options options;
+        KnownTargets shortcuts;
+        if (shortcut) shortcuts.targets[At("root/a/back.lnk")] = At("root/a");
+        Trigger progress;
+        progress.when = shortcut ? 3 : 1;  // a rewritten; with the shortcut, a few of its entries too
+        progress.at = [&] { SwapForLink(); };
+        AttributeEngine engine(options, shortcuts, progress, [&] {
+            auto fs = std::make_unique<PosixFileSystem>(PosixSettings{});
+            fs->Follow(At("root/a"));
+            shortcuts.fs = fs.get();
+            return fs;
+        });
+        engine.list1 = {At("root/a")};
+        engine.CngATr();
+        ExpectOutsideUntouched();
+        EXPECT_EQ(ModeOf(At("root/moved/sub/g")), 0644u) << shortcut;
+        ASSERT_EQ(unlink(At("root/a").c_str()), 0);
+        ASSERT_EQ(rename(At("root/moved").c_str(), At("root/a").c_str()), 0);
+        ASSERT_EQ(chmod(At("root/a/sub/g").c_str(), 0444), 0);
+    }
 }
 
 // ---- other users, other file systems ----------------------------------------
@@ -625,6 +666,134 @@ TEST_F(PosixBackend, FolderMountedTwiceIsWalkedOnceThroughItsMounts) {
     // level: not walked a second time.
     EXPECT_EQ(batch.Run({At("t")}), 1 + 3 + 3);
     EXPECT_EQ(ModeOf(At("t/a/1")), 0644u);
+}
+
+// Each tree as its reader keeps read-only: a Wine prefix's drives by the
+// write bits alone (the value's read-only is Wine's to ignore, Z: is no
+// tree), a Samba share by the value alone, elsewhere both. Reached by a
+// walk from above the trees, and named one by one.
+TEST_F(PosixBackend, EachTreeAsItsReaderKeepsReadOnly) {
+    struct Row {
+        const char* path;
+        bool folder;
+        mode_t mode;
+        const char* value;
+        bool set;  // --readonly=set, else the defaults
+        mode_t modeAfter;
+        std::optional<std::string> valueAfter;
+    };
+    const Row rows[] = {
+        {"prefix/drive_c/ro", false, 0444, nullptr, false, 0644, std::nullopt},
+        {"prefix/drive_c/in-value", false, 0644, "0x1", false, 0644, "0x1"},
+        {"prefix/drive_c/set", false, 0664, nullptr, true, 0444, std::nullopt},
+        {"prefix/drive_c/folder", true, 0555, nullptr, false, 0755, std::nullopt},
+        {"d-drive/ro", false, 0444, nullptr, false, 0644, std::nullopt},
+        {"share/set", false, 0644, nullptr, true, 0644, "0x1"},
+        {"share/mode-only", false, 0444, nullptr, false, 0444, std::nullopt},
+        {"share/folder", true, 0555, "0x11", false, 0555, "0x10"},
+        {"elsewhere/in-value", false, 0644, "0x1", false, 0644, std::nullopt},
+        {"elsewhere/set", false, 0664, nullptr, true, 0444, "0x1"},
+    };
+    for (const bool walk : {true, false}) {
+        TempFolder t;
+        for (const char* folder : {"prefix", "prefix/drive_c", "prefix/dosdevices", "d-drive", "share", "elsewhere"})
+            MakeFolder(t / folder);
+        MakeLink("../drive_c", t / "prefix/dosdevices/c:");
+        MakeLink(t / "d-drive", t / "prefix/dosdevices/d:");
+        MakeLink("/", t / "prefix/dosdevices/z:");
+        for (const Row& row : rows) {
+            if (row.folder) MakeFolder(t / row.path, row.mode);
+            else MakeFile(t / row.path, row.mode);
+            if (row.value) SetRecord(t / row.path, row.value);
+        }
+        Readers readers;
+        std::vector<std::string> told;
+        readers.OnFirstEntry([&](const Reader& r) { told.push_back(r.root); });
+        EXPECT_TRUE(readers.AddShares({SambaShare{"share", t / "share", false, {}}}).empty());
+        readers.AddWinePrefix(t / "prefix");
+        // The walk, from above every tree, clears; the rows that set are named.
+        for (const bool set : {false, true}) {
+            Batch batch;
+            batch.readers = &readers;
+            if (set) batch.options.values = {{Option::Check1, 0}, {Option::Check2, 1}, {Option::Check4, 0}};
+            PathList paths;
+            for (const Row& row : rows)
+                if (row.set == set && !walk) paths.push_back(t / row.path);
+            if (walk && !set) paths.push_back(t.path());
+            batch.Run(paths);
+        }
+        for (const Row& row : rows) {
+            if (walk && row.set) continue;
+            const std::string label = row.path + std::string(walk ? " (walked)" : " (named)");
+            EXPECT_EQ(ModeOf(t / row.path), row.modeAfter) << label;
+            EXPECT_EQ(RecordOf(t / row.path), row.valueAfter) << label;
+        }
+        std::sort(told.begin(), told.end());
+        EXPECT_EQ(told.size(), std::size_t{3}) << "each tree told once (C:, D:, the share), Z: none";
+        EXPECT_TRUE(std::adjacent_find(told.begin(), told.end()) == told.end());
+    }
+}
+
+// smb.conf as smbd reads it.
+TEST(SambaConfigReader, ReadsSharesAsSmbdDoes) {
+    // name(path) and the rule: the value or not, map readonly n/y/p, then
+    // archive, system, hidden mapped, dot files hidden, printable.
+    const auto summary = [](const SambaConfig& c) {
+        std::string out;
+        for (const SambaShare& s : c.shares) {
+            const ShareRule& r = s.rule;
+            out += s.name + "(" + s.path + ")" + (r.storeDosAttributes ? "V" : "-") +
+                   "nyp"[static_cast<int>(r.mapReadOnly)] + (r.mapArchive ? "A" : "-") + (r.mapSystem ? "S" : "-") +
+                   (r.mapHidden ? "H" : "-") + (r.hideDotFiles ? "D" : "-") + (s.printable ? "P" : "-") + " ";
+        }
+        for (const SambaNote& n : c.notes) out += "!" + std::to_string(static_cast<int>(n.kind)) + n.what + " ";
+        return out;
+    };
+    TempFolder t;
+    struct Row {
+        std::string conf, included, expected;
+    };
+    const Row rows[] = {
+        {"[a]\npath = /srv/a\n", "", "a(/srv/a)VnA--D- "},
+        {"[global]\n  Map ReadOnly = Yes\nSTOREDOSATTRIBUTES=no\n[a]\npath=/x\n", "", "a(/x)-yA--D- "},
+        {"store dos attributes = 0\n[a]\n", "", "a()-nA--D- "},  // before any section: global
+        {"[a]\n[global]\nhide dot files = false\n[b]\nmap hidden = on\n", "", "a()VnA--D- b()VnA-H-- "},
+        {"[global]\nmap system = yes\n[a]\nmap system = no\nmap archive = no\n", "", "a()Vn---D- "},
+        {"; note\n# note\n[a]\npath = /sr\\\nv\r\n", "", "a(/srv)VnA--D- "},
+        {"[a]\nmap readonly = maybe\n[b]\nmap readonly = permissions\n", "", "a()VnA--D- b()VpA--D- "},
+        {"[a]\npath=/x\n[b]\n[ A ]\nmap system = yes\n", "", "a(/x)VnAS-D- b()VnA--D- "},
+        {"[printers]\npath = /var/tmp\n[p]\nprintable = yes\n", "", "printers(/var/tmp)VnA--DP p()VnA--DP "},
+        {"[a]\ninclude = " + (t / "inc.conf") + "\n[b]\n", "store dos attributes = false\n[c]\n",
+         "a()-nA--D- c()VnA--D- b()VnA--D- "},
+        {"[a]\ninclude = /etc/samba/%m.conf\ninclude = " + (t / "none.conf") + "\n", "",
+         "a()VnA--D- !1/etc/samba/%m.conf !0" + (t / "none.conf") + " "},
+    };
+    for (const Row& row : rows) {
+        std::ofstream(t / "smb.conf") << row.conf;
+        std::ofstream(t / "inc.conf") << row.included;
+        const SambaConfig config = ReadSambaConfig(t / "smb.conf");
+        EXPECT_EQ(config.error, 0);
+        EXPECT_EQ(summary(config), row.expected) << row.conf;
+    }
+    EXPECT_EQ(ReadSambaConfig(t / "missing.conf").error, ENOENT);
+
+    // Shares rivak cannot match are told, not guessed at.
+    MakeFolder(t / "served");
+    const auto share = [](const std::string& name, const std::string& path) {
+        return SambaShare{name, path, false, {}};
+    };
+    SambaShare byUser = share("perm", t / "served");
+    byUser.rule.storeDosAttributes = false;
+    byUser.rule.mapReadOnly = ShareRule::MapReadOnly::Permissions;
+    Readers readers;
+    const std::vector<SambaNote> notes = readers.AddShares(
+        {share("homes", ""), share("u", "/srv/%U"), share("gone", t / "gone"), byUser, share("ok", t / "served")});
+    ASSERT_EQ(notes.size(), std::size_t{4});
+    EXPECT_EQ(notes[0].kind, SambaNote::Kind::PathPerUser);
+    EXPECT_EQ(notes[1].kind, SambaNote::Kind::PathPerUser);
+    EXPECT_EQ(notes[2].kind, SambaNote::Kind::PathMissing);
+    EXPECT_EQ(notes[2].error, ENOENT);
+    EXPECT_EQ(notes[3].kind, SambaNote::Kind::RulePerUser);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -23,6 +24,24 @@ using namespace rivak::posix::testing;
 
 constexpr char kSmbd[] = "/usr/sbin/smbd";
 constexpr char kSmbclient[] = "/usr/bin/smbclient";
+constexpr char kSmbpasswd[] = "/usr/bin/smbpasswd";
+constexpr char kUser[] = "nobody";  // the Windows user of [users], owner of its files
+constexpr char kPassword[] = "rivak-test";
+
+// The shares smbd serves, each a folder of the same name: [share] as a
+// guest, the rest as rivak reads them with --smb-conf.
+struct ShareSetting {
+    const char* name;
+    const char* settings;
+};
+constexpr ShareSetting kShares[] = {
+    {"share", ""},
+    {"plain", ""},  // smbd's defaults
+    {"mapro", "map readonly = yes\n"},
+    {"nostore", "store dos attributes = no\n"},
+    {"nostore-mapro", "Store DOS Attributes = no\nmapreadonly = Yes\n"},
+    {"dots", "hide dot files = no\n"},
+};
 
 int FreePort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -55,6 +74,7 @@ protected:
     static inline pid_t smbd = 0;
     static inline int port = 0;
     static inline std::string skip;
+    static inline bool userAdded = false;
 
     static void SetUpTestSuite() {
         if (geteuid() != 0) {
@@ -66,17 +86,29 @@ protected:
             return;
         }
         dir = new TempFolder;
-        MakeFolder(*dir / "share");
         MakeFolder(*dir / "state");
         port = FreePort();
         const std::string state = *dir / "state";
-        std::ofstream(*dir / "smb.conf") << "[global]\n"
+        std::ofstream conf(*dir / "smb.conf");
+        conf << "[global]\n"
             "server role = standalone server\nmap to guest = Bad User\nguest account = root\n"
             "smb ports = " << port << "\ninterfaces = 127.0.0.1\nbind interfaces only = yes\n"
             "lock directory = " << state << "\nstate directory = " << state << "\ncache directory = " << state
             << "\nprivate dir = " << state << "\npid directory = " << state << "\nlog file = " << state
-            << "/log\nload printers = no\nprintcap name = /dev/null\ndisable spoolss = yes\n"
-            "[share]\npath = " << (*dir / "share") << "\nread only = no\nguest ok = yes\nforce user = root\n";
+            << "/log\nload printers = no\nprintcap name = /dev/null\ndisable spoolss = yes\n";
+        for (const ShareSetting& share : kShares) {
+            MakeFolder(*dir / share.name);
+            conf << "[" << share.name << "]\npath = " << (*dir / share.name) << "\nread only = no\nguest ok = yes\n"
+                 << "force user = root\n" << share.settings;
+        }
+        // A Windows user of its own, who owns the files of [users] (and may pass through).
+        MakeFolder(*dir / "users", 0777);
+        chmod(dir->path().c_str(), 0711);
+        conf << "[users]\npath = " << (*dir / "users") << "\nread only = no\nvalid users = " << kUser << "\n";
+        conf.close();
+        if (access(kSmbpasswd, X_OK) == 0)
+            userAdded = RunProgram(kSmbpasswd, {"-c", *dir / "smb.conf", "-a", "-s", kUser}, std::string(kPassword) + "\n" +
+                                   kPassword + "\n").status == 0;
         smbd = fork();
         if (smbd == 0) {
             // Without --no-process-group smbd starts a session of its own
@@ -103,14 +135,20 @@ protected:
         if (!skip.empty()) GTEST_SKIP() << skip;
     }
 
-    std::string Share(const std::string& name) const { return *dir / ("share/" + name); }
-    ProgramResult Client(const std::string& command) const {
-        return RunProgram(kSmbclient, {"//127.0.0.1/share", "-p", std::to_string(port), "-N", "-s", *dir / "smb.conf",
-                                       "-c", command});
+    std::string Share(const std::string& name, const std::string& share = "share") const {
+        return *dir / (share + "/" + name);
+    }
+    // A guest, or kUser for [users].
+    ProgramResult Client(const std::string& command, const std::string& share = "share") const {
+        std::vector<std::string> args = {"//127.0.0.1/" + share, "-p", std::to_string(port), "-s", *dir / "smb.conf"};
+        if (share == "users") args.insert(args.end(), {"-U", std::string(kUser) + "%" + kPassword});
+        else args.push_back("-N");
+        args.insert(args.end(), {"-c", command});
+        return RunProgram(kSmbclient, args);
     }
     // The attribute word and creation time a Windows client is shown.
-    std::pair<std::uint32_t, std::string> Seen(const std::string& name) const {
-        const ProgramResult r = Client("allinfo \"" + name + "\"");
+    std::pair<std::uint32_t, std::string> Seen(const std::string& name, const std::string& share = "share") const {
+        const ProgramResult r = Client("allinfo \"" + name + "\"", share);
         std::smatch m, c;
         std::uint32_t word = 0xFFFFFFFF;
         if (std::regex_search(r.out, m, std::regex(R"(attributes: \S* \(([0-9a-f]+)\))")))
@@ -118,7 +156,21 @@ protected:
         std::regex_search(r.out, c, std::regex(R"(create_time:\s+(.*))"));
         return {word, c.size() > 1 ? c[1].str() : std::string()};
     }
-    ProgramResult Rivak(std::vector<std::string> args) const {
+    // What "rivak -l" shows of `path`, as the bits of a client's word; a
+    // lowercase "r" (read-only to one reader only) is none of them.
+    std::uint32_t Listed(const std::string& path) const {
+        const std::string out = Rivak({"-l", path}, true).out;
+        const std::size_t at = out.find("  " + path + "\n");
+        if (at < 4) return 0xFFFFFFFF;
+        std::uint32_t word = 0;
+        const char letters[] = "RHSA";
+        const std::uint32_t bits[] = {0x1, 0x2, 0x4, 0x20};
+        for (int i = 0; i < 4; ++i) word |= out[at - 4 + i] == letters[i] ? bits[i] : 0;
+        return word;
+    }
+    // Without the shares, rivak reads every folder as both Samba and Wine do.
+    ProgramResult Rivak(std::vector<std::string> args, bool knowsShares = false) const {
+        args.insert(args.begin(), "--smb-conf=" + (knowsShares ? *dir / "smb.conf" : std::string("/dev/null")));
         return RunProgram(RIVAK_CLI, args, "", {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}});
     }
 };
@@ -148,9 +200,10 @@ TEST_F(Samba, RivakReadsWhatSambaWroteAndKeepsItsRecord) {
     ASSERT_TRUE(record && record->size() > 4) << "Samba writes its NDR record";
 
     // Read-only in Samba's value alone is not read-only to Wine (the mode is
-    // writable): rivak counts it only where both agree, and clears the value.
+    // writable): where rivak does not know the share it is read-only to one
+    // of them ("r"), and a run clears the value.
     ProgramResult r = Rivak({"-n", Share("g.txt")});
-    EXPECT_NE(r.out.find("-H-- -> ----"), std::string::npos) << "read from Samba's record: " << r.out;
+    EXPECT_NE(r.out.find("rH-- -> ----"), std::string::npos) << "read from Samba's record: " << r.out;
 
     r = Rivak({Share("g.txt")});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -203,6 +256,105 @@ TEST_F(Samba, BothPlacesAgreeAfterwards) {
         EXPECT_NE(r.err.find(row.told), std::string::npos) << row.name << r.err;
     }
     EXPECT_EQ(RecordOf(Share("folder")), "0x12") << "the directory bit, as Samba writes a folder's value";
+}
+
+// With the shares known (--smb-conf), each is read and written as its smbd
+// does: what rivak lists is what a client is shown, before and after, and
+// what rivak sets or clears is what the client then sees.
+TEST_F(Samba, EachShareAsItsSmbdKeepsIt) {
+    constexpr std::uint32_t kLetters = 0x27;  // read-only, hidden, system, archive
+    struct Row {
+        const char* share;
+        const char* name;
+        mode_t mode;
+        const char* value;  // nullptr: none
+        std::vector<std::string> options;
+        int status;
+        std::uint32_t seen;  // read-only and hidden, as a client sees them after
+        mode_t modeAfter;
+    };
+    const std::vector<std::string> setR = {"--readonly=set", "--hidden=keep"};
+    const Row rows[] = {
+        // smbd's defaults: read-only lives in the value alone, the write bits stay.
+        {"plain", "set", 0644, nullptr, setR, 0, 0x1, 0644},
+        {"plain", "mode-only", 0444, nullptr, {}, 0, 0, 0444},
+        {"plain", "client-set", 0644, "0x21", {}, 0, 0, 0644},  // a client's "setmode +r"
+        // While smbd keeps the value, map readonly = yes changes nothing.
+        {"mapro", "set", 0644, nullptr, setR, 0, 0x1, 0644},
+        {"mapro", "mode-only", 0444, nullptr, {}, 0, 0, 0444},
+        // Without the value: no read-only at all, or the owner's write bit.
+        {"nostore", "set", 0644, nullptr, setR, 1, 0, 0644},
+        {"nostore", "hide", 0644, nullptr, {"--hidden=set", "--readonly=keep"}, 1, 0, 0644},
+        {"nostore-mapro", "set", 0644, "0x1", setR, 0, 0x1, 0444},
+        {"nostore-mapro", "clear", 0444, nullptr, {}, 0, 0, 0644},
+        {"nostore-mapro", "group-write", 0464, nullptr, {}, 0, 0, 0664},
+        // hide dot files = no: a dot name is hidden by the value alone.
+        {"dots", ".dot", 0644, "0x2", {}, 0, 0, 0644},
+    };
+    for (const Row& row : rows) {
+        const std::string path = Share(row.name, row.share), label = std::string(row.share) + "/" + row.name;
+        MakeFile(path, row.mode);
+        if (row.value) SetRecord(path, row.value);
+        EXPECT_EQ(Listed(path), Seen(row.name, row.share).first & kLetters) << label << ": listed before";
+        std::vector<std::string> args = row.options;
+        args.push_back(path);
+        const ProgramResult r = Rivak(args, true);
+        EXPECT_EQ(r.status, row.status) << label << r.err;
+        if (row.status) {
+            EXPECT_NE(r.err.find("keeps no such attribute"), std::string::npos) << label << r.err;
+        }
+        const std::uint32_t seen = Seen(row.name, row.share).first;
+        EXPECT_EQ(seen & 3u, row.seen) << label;
+        EXPECT_EQ(ModeOf(path), row.modeAfter) << label;
+        EXPECT_EQ(Listed(path), seen & kLetters) << label << ": listed after";
+    }
+}
+
+// One walk over folders that hold shares: each entry is read by the rule of
+// the share it lies in, or as both read it outside them; -v names each rule once.
+TEST_F(Samba, AWalkTakesEachSharesRule) {
+    MakeFolder(*dir / "loose");
+    MakeFile(*dir / "loose/walk.txt", 0444);
+    MakeFile(Share("walk.txt", "plain"), 0444);
+    MakeFile(Share("walk.txt", "nostore-mapro"), 0444);
+    const ProgramResult r = Rivak({"-l", "-v", dir->path()}, true);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("r---  " + (*dir / "loose/walk.txt") + "\n"), std::string::npos) << "read-only to Wine only";
+    EXPECT_NE(r.out.find("----  " + Share("walk.txt", "plain") + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("R---  " + Share("walk.txt", "nostore-mapro") + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Seen("walk.txt", "plain").first & 1u, 0u);
+    EXPECT_EQ(Seen("walk.txt", "nostore-mapro").first & 1u, 1u);
+    for (const std::string rule : {"Samba share [plain]: read-only in user.DOSATTRIB alone",
+                                    "Samba share [nostore-mapro]: read-only as the owner's write bit"}) {
+        const std::size_t first = r.out.find(rule);
+        EXPECT_NE(first, std::string::npos) << rule << r.out;
+        EXPECT_EQ(r.out.find(rule, first + 1), std::string::npos) << "named once: " << rule;
+    }
+}
+
+// Read-only set by rivak in a share it knows is read-only to Windows users,
+// who can clear it ("setmode -r" needs the write permission smbd leaves);
+// where rivak does not know the share it takes the write bits as Wine does,
+// and the owner is refused.
+TEST_F(Samba, TheOwnerClearsFromWindowsWhatRivakSet) {
+    if (!userAdded) GTEST_SKIP() << "smbpasswd could not add the test's Windows user " << kUser;
+    const passwd* user = getpwnam(kUser);
+    ASSERT_NE(user, nullptr);
+    struct Row {
+        const char* name;
+        bool knowsShares;
+        std::uint32_t seenAfter;  // read-only, once the owner cleared it
+    };
+    for (const Row& row : {Row{"known.txt", true, 0}, Row{"unknown.txt", false, 1}}) {
+        const std::string path = Share(row.name, "users");
+        MakeFile(path, 0644);
+        ASSERT_EQ(chown(path.c_str(), user->pw_uid, user->pw_gid), 0);
+        const ProgramResult r = Rivak({"--readonly=set", "--hidden=keep", path}, row.knowsShares);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(Seen(row.name, "users").first & 1u, 1u) << row.name;
+        const ProgramResult c = Client(std::string("setmode ") + row.name + " -r", "users");
+        EXPECT_EQ(Seen(row.name, "users").first & 1u, row.seenAfter) << row.name << c.out << c.err;
+    }
 }
 
 }  // namespace

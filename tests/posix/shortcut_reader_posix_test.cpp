@@ -91,6 +91,7 @@ TEST(AnsiCodePage, NamesAndNumbers) {
     AnsiCodePage latin("CP1252");
     ASSERT_TRUE(latin.valid());
     EXPECT_EQ(latin.Decode("caf\xE9"), u"caf\u00E9");
+    for (const char* utf8 : {"65001", "CP65001"}) EXPECT_EQ(AnsiCodePage(utf8).Decode("caf\xC3\xA9"), u"caf\u00E9") << utf8;
     EXPECT_FALSE(AnsiCodePage("no-such-code-page").valid());
 }
 

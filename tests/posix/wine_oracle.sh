@@ -1,9 +1,12 @@
 #!/bin/bash
-# wine_oracle.sh reads|agree|all RIVAK [RIVAK_EXE]: Wine as the judge of
+# wine_oracle.sh reads|prefix|agree|all RIVAK [RIVAK_EXE]: Wine as the judge of
 # rivak for Linux. scripts/test.sh runs it after the Windows tests, where the
 # Wine prefix, the Xvfb and rivak.exe are there.
 #  reads: Wine's attrib reads what rivak wrote: read-only from the write
 #     bits, hidden from user.DOSATTRIB, on files and folders, set and cleared.
+#  prefix: in the prefix's drive C:, what rivak lists is what Wine's attrib
+#     shows (read-only from the write bits alone, files and folders), before
+#     and after rivak sets and clears it (under umask 000 too).
 #  agree: the same tree processed by rivak and by rivak.exe under Wine (needs
 #     a DISPLAY: rivak.exe opens its progress window), both with the default
 #     options, ends the same: the attributes Wine shows, the modes, and the
@@ -69,6 +72,36 @@ expect "$a/file.txt" - "$out"
 expect "$a/folder" - "$out"
 expect "$a/folder/inner.txt" - "$out"
 echo "Wine reads what rivak wrote: $failures failures"
+fi
+
+# --- In the prefix, rivak reads read-only as Wine does ---------------------------
+if [[ $part == prefix || $part == all ]]; then
+p=$prefix/drive_c/rivak-oracle-$$
+trap 'chmod -R u+w "$tmp" "$p"; rm -rf "$tmp" "$p"' EXIT
+mkdir -p "$p/folder-ro" && chmod 555 "$p/folder-ro"
+for f in mode-ro value-ro hidden to-set; do echo x >"$p/$f"; done
+chmod 444 "$p/mode-ro"
+setfattr -n user.DOSATTRIB -v '"0x1"' "$p/value-ro"  # Samba's read-only: not Wine's
+setfattr -n user.DOSATTRIB -v '"0x2"' "$p/hidden"
+entries=("$p/folder-ro" "$p/mode-ro" "$p/value-ro" "$p/hidden" "$p/to-set")
+rivak_here() { WINEPREFIX=$prefix "$rivak" --smb-conf=/dev/null "$@"; }
+agree() {  # agree STEP: rivak -l and Wine's attrib show the same R, H and S
+  local out listed e letters
+  out=$(seen "${entries[@]}")
+  listed=$(rivak_here -l "${entries[@]}")
+  for e in "${entries[@]}"; do
+    letters=$(grep -F "  $e" <<<"$listed" | cut -c1-3 | tr -d 'a-z-')
+    expect "$e" "${letters:--}" "$out"
+  done
+  [[ -n $listed ]] || fail "$1: rivak listed nothing"
+}
+agree "before"
+rivak_here --readonly=set --hidden=keep "$p/to-set" || fail "rivak --readonly=set in the prefix"
+agree "after setting"
+(umask 000 && rivak_here "${entries[@]}") || fail "rivak (clear) in the prefix"
+agree "after clearing"
+[[ $(stat -c %a "$p/mode-ro") == 644 ]] || fail "umask 000: $(stat -c %a "$p/mode-ro"), not the owner's write bit alone"
+echo "Wine and rivak read the prefix alike: $failures failures"
 fi
 
 # --- rivak and rivak.exe end the same -------------------------------------------
