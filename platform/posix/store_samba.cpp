@@ -14,6 +14,7 @@
 // A folder's mode is changed only to clear read-only where its reader takes
 // it from the mode alone (elsewhere a folder with no write bit at all is
 // read-only to Wine only); giving write back gives the owner's write bit alone.
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -29,6 +30,26 @@
 namespace rivak::posix {
 
 namespace {
+
+// Holds back the signals that end a run for as long as it lives.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal);
+        held_ = pthread_sigmask(SIG_BLOCK, &set, &before_) == 0;
+    }
+    ~SignalsHeld() {
+        if (held_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t before_;
+    bool held_ = false;
+};
 
 constexpr AttributeWord kFromValue = attr::kHidden | attr::kSystem | attr::kArchive;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
@@ -325,6 +346,9 @@ private:
             return false;
         }
         const mode_t mode = e.mode;
+        // Ctrl-C between the two chmods would leave the file writable: the
+        // signals that end the run wait until the mode is back.
+        const SignalsHeld held;
         if (!Chmod(e, mode | S_IWUSR, out, fail)) return false;
         const bool ok = write() == 0;
         if (!ok) fail(Problem::Write, errno);
