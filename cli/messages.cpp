@@ -173,6 +173,16 @@ const Pair& Lookup(Text text) {
          "Samba 共有 [%s] のフォルダが見つからないため、共有として扱いません: %s"},
         {"Samba share [%s] not matched: read-only depends on the user connected (map readonly = permissions)",
          "Samba 共有 [%s] の読取専用属性は接続したユーザーによって変わるため (map readonly = permissions)、共有として扱いません"},
+        {"system file left alone (--system=clear or --system=set changes it)",
+         "システムファイルのため変更しません (--system=clear か --system=set で変更できます)"},
+        {"folders not walked, below the depth limit (--max-depth=%s): %s; the first: %s",
+         "深さの上限 (--max-depth=%s) より下にあるため処理しなかったフォルダ: %s 個、最初のもの: %s"},
+        {"entries that stay hidden by their names (Samba and Wine hide names that start with a dot): %s",
+         "名前で隠されたままの項目 (Samba と Wine はドットで始まる名前を隠します): %s 個"},
+        {"%s entries, %s changed, %s failed", "%s 個の項目、変更 %s 個、失敗 %s 個"},
+        {"%s entries, %s would change, %s failed (dry run: nothing changed)",
+         "%s 個の項目、変更対象 %s 個、失敗 %s 個 (試行のみ: 何も変更していません)"},
+        {"%s entries listed, %s failed", "%s 個の項目を表示、失敗 %s 個"},
     };
     return kTexts[static_cast<int>(text)];
 }

@@ -59,6 +59,12 @@ enum class Text {
     SharePerUser,
     ShareMissing,
     ShareRulePerUser,
+    SystemFileLeftAlone,
+    DepthLimitNote,
+    HiddenByNameNote,
+    Summary,
+    SummaryDryRun,
+    SummaryList,
 };
 
 // The language of LC_MESSAGES: Japanese for "ja...", where a UTF-8 locale of

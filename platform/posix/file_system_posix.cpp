@@ -673,7 +673,11 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
         if (StatxFd(e.fd.get(), sx) == 0) view.mode = sx.stx_mode & 07777;
         after = StoredWord(e, view, fail).value_or(before);
     }
-    if ((out.touched || after != before) && settings_.report) settings_.report->Changed(object.path, before, after);
+    // A dry run changes nothing: an entry met again (a shortcut's target, a
+    // bind mount) is told as the real run would tell it, once.
+    if ((out.touched || after != before) && settings_.report &&
+        (!settings_.dryRun || dryRunChanged_.emplace(e.dev, e.ino).second))
+        settings_.report->Changed(object.path, before, after);
     entry_ = Entry{};  // what is on disk now is read again when asked
     return out.ok;
 }
