@@ -75,7 +75,8 @@ std::variant<Undo, UsageError> PrepareUndo(const Arguments& a, Language language
     return undo;
 }
 
-void RestoreSaved(const Undo& undo, const posix::PosixSettings& settings, Language language, const Streams& streams) {
+std::int64_t RestoreSaved(const Undo& undo, const posix::PosixSettings& settings, Language language,
+                          const Streams& streams) {
     const posix::SavedFile& file = *undo.restore;
     const std::string name = ShellQuoted(undo.file, true);
     if (file.unsealed)
@@ -91,6 +92,7 @@ void RestoreSaved(const Undo& undo, const posix::PosixSettings& settings, Langua
         if (!done.insert({e.dev, e.ino}).second) continue;
         fs.PutBack(file.PathOf(e), e, file.MountOf(e.dev)->kind);
     }
+    return static_cast<std::int64_t>(done.size());
 }
 
 bool FinishSave(Undo& undo, Language language, const Streams& streams) {

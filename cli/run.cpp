@@ -49,13 +49,15 @@ private:
 };
 
 // What the batch did, as it happens: the changes on standard output (-v,
-// -n), the listing (-l), each failure on standard error, and at the end how
-// many entries could not be changed, each counted once.
-class Printer final : public posix::Report {
+// -n), the listing (-l), each failure on standard error, and at the end the
+// notes and how many entries could not be changed, each counted once (or,
+// on a terminal and with -v, a line that sums the whole run up).
+class Printer final : public posix::Report, public WalkEvents {
 public:
     Printer(const Streams& streams, Language language, const Arguments& a, TerminalProgress& progress)
         : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), verbose_(a.verbose),
-          list_(a.list), volumes_(a.verbose), progress_(progress) {}
+          list_(a.list), volumes_(a.verbose), dryRun_(a.dryRun), sumUp_(a.verbose || streams.errIsTerminal),
+          maxDepth_(a.maxDepth), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
         if (!list_) return;
@@ -96,6 +98,7 @@ public:
     }
 
     void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
+        ++changed_;
         if (!listChanges_) return;
         BeforeOutput();
         if (std::fprintf(streams_.out, "%s -> %s  %s\n", Letters(before).c_str(), Letters(after).c_str(),
@@ -116,7 +119,17 @@ public:
             failed_.insert(path);
             return;
         }
+        // Not a failure: Samba and Wine hide a dot name whatever is stored,
+        // as its owner most likely meant; one note at the end says it.
+        if (problem == Problem::HiddenByName) {
+            if (hiddenByName_.insert(path).second && verbose_) Note(path, Reason(problem, error));
+            return;
+        }
         Print(path, Reason(problem, error));
+    }
+
+    void SystemFileLeftAlone(const Path& path) override {
+        if (verbose_) Note(path, Format(language_, Text::SystemFileLeftAlone));
     }
 
     void Refused(const Path& path, Problem problem, const std::string& detail) override {
@@ -141,13 +154,22 @@ public:
         if (listChanges_) Note(path, Format(language_, Text::KeptReadOnly));
     }
 
-    // The count on standard error; false when something failed.
-    bool Summarize() const {
-        if (failed_.empty()) return true;
-        std::fprintf(streams_.err, "rivak: %s\n",
-                     Format(language_, list_ ? Text::FailedListCount : Text::FailedCount,
-                            {std::to_string(failed_.size())}).c_str());
-        return false;
+    // The notes and the count on standard error; false when something failed.
+    bool Summarize(const AttributeEngine& engine, std::optional<std::int64_t> restored = std::nullopt) const {
+        const auto line = [&](Text text, const std::vector<std::string>& args) {
+            std::fprintf(streams_.err, "rivak: %s\n", Format(language_, text, args).c_str());
+        };
+        if (engine.FoldersLeftOut() > 0)
+            line(Text::DepthLimitNote, {std::to_string(maxDepth_), std::to_string(engine.FoldersLeftOut()),
+                                        ShellQuoted(engine.FirstLeftOut(), true)});
+        if (!hiddenByName_.empty()) line(Text::HiddenByNameNote, {std::to_string(hiddenByName_.size())});
+        const std::string entries = std::to_string(restored.value_or(engine.ProcessedCount()));
+        const std::string failed = std::to_string(failed_.size());
+        if (sumUp_ && list_) line(Text::SummaryList, {entries, failed});
+        else if (sumUp_)
+            line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
+        else if (!failed_.empty()) line(list_ ? Text::FailedListCount : Text::FailedCount, {failed});
+        return failed_.empty();
     }
 
 private:
@@ -229,8 +251,13 @@ private:
     bool verbose_;
     bool list_;
     bool volumes_;
+    bool dryRun_;
+    bool sumUp_;
+    std::int32_t maxDepth_;
     TerminalProgress& progress_;
     std::unordered_set<Path> failed_;
+    std::unordered_set<Path> hiddenByName_;
+    std::int64_t changed_ = 0;
     int writeError_ = 0;
     Path lastFailed_;
     std::string lastLine_;
@@ -342,12 +369,17 @@ int Run(const Arguments& a, Language language, const Streams& streams, Undo* und
         return fs;
     });
     engine.maxDepth = a.maxDepth;
+    engine.system = a.system == Change::Clear ? SystemBit::Clear
+                    : a.system == Change::Set ? SystemBit::Set
+                                              : SystemBit::Keep;
+    engine.events = &printer;
     engine.list1 = std::move(paths);
-    if (undo && undo->restore) RestoreSaved(*undo, settings, language, streams);
+    std::optional<std::int64_t> restored;  // the entries a restore went over
+    if (undo && undo->restore) restored = RestoreSaved(*undo, settings, language, streams);
     else engine.CngATr();
     shortcuts.Use(nullptr);
     bool ok = !undo || FinishSave(*undo, language, streams);
-    ok = printer.Summarize() && ok;
+    ok = printer.Summarize(engine, restored) && ok;
     // Changes that could not be listed are a failure too (a full disk, a closed pipe).
     if (const int error = printer.WriteError()) {
         std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {SystemError(language, error)}).c_str());

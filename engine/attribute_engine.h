@@ -11,10 +11,16 @@
 #include "engine/options.h"
 #include "engine/progress.h"
 #include "engine/shortcut.h"
+#include "engine/walk_events.h"
 
 namespace rivak {
 
 inline constexpr std::int32_t kMaxDepth = 25;
+
+// What a batch does with the system attribute. Keep is rivak.exe's only way:
+// system files are left alone. Clear and Set change the bit of files and
+// folders, and let the other options act on system files too.
+enum class SystemBit { Keep, Clear, Set };
 
 class AttributeEngine {
 public:
@@ -25,6 +31,9 @@ public:
     PathList list1;
     // The deepest level walked (rivak.exe always uses kMaxDepth).
     std::int32_t maxDepth = kMaxDepth;
+    SystemBit system = SystemBit::Keep;
+    // Told what the progress display cannot show; may be null.
+    WalkEvents* events = nullptr;
 
     // Runs one batch over list1 with the options as they are when it starts.
     // An error that escapes (out of memory, say) still hides the progress
@@ -40,6 +49,10 @@ public:
     void MoreDir(const Path& xPath, std::int32_t LV);
 
     std::int64_t ProcessedCount() const { return processedCount_; }
+    // The folders the depth limit kept out of the last batch (reached only
+    // below it, so never walked), and the first of them met ("" for none).
+    std::int64_t FoldersLeftOut() const { return foldersLeftOut_; }
+    const Path& FirstLeftOut() const { return firstLeftOut_; }
 
     // What CngATr does around its loop; public for callers that handle single
     // entries outside a batch (tests).
@@ -47,9 +60,10 @@ public:
     void ReleaseFileSystem();
 
 private:
+    // An entry's path after shortcuts, and whether it is a folder to walk.
     struct Descent {
-        Path folder;
-        bool throughLink = false;  // reached through a shortcut or a linked folder
+        Path folder;  // "" for a file
+        bool walk = false;
     };
     struct KeyHash {
         std::size_t operator()(const FolderKey& k) const noexcept {
@@ -57,20 +71,35 @@ private:
             return std::hash<std::uint64_t>()((k.volume * kMix ^ k.objectHigh) * kMix ^ k.object);
         }
     };
+    // A folder met in this batch (folder_walker.cpp says how this is used).
+    struct Walked {
+        std::int32_t level = 0;       // the shallowest level its entries were walked at
+        std::uint32_t leftOutAt = 0;  // its slot in leftOut_, while the limit keeps it out
+        bool complete = false;        // that walk left nothing out, however deep
+    };
 
     // A row of the listing, then a subfolder to walk: a name in its folder,
     // or a whole path elsewhere (a shortcut's target).
     struct Subfolder {
         Path name;
         bool elsewhere = false;
-        bool throughLink = false;
+    };
+    // A folder reached: its subfolders to walk next, and whether something
+    // there is left to walk when it is reached from higher up.
+    struct Entered {
+        std::vector<Subfolder> subfolders;
+        Walked* record = nullptr;
+        bool leftOut = false;
     };
 
-    Descent Process(const Path& path);
+    Descent Process(const Path& path, bool rewrite = true);
     void ApplyAttributes(const std::optional<FsObject>& item);
-    void Walk(const Descent& descent, std::int32_t level);
-    std::vector<Subfolder> Visit(const Path& xPath, bool throughLink, std::int32_t level);
-    bool AlreadyWalked(const Path& folder, bool throughLink, std::int32_t level);
+    void TellSystemFile(const Path& path);
+    void Walk(const Path& folder, std::int32_t level);
+    Entered Enter(const Path& folder, std::int32_t level);
+    std::vector<Subfolder> Visit(const Path& xPath, bool rewrite);
+    void LeaveOut(Walked* record, const Path& folder);
+    void SettleLeftOut();
     bool On(Option option) const { return options().Value(option) == kChecked; }
     const OptionSource& options() const { return batchOptions_ ? *batchOptions_ : options_; }
 
@@ -84,8 +113,14 @@ private:
     std::int64_t processedCount_ = 0;
     // The listing buffer: one folder's entries at a time, reused.
     std::vector<Subfolder> list2_;
-    // Shallowest level at which each linked folder was walked in this batch.
-    std::unordered_map<FolderKey, std::int32_t, KeyHash> linkedWalks_;
+    // Every folder met in this batch, by its identity.
+    std::unordered_map<FolderKey, Walked, KeyHash> walks_;
+    // The folders the limit keeps out, in the order met; a slot is emptied
+    // once its folder is walked after all.
+    std::vector<Path> leftOut_;
+    std::int64_t leftOutCount_ = 0;
+    std::int64_t foldersLeftOut_ = 0;
+    Path firstLeftOut_;
 };
 
 }  // namespace rivak

@@ -13,14 +13,31 @@ AttributeEngine::AttributeEngine(const OptionSource& options, ShortcutReader& sh
 
 void AttributeEngine::OpenFileSystem() {
     fs_ = openFileSystem_ ? openFileSystem_() : nullptr;
-    linkedWalks_.clear();
+    walks_ = {};
+    leftOut_ = {};
+    leftOutCount_ = 0;
+    foldersLeftOut_ = 0;
+    firstLeftOut_.clear();
 }
 
 void AttributeEngine::ReleaseFileSystem() {
     fs_.reset();
-    linkedWalks_.clear();
+    SettleLeftOut();
+    walks_ = {};
     list2_.clear();
     list2_.shrink_to_fit();
+}
+
+// What the limit kept out stays to be read after the batch.
+void AttributeEngine::SettleLeftOut() {
+    foldersLeftOut_ = leftOutCount_;
+    for (Path& folder : leftOut_) {
+        if (folder.empty()) continue;
+        firstLeftOut_ = std::move(folder);
+        break;
+    }
+    leftOut_ = {};
+    leftOutCount_ = 0;
 }
 
 void AttributeEngine::CngATr() {
@@ -46,7 +63,7 @@ void AttributeEngine::CngATr() {
     const std::size_t count = list1.size();
     for (std::size_t i = 0; i < count; ++i) {
         const Descent d = Process(list1[i]);
-        if (!d.folder.empty()) Walk(d, 1);
+        if (d.walk) Walk(d.folder, 1);
     }
 }
 

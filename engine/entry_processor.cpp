@@ -25,31 +25,36 @@ NativeString Decimal(std::int64_t n) {
 Path AttributeEngine::ProcessEntry(const Path& path) { return Process(path).folder; }
 
 // Each step that fails is skipped and the next one runs; nothing fails out.
-AttributeEngine::Descent AttributeEngine::Process(const Path& path) {
-    Descent result;
+// Without `rewrite` the entry is only classified: an earlier walk rewrote it.
+AttributeEngine::Descent AttributeEngine::Process(const Path& path, bool rewrite) {
     Path s = path;
     if (On(Option::Check5)) {
-        if (std::optional<Path> target = ResolveShortcut(s, shortcuts_)) {
-            result.throughLink = *target != s;
-            s = std::move(*target);
-        }
+        if (std::optional<Path> target = ResolveShortcut(s, shortcuts_)) s = std::move(*target);
     }
     if (!fs_) return Descent{};
 
     Path a = fs_->Dir(s, probe::kAnything);
-    const Path b = fs_->Dir(s, probe::kPlainFiles);
+    const Path b = fs_->Dir(s, system == SystemBit::Keep ? probe::kPlainFiles : probe::kAnyFile);
     if (a == RIVAK_T(".") || a == RIVAK_T("..") || EndsWithDotDot(s)) a.clear();
     if (a.empty()) return Descent{};
 
     if (!b.empty()) {
-        ApplyAttributes(fs_->GetFile(s));
+        if (rewrite) ApplyAttributes(fs_->GetFile(s));
         return Descent{};
     }
-    // A folder, or an entry the plain-file probe leaves out (a system file):
-    // the latter has no folder object, so it is counted but keeps its word.
-    if (options().Value(Option::Check6) == kUnchecked) ApplyAttributes(fs_->GetFolder(s));
-    result.folder = std::move(s);
-    return result;
+    // A folder, or an entry the file probe leaves out (a system file): the
+    // latter has no folder object, so it is counted but keeps its word, and
+    // there is nothing in it to walk.
+    const std::optional<FsObject> folder = fs_->GetFolder(s);
+    if (rewrite && options().Value(Option::Check6) == kUnchecked) ApplyAttributes(folder);
+    if (rewrite && !folder) TellSystemFile(s);
+    return Descent{std::move(s), folder.has_value()};
+}
+
+void AttributeEngine::TellSystemFile(const Path& path) {
+    if (!events) return;
+    const std::optional<FsObject> file = fs_->GetFile(path);
+    if (file && file->word && (*file->word & attr::kSystem)) events->SystemFileLeftAlone(path);
 }
 
 void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
@@ -66,6 +71,8 @@ void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
     // would clear system and archive, which no option names.
     if (!item || !item->word) return;
     AttributeWord word = RewriteWord(*item->word, options());
+    if (system == SystemBit::Clear) word &= ~attr::kSystem;
+    if (system == SystemBit::Set) word |= attr::kSystem;
     // A folder's read-only bit protects nothing: it is the mark that makes
     // Explorer read the folder's desktop.ini, which gives profile folders
     // their Japanese names and customised folders their icons. Clearing it

@@ -24,6 +24,7 @@ inline constexpr AttributeWord kArchive = 32;
 namespace probe {
 inline constexpr unsigned kAnything = 31;   // normal, RO, hidden, system, volume, folders
 inline constexpr unsigned kPlainFiles = 3;  // normal, RO, hidden; no system, no folders
+inline constexpr unsigned kAnyFile = kPlainFiles | attr::kSystem;  // system files too; no folders
 }  // namespace probe
 
 // A file or folder that a lookup found. Its attribute word is read by the
@@ -73,9 +74,10 @@ public:
     // Windows matches names, without regard to letter case.
     virtual bool HoldsFile(const FsObject& folder, const Path& name) = 0;
 
-    // A folder that is a link (junction, symbolic link) can lead back up the
-    // tree; the walker then remembers where it has been.
+    // Whether a folder is a link (junction, symbolic link, a mount's root).
     virtual bool IsLinkedFolder(const Path& folder) = 0;
+    // Shortcuts and links can lead back to folders walked already: the
+    // walker asks this once for each folder it reaches, and remembers it.
     virtual std::optional<FolderKey> FolderIdentity(const Path& folder) = 0;
 };
 

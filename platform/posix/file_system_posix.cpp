@@ -706,6 +706,9 @@ void PosixFileSystem::TellChange(const Entry& e, StoreEntry& view, const StoreOu
         after = StoredWord(e, view, fail).value_or(before);
     }
     if (!out.touched && after == before) return;
+    // A dry run changes nothing: an entry met again (a shortcut's target, a
+    // bind mount) is told as the real run would tell it, once.
+    if (settings_.dryRun && !dryRunChanged_.emplace(e.dev, e.ino).second) return;
     if (told) told->push_back(Told{true, Problem::Access, 0, before, after});
     else if (settings_.report) settings_.report->Changed(e.path, before, after);
 }

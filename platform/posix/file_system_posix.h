@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -283,6 +284,7 @@ private:
     std::size_t next_ = 0;   // next name Dir() returns
     std::size_t hint_ = 0;   // where the next type look-up starts
     std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> stores_;  // one a mounted device
+    std::set<std::pair<dev_t, ino_t>> dryRunChanged_;  // entries a dry run has told of
     std::size_t failures_ = 0;  // reported so far
     // --save: the batch being gathered, the one on its way to the disk (its
     // changes made there by the save file's thread, which touches nothing

@@ -92,6 +92,45 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
     }
 }
 
+// The system setting: Keep leaves a system file as it is and tells the
+// observer; Clear and Set change the bit and let the other options act.
+TEST_F(EntryProcessor, SystemSettingAndWhatTheEngineTells) {
+    struct Told final : WalkEvents {
+        std::vector<Path> paths;
+        void SystemFileLeftAlone(const Path& path) override { paths.push_back(path); }
+    };
+    struct Row {
+        SystemBit system;
+        Path path;
+        Path returned;
+        AttributeWord word;
+        bool told;
+    };
+    const Row rows[] = {
+        {SystemBit::Keep, P("sys.dat"), P("sys.dat"), S | H | RO, true},
+        {SystemBit::Keep, P("custom", "Desktop.INI"), P("custom", "Desktop.INI"), S | H | A, true},
+        {SystemBit::Keep, P("f.txt"), Path(), A, false},
+        {SystemBit::Clear, P("sys.dat"), Path(), 0, false},
+        {SystemBit::Clear, P("custom", "Desktop.INI"), Path(), A, false},
+        {SystemBit::Set, P("f.txt"), Path(), S | A, false},
+        {SystemBit::Set, P("dir"), P("dir"), D | S, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(::testing::PrintToString(r.path) + " " + std::to_string(static_cast<int>(r.system)));
+        Rig fresh;
+        SetUpTree(fresh);
+        Told told;
+        fresh.engine.system = r.system;
+        fresh.engine.events = &told;
+        fresh.engine.OpenFileSystem();
+        EXPECT_EQ(fresh.engine.ProcessEntry(r.path), r.returned);
+        EXPECT_EQ(fresh.engine.ProcessedCount(), 1);
+        EXPECT_EQ(fresh.W(r.path), r.word);
+        EXPECT_EQ(told.paths, r.told ? std::vector<Path>{r.path} : std::vector<Path>{});
+        fresh.engine.ReleaseFileSystem();
+    }
+}
+
 // The look-up for desktop.ini costs a call per folder on a real disk: only a
 // folder about to lose its read-only bit is asked about.
 TEST_F(EntryProcessor, OnlyFoldersLosingReadOnlyLookForDesktopIni) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 
 #include "test_support.h"
 
@@ -223,6 +225,135 @@ TEST_F(FolderWalker, ShallowerReachWalksAgainDeeperReachDoesNot) {
             tk += kPathSeparator + (N("t") + Num(k));
             EXPECT_EQ(r.W(tk + kPathSeparator + N("f")), k + 3 <= kMaxDepth ? 0u : RO) << "t" << k;
         }
+    }
+}
+
+// Links back up and several links to one folder: every entry ends as an
+// unbounded walk down to the limit leaves it (its shortest reach decides),
+// and the work stays within twice what the entries reached need.
+TEST_F(FolderWalker, LinksGiveTheWordsOfTheShortestReachAtLinearCost) {
+    using Levels = std::map<Path, int>;  // entry -> level of its shortest reach
+    // root/d1/.../dN, each folder holding a file f, d1 on level `from`.
+    const auto chain = [](Rig& r, Levels& levels, const Path& root, int depth, int from) {
+        std::vector<Path> folders;
+        Path p = root;
+        for (int k = 1; k <= depth; ++k) {
+            p += kPathSeparator + (N("d") + Num(k));
+            r.fs.AddFolder(p, RO | H);
+            r.fs.AddFile(p + kPathSeparator + N("f"), RO | H);
+            levels[p] = from + k - 1;
+            levels[p + kPathSeparator + N("f")] = from + k;
+            folders.push_back(p);
+        }
+        return folders;
+    };
+    const auto parent = [](const Path& p) { return p.substr(0, p.rfind(kPathSeparator)); };
+    struct Row {
+        const char* name;
+        std::function<void(Rig&, Levels&, const std::vector<Path>& chainFolders)> links;
+    };
+    const Row rows[] = {
+        {"a shortcut to its parent in each folder",
+         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
+             for (const Path& d : ds) r.fs.AddShortcut(d + kPathSeparator + N("up.lnk"), parent(d));
+         }},
+        {"a shortcut to the root in each folder",
+         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
+             for (const Path& d : ds) r.fs.AddShortcut(d + kPathSeparator + N("top.lnk"), P("top"));
+         }},
+        {"a linked folder back to the root in each folder",
+         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
+             for (const Path& d : ds) r.fs.AddFolderLink(d + kPathSeparator + N("up"), P("top"));
+         }},
+        {"two shortcuts to its parent in each folder",
+         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
+             for (const Path& d : ds) {
+                 r.fs.AddShortcut(d + kPathSeparator + N("a.lnk"), parent(d));
+                 r.fs.AddShortcut(d + kPathSeparator + N("b.lnk"), parent(d));
+             }
+         }},
+        // Reached at level 17 first (cut by the limit there), then at level 2.
+        {"a shortcut to a folder first reached deep, then from higher up",
+         [&](Rig& r, Levels& levels, const std::vector<Path>&) {
+             r.fs.AddFolder(P("far"), RO | H);
+             chain(r, levels, P("far"), 25, 3);
+             levels[P("far")] = 2;
+             Path deep = P("top", "a");
+             r.fs.AddFolder(deep);
+             for (int i = 1; i <= 15; ++i) r.fs.AddFolder(deep += kPathSeparator + (N("a") + Num(i)));
+             r.fs.AddShortcut(deep + kPathSeparator + N("deep.lnk"), P("far"));
+             r.fs.AddFolder(P("top", "b"));
+             r.fs.AddShortcut(P("top", "b", "near.lnk"), P("far"));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig r;
+        Levels levels{{P("top"), 0}};
+        r.fs.AddFolder(P("top"), RO | H);
+        row.links(r, levels, chain(r, levels, P("top"), 30, 1));
+        r.Run({P("top")});
+        std::int64_t needed = 0;
+        for (const auto& [path, level] : levels) {
+            const bool folder = (*r.fs.Word(path) & D) != 0;
+            const AttributeWord rewritten = folder ? D : 0u, untouched = rewritten | RO | H;
+            EXPECT_EQ(r.W(path), level <= kMaxDepth ? rewritten : untouched) << "level " << level;
+            needed += level <= kMaxDepth;
+        }
+        EXPECT_LE(r.engine.ProcessedCount(), 2 * needed);
+    }
+}
+
+// The folders the limit keeps out, for the note at the end of a run: each
+// counted once, only while no walk reaches them within the limit, never a
+// system file (taken for a folder, but with nothing to walk).
+TEST_F(FolderWalker, FoldersTheLimitKeepsOutAreCountedOnce) {
+    struct Row {
+        const char* name;
+        std::function<void(Rig&)> build;
+        std::int64_t count;
+        Path first;
+    };
+    const auto chain = [](Rig& r, const Path& root, int depth, bool systemFiles) {
+        Path p = root;
+        for (int k = 1; k <= depth; ++k) {
+            p += kPathSeparator + (N("d") + Num(k));
+            r.fs.AddFolder(p);
+            if (systemFiles) r.fs.AddFile(p + kPathSeparator + N("s.sys"), attr::kSystem | H);
+        }
+        return p;
+    };
+    const Path d24 = Level(P("top"), 24);
+    const Row rows[] = {
+        {"a chain deeper than the limit", [&](Rig& r) { chain(r, P("top"), 30, false); }, 1, Level(P("top"), 25)},
+        {"a system file on every level", [&](Rig& r) { chain(r, P("top"), 30, true); }, 1, Level(P("top"), 25)},
+        {"two shortcuts to one folder below the limit",
+         [&](Rig& r) {
+             chain(r, P("top"), 30, false);
+             r.fs.AddFolder(P("far"));
+             r.fs.AddShortcut(d24 + kPathSeparator + N("a.lnk"), P("far"));
+             r.fs.AddShortcut(d24 + kPathSeparator + N("b.lnk"), P("far"));
+         },
+         2, Level(P("top"), 25)},
+        {"a folder kept out deep, then walked from higher up",
+         [&](Rig& r) {
+             r.fs.AddFolder(P("far"));
+             r.fs.AddFolder(P("far", "sub"));
+             Path deep = chain(r, P("top"), 23, false);
+             r.fs.AddShortcut(deep + kPathSeparator + N("deep.lnk"), P("far"));  // far's contents on level 26
+             r.fs.AddFolder(P("top", "b"));
+             r.fs.AddShortcut(P("top", "b", "near.lnk"), P("far"));
+         },
+         0, Path()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig r;
+        r.fs.AddFolder(P("top"));
+        row.build(r);
+        r.Run({P("top")});
+        EXPECT_EQ(r.engine.FoldersLeftOut(), row.count);
+        EXPECT_EQ(r.engine.FirstLeftOut(), row.first);
     }
 }
 

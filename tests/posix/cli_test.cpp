@@ -24,6 +24,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -407,6 +408,11 @@ TEST_F(Cli, LiveCountOnATerminal) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(ModeOf(At("big/f2999")), 0644u);
+        // The count is erased at the end, before the line that sums the run up.
+        const std::string summary = "rivak: 3001 entries, 3000 changed, 0 failed\r\n";
+        ASSERT_GE(shown.size(), summary.size()) << ::testing::PrintToString(shown);
+        EXPECT_EQ(shown.substr(shown.size() - summary.size()), summary) << ::testing::PrintToString(shown);
+        shown.resize(shown.size() - summary.size());
         std::size_t updates = 0;
         for (std::size_t at = 0; (at = shown.find(" entries", at)) != std::string::npos; ++at) {
             ++updates;
@@ -788,6 +794,109 @@ TEST_F(Cli, FullStandardOutputIsAnError) {
     }
 }
 
+// The count of entries on the line that sums a run up (-v), -1 without one.
+long EntriesOf(const ProgramResult& r) {
+    const std::size_t at = r.err.rfind("rivak: ");
+    return at == std::string::npos ? -1 : std::atol(r.err.c_str() + at + 7);
+}
+
+// A shortcut back up in each folder: the run does the work of the tree
+// without shortcuts, growing with the depth as that does, and a dry run
+// shows each change once (the hidden folders are reached again through the
+// shortcuts below them).
+TEST_F(Cli, ShortcutsBackUpKeepTheWorkLinear) {
+    const int depths[] = {30, 60};
+    long linked[2], plain[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string p = At("t" + std::to_string(depths[i]));
+        MakeFolder(p);
+        for (int k = 0; k < depths[i]; ++k) {
+            p += "/d";
+            MakeFolder(p);
+            SetRecord(p, "0x2");
+            for (int f = 0; f < 20; ++f) MakeFile(p + "/f" + std::to_string(f), 0444);
+            WriteBytes(p + "/up.lnk", RelativeShortcut(u".."));
+        }
+        const std::string top = At("t" + std::to_string(depths[i]));
+        const Result noLinks = Rivak({"-n", "-v", "--max-depth=1000000", "--no-shortcuts", top});
+        const Result r = Rivak({"-n", "-v", "--max-depth=1000000", top});
+        EXPECT_EQ(r.status, 0) << r.err;
+        plain[i] = EntriesOf(noLinks);
+        linked[i] = EntriesOf(r);
+        EXPECT_EQ(plain[i], 1 + 22 * depths[i]) << noLinks.err;
+        EXPECT_LE(linked[i], 2 * plain[i]) << r.err;
+        std::set<std::string> lines;
+        std::size_t count = 0;
+        for (std::size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = r.out.substr(at, end - at);
+            if (line.find(" -> ") == std::string::npos) continue;  // the mount's line
+            lines.insert(line);
+            ++count;
+        }
+        EXPECT_EQ(count, lines.size()) << "each change shown once";
+        EXPECT_EQ(count, 21u * depths[i]) << "every file and folder";
+    }
+    EXPECT_LT(linked[1], 2.1 * linked[0]) << "twice the depth, twice the work";
+}
+
+// Nothing silent: the folders the depth limit kept out, system files left
+// alone, dot names that stay hidden; a line sums the run up with -v.
+TEST_F(Cli, LimitsAndWhatIsLeftAloneAreTold) {
+    std::string p = At("deep");
+    MakeFolder(p);
+    for (int k = 1; k <= 30; ++k) MakeFolder(p += "/d");
+    MakeFile(p + "/bottom", 0444);
+    std::string level25 = At("deep");
+    for (int k = 1; k <= 25; ++k) level25 += "/d";
+    MakeFolder(At("usb"));
+    MakeFile(At("usb/worm.exe"));
+    SetRecord(At("usb/worm.exe"), "0x6");  // hidden and system
+    MakeFile(At("usb/.profile"));
+    MakeFolder(At("usb/docs"));
+    SetRecord(At("usb/docs"), "0x16");
+    const AttributeWord H = attr::kHidden, S = attr::kSystem, D = attr::kDirectory;
+    struct Row {
+        std::vector<std::string> args;
+        std::vector<std::string> told;  // lines of standard error, in this order
+        std::vector<std::string> notTold;
+        AttributeWord worm, docs;
+        mode_t bottom = 0644;  // the file on level 31, after the row
+    };
+    const std::string usb = At("usb"), worm = "'" + At("usb/worm.exe") + "'", dot = "'" + At("usb/.profile") + "'";
+    const std::string dotNote =
+        "rivak: entries that stay hidden by their names (Samba and Wine hide names that start with a dot): 1\n";
+    const Row rows[] = {
+        {{At("deep")},
+         {"rivak: folders not walked, below the depth limit (--max-depth=25): 1; the first: '" + level25 + "'\n"},
+         {"entries, "}, H | S, D | H | S, 0444},
+        {{"--max-depth=40", At("deep")}, {}, {"depth limit"}, H | S, D | H | S},
+        {{usb}, {dotNote}, {"system file", "hidden by its name:", "entries, "}, H | S, D | S},
+        {{"-v", usb},
+         {"rivak: " + worm + ": system file left alone", "rivak: " + dot + ": hidden by its name", dotNote,
+          "rivak: 4 entries, 1 changed, 0 failed\n"},
+         {}, H | S, D | S},
+        {{"-v", At("usb/worm.exe")}, {"rivak: " + worm + ": system file left alone"}, {}, H | S, D | H | S},
+        {{"--system=clear", usb}, {dotNote}, {"system file"}, 0, D},
+        {{"--system=set", "--hidden=keep", usb}, {}, {}, H | S, D | H | S},
+    };
+    for (const Row& row : rows) {
+        const std::string label = ::testing::PrintToString(row.args);
+        SetRecord(At("usb/worm.exe"), "0x6");
+        SetRecord(At("usb/docs"), "0x16");
+        const Result r = Rivak(row.args);
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        std::size_t at = 0;
+        for (const std::string& line : row.told) {
+            at = r.err.find(line, at);
+            EXPECT_NE(at, std::string::npos) << label << ": " << line << "\n" << r.err;
+        }
+        for (const std::string& text : row.notTold) EXPECT_EQ(r.err.find(text), std::string::npos) << label << r.err;
+        EXPECT_EQ(WordOnDisk(At("usb/worm.exe")), row.worm) << label;
+        EXPECT_EQ(WordOnDisk(At("usb/docs")), row.docs) << label;
+        EXPECT_EQ(ModeOf(p + "/bottom"), row.bottom) << label;
+    }
+}
+
 // A chain of folders far deeper than descriptors or stack would allow one a
 // level: every level is walked, to the file at the bottom, in memory that
 // grows with the depth only (a path kept per level would need gigabytes).
@@ -899,6 +1008,7 @@ TEST_F(Cli, SaveThenRestoreGivesBackEveryState) {
         {{"--readonly=set", "--hidden=set"}, {}, "RH-- -> ----", "plain"},
         {{"--readonly=keep", "--hidden=set", "--keep-folders"}, {}, "RH-- -> R---", "ro"},
         {{"-l"}, {"--readonly=set", "--hidden=set"}, "RH-- -> ----", "plain"},
+        {{"--system=set", "--readonly=keep", "--hidden=keep"}, {}, "--S- -> ----", "plain"},
     };
     for (const Row& row : rows) {
         const std::string label = ::testing::PrintToString(row.options);
