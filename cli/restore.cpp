@@ -32,7 +32,7 @@ Text Damage(SaveDamage::Why why) {
 
 // The whole file, read before anything is changed.
 std::optional<std::string> ReadWhole(const std::string& file) {
-    posix::UniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    posix::UniqueFd fd(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));  // a FIFO never waits
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0) return std::nullopt;
     if (!S_ISREG(st.st_mode)) {

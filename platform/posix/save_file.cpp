@@ -345,7 +345,13 @@ void SaveWriter::Work() {
         const bool failed = error_ != 0;
         lock.unlock();
         int error = 0;
-        if (!failed && (!WriteAll(fd_.get(), batch) || fdatasync(fd_.get()) != 0)) error = errno;
+        if (!failed && (!WriteAll(fd_.get(), batch) || fdatasync(fd_.get()) != 0)) {
+            error = errno;
+            // What the batch left (a full disk takes part of it) goes: the
+            // file ends at its last seal, which --restore takes as it is.
+            if (ftruncate(fd_.get(), static_cast<off_t>(durable_)) == 0) fdatasync(fd_.get());
+        }
+        if (!failed && !error) durable_ += batch.size();
         try {
             if (!failed && !error && job) job();
         } catch (...) {

@@ -104,6 +104,7 @@ private:
     std::size_t gathered_ = 0;
     std::uint64_t entries_ = 0;
     std::uint64_t written_ = 0;  // bytes handed over before gathering_
+    std::uint64_t durable_ = 0;  // bytes on disk (the writing thread's own)
     std::unordered_map<std::string, std::uint32_t> roots_;
     std::string lastRoot_;  // most entries in a row share one
     std::uint32_t lastNumber_ = 0;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -1145,6 +1146,36 @@ TEST_F(Cli, RestoreLeavesAloneWhatWasReplacedSinceTheSave) {
     EXPECT_EQ(RecordOf(At("d/ro")), "0x2");
     EXPECT_EQ(RecordOf(At("d")), start.at("").record);
     EXPECT_EQ(RecordOf(At("d/line\nbreak\x01\xff\\")), "0x2");
+}
+
+// A save file that fills its disk: no entry is changed before its line is
+// on disk, each entry left is told, and the file, cut back to its last
+// batch, puts back every entry that was changed.
+TEST_F(Cli, FullDiskForTheSaveFileChangesNothingUnsaved) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    MakeFolder(At("small"));
+    if (mount("rivak-test", At("small").c_str(), "tmpfs", 0, "size=48k") != 0)
+        GTEST_SKIP() << "the machine refuses root the tmpfs mount this test needs";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{At("small")};
+    const std::string tree = At("t");
+    MakeFolder(tree);
+    for (int i = 0; i < 1500; ++i) MakeFile(tree + "/file " + std::to_string(i), 0444);
+    const TreeState start = StateOf(tree);
+    const std::string file = At("small/before.rivak");
+    const Result r = Rivak({"--save=" + file, tree});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not changed: the save file could not be written: No space left on device"), std::string::npos)
+        << r.err.substr(0, 2000);
+    EXPECT_NE(r.err.find("cannot write the save file '" + file + "'"), std::string::npos) << r.err.substr(r.err.size() - 500);
+    const std::size_t changed = Differences(start, StateOf(tree));
+    EXPECT_GT(changed, 0u);
+    EXPECT_LT(changed, start.size() - 1);
+    const Result back = Rivak({"--restore=" + file});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(StateOf(tree), start);
 }
 
 // A --save run killed with SIGKILL at random moments, then restored: every
