@@ -108,6 +108,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rivak: %s\n", Format(language, error->text, error->args).c_str());
         return 2;
     }
-    return CloseStdout(language, Run(a, language, Streams{stdout, stderr, isatty(STDERR_FILENO) == 1, OutputOnCountsTerminal()},
-                                     &std::get<Undo>(undo)));
+    const Streams streams{stdout, stderr, isatty(STDERR_FILENO) == 1, OutputOnCountsTerminal()};
+    return CloseStdout(language, Run(a, language, streams, &std::get<Undo>(undo)));
 }

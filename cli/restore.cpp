@@ -65,7 +65,8 @@ std::variant<Undo, UsageError> PrepareUndo(const Arguments& a, Language language
         undo.file = a.restore;
         const std::optional<std::string> text = ReadWhole(a.restore);
         const int error = errno;
-        if (!text) return UsageError{Text::CannotReadSave, {ShellQuoted(a.restore, true), SystemError(language, error)}};
+        if (!text)
+            return UsageError{Text::CannotReadSave, {ShellQuoted(a.restore, true), SystemError(language, error)}};
         auto read = posix::ReadSaveFile(*text);
         if (const SaveDamage* damage = std::get_if<SaveDamage>(&read))
             return UsageError{Text::SaveRefused, {ShellQuoted(a.restore, true), std::to_string(damage->line),
@@ -98,7 +99,8 @@ std::int64_t RestoreSaved(const Undo& undo, const posix::PosixSettings& settings
 bool FinishSave(Undo& undo, Language language, const Streams& streams) {
     if (!undo.save || undo.save->Finish()) return true;
     const std::string why = SystemError(language, errno);
-    std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::CannotWriteSave, {ShellQuoted(undo.file, true), why}).c_str());
+    std::fprintf(streams.err, "rivak: %s\n",
+                 Format(language, Text::CannotWriteSave, {ShellQuoted(undo.file, true), why}).c_str());
     return false;
 }
 

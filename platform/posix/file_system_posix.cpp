@@ -445,9 +445,10 @@ void PosixFileSystem::ReadRecord(Entry& e, const StoreFolder& holder) {
 
 // ntfs3 keeps no directory bit in a folder's word: without it the engine's
 // file probe would admit the folder as a file and never walk it.
-std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail,
-                                                        std::optional<SavedState>* saved) {
-    const std::optional<AttributeWord> word = saved ? e.store->ReadSaving(view, fail, *saved) : e.store->Read(view, fail);
+std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view,
+                                                        const StoreFailure& fail, std::optional<SavedState>* saved) {
+    const std::optional<AttributeWord> word =
+        saved ? e.store->ReadSaving(view, fail, *saved) : e.store->Read(view, fail);
     if (!word) return std::nullopt;
     return *word | (e.folder ? attr::kDirectory : 0);
 }

@@ -147,7 +147,8 @@ TEST_F(FuseVolume, Ntfs3gWordChangesAndNoStreamAppears) {
     const std::vector<Row>& rows = kNtfsRows;
     ASSERT_NO_FATAL_FAILURE(MakeNtfs(rows));
     Unmount();
-    for (const Row& row : rows) ASSERT_EQ(NtfsWord(std::string("/") + row.name), row.start & ~D) << row.name << " before";
+    for (const Row& row : rows)
+        ASSERT_EQ(NtfsWord(std::string("/") + row.name), row.start & ~D) << row.name << " before";
     ASSERT_NO_FATAL_FAILURE(Mount("ntfs-3g", {}, false));
     RunRows(rows, "NTFS attributes, ntfs-3g");
     Unmount();
