@@ -36,8 +36,8 @@
 #include "engine/file_system.h"
 #include "platform/posix/attribute_store.h"
 #include "platform/posix/dosattrib.h"
-#include "platform/posix/signals_held.h"
 #include "platform/posix/named_path.h"
+#include "platform/posix/signals_held.h"
 #include "platform/posix/unique_fd.h"
 
 namespace rivak::posix {

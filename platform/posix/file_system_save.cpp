@@ -211,6 +211,7 @@ void PosixFileSystem::SaveFailed(int error) {
         batch->clear();
     }
     told_.clear();
+    changing_.reset();
     Rewait();
 }
 
