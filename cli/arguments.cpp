@@ -41,6 +41,8 @@ enum : int {
     kFollowOutside,
     kHelp,
     kVersion,
+    kSave,
+    kRestore,
 };
 
 constexpr option kOptions[] = {
@@ -59,6 +61,8 @@ constexpr option kOptions[] = {
     {"list", no_argument, nullptr, 'l'},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
+    {"save", required_argument, nullptr, kSave},
+    {"restore", required_argument, nullptr, kRestore},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -178,8 +182,10 @@ std::variant<Arguments, UsageError> ParseArguments(int count, char* const* typed
             break;
         }
         case kSmbConf:
+        case kSave:
+        case kRestore:
             if (value.empty()) return UsageError{Text::MissingValue, {name}};
-            a.smbConf = value;
+            (c == kSmbConf ? a.smbConf : c == kSave ? a.save : a.restore) = value;
             break;
         case kNoShortcuts: a.shortcuts = false; break;
         case kKeepFolders: a.keepFolders = true; break;
@@ -208,6 +214,14 @@ std::variant<Arguments, UsageError> ParseArguments(int count, char* const* typed
         }
     }
     for (int i = optind; i < argc; ++i) a.paths.emplace_back(argv[i]);
+    // A restore walks nothing: what it changes is what the file names.
+    const Arguments plain;
+    if (!a.restore.empty() && (!a.paths.empty() || a.list || a.nulSeparated || !a.save.empty() ||
+                               a.readOnly != plain.readOnly || a.hidden != plain.hidden || a.system != plain.system ||
+                               !a.shortcuts || a.keepFolders || a.maxDepth != plain.maxDepth || !a.maps.empty() ||
+                               a.followOutside))
+        return UsageError{Text::RestoreAlone, {}};
+    if (!a.save.empty() && a.dryRun) return UsageError{Text::SaveDryRun, {}};
     return a;
 }
 

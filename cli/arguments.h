@@ -24,6 +24,8 @@ struct Arguments {
     std::string codePage = "CP932";
     bool followOutside = false;  // shortcuts met in a walk may lead anywhere
     std::string smbConf;         // the Samba configuration to read; empty: the one smbd reads
+    std::string save;            // --save: where each entry's state goes before it changes
+    std::string restore;         // --restore: the save file whose states are put back
     bool dryRun = false;
     bool list = false;          // -l: show each entry's attributes, change nothing
     bool verbose = false;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/arguments.h"
+#include "cli/restore.h"
 #include "cli/run.h"
 #include "platform/posix/shortcut_reader_posix.h"
 #include "rivak_version.h"
@@ -101,7 +102,12 @@ int main(int argc, char** argv) {
         for (std::string& p : SplitNul(*input)) a.paths.push_back(std::move(p));
         if (a.paths.empty()) return CloseStdout(language, 0);  // nothing found, nothing to do
     }
-    if (a.paths.empty()) return Usage(language, {Text::NoPaths, {}});
-    return CloseStdout(language,
-                       Run(a, language, Streams{stdout, stderr, isatty(STDERR_FILENO) == 1, OutputOnCountsTerminal()}));
+    if (a.paths.empty() && a.restore.empty()) return Usage(language, {Text::NoPaths, {}});
+    auto undo = PrepareUndo(a, language);
+    if (const UsageError* error = std::get_if<UsageError>(&undo)) {
+        std::fprintf(stderr, "rivak: %s\n", Format(language, error->text, error->args).c_str());
+        return 2;
+    }
+    const Streams streams{stdout, stderr, isatty(STDERR_FILENO) == 1, OutputOnCountsTerminal()};
+    return CloseStdout(language, Run(a, language, streams, &std::get<Undo>(undo)));
 }

@@ -20,6 +20,7 @@ const Pair& Lookup(Text text) {
     static const Pair kTexts[] = {
         // Usage
         {"Usage: rivak [OPTION]... PATH...\n"
+         "  or:  rivak --restore=FILE [-n] [-v]\n"
          "Clear or set the read-only and hidden attributes of files and folders,\n"
          "and of everything below the folders: on FAT, exFAT and NTFS volumes and SMB\n"
          "shares in their own attribute word, elsewhere as Samba and Wine store them.\n"
@@ -41,6 +42,9 @@ const Pair& Lookup(Text text) {
          "                             point, even outside the PATH walked\n"
          "  --smb-conf=FILE            the Samba configuration that says how shares\n"
          "                             keep read-only (default: smbd's own smb.conf)\n"
+         "  --save=FILE                write each entry's state to FILE before it is\n"
+         "                             changed (with --list: of each entry listed)\n"
+         "  --restore=FILE             put back the states FILE saved; no PATH\n"
          "  -n, --dry-run              show what would change; change nothing\n"
          "  -l, --list                 show each entry's attributes; change nothing\n"
          "  -v, --verbose              show each entry whose attributes changed, and\n"
@@ -59,6 +63,7 @@ const Pair& Lookup(Text text) {
          "\n"
          "Exit status: 0 all done, 1 some entries could not be changed, 2 bad usage.\n",
          "使い方: rivak [オプション]... パス...\n"
+         "   または: rivak --restore=ファイル [-n] [-v]\n"
          "ファイルとフォルダ (フォルダの中身も含む) の読取専用属性と隠し属性を\n"
          "解除または設定します。FAT、exFAT、NTFS のボリュームと SMB 共有では\n"
          "それぞれの属性に、その他では Samba と Wine が保存する形で保存します。\n"
@@ -82,6 +87,9 @@ const Pair& Lookup(Text text) {
          "                             指定したパスの外を指していてもたどる\n"
          "  --smb-conf=ファイル        共有の読取専用属性の保存方法を読む Samba の設定\n"
          "                             (既定: smbd が読む smb.conf)\n"
+         "  --save=ファイル            変更する前に各項目の状態をファイルに保存する\n"
+         "                             (--list と共に: 表示する各項目の状態)\n"
+         "  --restore=ファイル         ファイルに保存した状態に戻す (パスは指定しない)\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
          "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
@@ -183,6 +191,35 @@ const Pair& Lookup(Text text) {
         {"%s entries, %s would change, %s failed (dry run: nothing changed)",
          "%s 個の項目、変更対象 %s 個、失敗 %s 個 (試行のみ: 何も変更していません)"},
         {"%s entries listed, %s failed", "%s 個の項目を表示、失敗 %s 個"},
+        {"--restore takes no path and no option but -n and -v",
+         "--restore にはパスも、-n と -v 以外のオプションも指定できません"},
+        {"--save has nothing to save in a dry run (-n)", "ドライラン (-n) では --save で保存するものがありません"},
+        {"%s exists; a save file is never written over", "%s は既にあります。保存ファイルは上書きしません"},
+        {"cannot create the save file %s: %s", "保存ファイル %s を作成できません: %s"},
+        {"cannot write the save file %s: %s; no entry was changed before its state was written there",
+         "保存ファイル %s に書き込めません: %s。状態を書き込めなかった項目は変更していません"},
+        {"cannot read the save file %s: %s", "保存ファイル %s を読めません: %s"},
+        {"%s, line %s: %s; nothing was changed", "%s の %s 行目: %s。何も変更していません"},
+        {"the file is empty (a run stopped before it saved anything had changed nothing)",
+         "ファイルが空です (何かを保存する前に止まった実行は、何も変更していません)"},
+        {"not a rivak save file", "rivak の保存ファイルではありません"},
+        {"written in format %s by a newer rivak; this one reads format 1",
+         "新しい rivak が形式 %s で書いたファイルです。この rivak が読めるのは形式 1 です"},
+        {"the file ends inside this line: it was cut short", "ファイルがこの行の途中で終わっています: 途中で切れています"},
+        {"%s: the lines from line %s on have no seal line: the run that saved them was stopped before it changed "
+         "their entries, or the file was cut short there; they are put back too, entries after them may be missing",
+         "%s: %s 行目からの行には seal 行がありません: それらを保存した実行がその項目を変更する前に止まったか、ファイルがそこで途中で切れています。それらの行も元に戻しますが、その後の項目が欠けているかもしれません"},
+        {"the line does not match its check: damaged or edited", "行がチェック値と合いません: 壊れているか、編集されています"},
+        {"not a line rivak writes", "rivak が書く形の行ではありません"},
+        {"lines are missing before this line", "この行より前の行が欠けています"},
+        {"%s: the run that saved it did not finish; what it saved is put back",
+         "%s: 保存した実行は最後まで終わっていません。保存されている分を元に戻します"},
+        {"not changed: the save file could not be written: %s", "保存ファイルに書き込めなかったため変更しません: %s"},
+        {"no longer there as a file or folder; left alone", "ファイルまたはフォルダとしてもう存在しないため、そのままにします"},
+        {"another file or folder has taken its place since it was saved; left alone",
+         "保存した後で別のファイルまたはフォルダに置き換えられたため、そのままにします"},
+        {"its volume keeps the attributes another way now; left alone",
+         "ボリュームが今は別の方法で属性を保存しているため、そのままにします"},
     };
     return kTexts[static_cast<int>(text)];
 }

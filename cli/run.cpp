@@ -16,6 +16,7 @@
 
 #include "cli/listing.h"
 #include "cli/quote.h"
+#include "cli/restore.h"
 #include "cli/terminal_progress.h"
 #include "engine/attribute_engine.h"
 #include "platform/posix/drive_map.h"
@@ -154,7 +155,7 @@ public:
     }
 
     // The notes and the count on standard error; false when something failed.
-    bool Summarize(const AttributeEngine& engine) const {
+    bool Summarize(const AttributeEngine& engine, std::optional<std::int64_t> restored = std::nullopt) const {
         const auto line = [&](Text text, const std::vector<std::string>& args) {
             std::fprintf(streams_.err, "rivak: %s\n", Format(language_, text, args).c_str());
         };
@@ -162,7 +163,8 @@ public:
             line(Text::DepthLimitNote, {std::to_string(maxDepth_), std::to_string(engine.FoldersLeftOut()),
                                         ShellQuoted(engine.FirstLeftOut(), true)});
         if (!hiddenByName_.empty()) line(Text::HiddenByNameNote, {std::to_string(hiddenByName_.size())});
-        const std::string entries = std::to_string(engine.ProcessedCount()), failed = std::to_string(failed_.size());
+        const std::string entries = std::to_string(restored.value_or(engine.ProcessedCount()));
+        const std::string failed = std::to_string(failed_.size());
         if (sumUp_ && list_) line(Text::SummaryList, {entries, failed});
         else if (sumUp_)
             line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
@@ -235,6 +237,10 @@ private:
         case Problem::ShortcutTooLarge:
         case Problem::WindowsOnly:
         case Problem::Unmapped: return Format(language_, Text::ProblemShortcut, {why});
+        case Problem::NotSaved: return Format(language_, Text::ProblemNotSaved, {why});
+        case Problem::Gone: return Format(language_, Text::ProblemGone);
+        case Problem::Replaced: return Format(language_, Text::ProblemReplaced);
+        case Problem::OtherStore: return Format(language_, Text::ProblemOtherStore);
         }
         return why;
     }
@@ -299,7 +305,7 @@ Path WinePrefix() {
 
 }  // namespace
 
-int Run(const Arguments& a, Language language, const Streams& streams) {
+int Run(const Arguments& a, Language language, const Streams& streams, Undo* undo) {
     posix::DriveMap drives;
     // Drive folders as the kernel names them, so that a target is compared
     // with the walked path the same way whichever links lead to either.
@@ -315,6 +321,7 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
     settings.list = a.list;
     settings.changeReadOnly = !a.list && a.readOnly != Change::Keep;
     settings.changeHidden = !a.list && a.hidden != Change::Keep;
+    if (undo) settings.save = undo->save.get();
     settings.followOutside = a.followOutside;
     settings.caller = Caller();
 
@@ -367,9 +374,12 @@ int Run(const Arguments& a, Language language, const Streams& streams) {
                                               : SystemBit::Keep;
     engine.events = &printer;
     engine.list1 = std::move(paths);
-    engine.CngATr();
+    std::optional<std::int64_t> restored;  // the entries a restore went over
+    if (undo && undo->restore) restored = RestoreSaved(*undo, settings, language, streams);
+    else engine.CngATr();
     shortcuts.Use(nullptr);
-    bool ok = printer.Summarize(engine);
+    bool ok = !undo || FinishSave(*undo, language, streams);
+    ok = printer.Summarize(engine, restored) && ok;
     // Changes that could not be listed are a failure too (a full disk, a closed pipe).
     if (const int error = printer.WriteError()) {
         std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {SystemError(language, error)}).c_str());

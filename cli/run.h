@@ -14,6 +14,9 @@ struct Streams {
     bool outOnErrTerminal = false;  // a line printed there first takes the count away
 };
 
-int Run(const Arguments& arguments, Language language, const Streams& streams);
+struct Undo;
+
+// `undo`: the save file of --save, opened, or that of --restore, read (cli/restore.h).
+int Run(const Arguments& arguments, Language language, const Streams& streams, Undo* undo = nullptr);
 
 }  // namespace rivak::cli

@@ -5,8 +5,11 @@
 // three rounds in turn; the best time of each is kept. "again" is rivak run
 // over a tree where nothing needs changing, against the floor's clear.
 // Prints time, ratio, cost per entry and peak memory (the programs are
-// started from a small process, so their peak is their own). Not a test: it
-// prints figures.
+// started from a small process, so their peak is their own). Then the cost
+// of --save: the same change runs with and without it, in alternating
+// rounds (each from the same starting tree), their median wall and CPU
+// times and the save file's size per entry (trees up to 100000 files).
+// Not a test: it prints figures.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -26,6 +29,7 @@ namespace {
 struct Run {
     double seconds = 1e30;
     long peakKb = 0;
+    double cpu = 0;  // user and system
 };
 
 Run Time(const std::vector<std::string>& args) {
@@ -46,7 +50,57 @@ Run Time(const std::vector<std::string>& args) {
         std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
         std::exit(1);
     }
-    return Run{std::chrono::duration<double>(end - start).count(), usage.ru_maxrss};
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return Run{std::chrono::duration<double>(end - start).count(), usage.ru_maxrss,
+               seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+void RemoveTree(const std::string& tree) {
+    if (std::system(("rm -rf '" + tree + "'").c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", tree.c_str());
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// --save against the same run without it: each round times both (their
+// order alternating), for setting and for clearing, each from the tree the
+// other operation leaves.
+constexpr int kSaveRounds = 7;
+constexpr long kSaveSize = 100000;  // larger trees are not compared: 28 runs each
+void CompareSave(const std::string& root, const std::string& shape, const std::string& tree, long entries) {
+    const std::string file = root + "/before.rivak";
+    for (const bool set : {true, false}) {
+        std::vector<std::string> change = {RIVAK_CLI};
+        if (set) change.insert(change.end(), {"--readonly=set", "--hidden=set"});
+        std::vector<std::string> undo = {RIVAK_CLI};
+        if (!set) undo.insert(undo.end(), {"--readonly=set", "--hidden=set"});
+        undo.push_back(tree);
+        std::vector<double> wall[2], cpu[2];
+        long bytes = 0;
+        for (int round = 0; round < kSaveRounds; ++round) {
+            for (int i = 0; i < 2; ++i) {
+                const bool save = (i == 0) == (round % 2 == 1);
+                Time(undo);
+                std::vector<std::string> args = change;
+                if (save) args.push_back("--save=" + file);
+                args.push_back(tree);
+                unlink(file.c_str());
+                const Run r = Time(args);
+                wall[save].push_back(r.seconds);
+                cpu[save].push_back(r.cpu);
+                struct stat st;
+                if (save && stat(file.c_str(), &st) == 0) bytes = st.st_size;
+            }
+        }
+        unlink(file.c_str());
+        std::printf("%-5s %8ld %5s  %9.3f %9.3f %6.3f  %9.3f %9.3f %6.3f  %9.1f\n", shape.c_str(), entries,
+                    set ? "set" : "clear", Median(wall[0]), Median(wall[1]), Median(wall[1]) / Median(wall[0]),
+                    Median(cpu[0]), Median(cpu[1]), Median(cpu[1]) / Median(cpu[0]),
+                    static_cast<double>(bytes) / entries);
+        std::fflush(stdout);
+    }
 }
 
 void Touch(const std::string& path) {
@@ -85,6 +139,11 @@ int main(int argc, char** argv) {
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/rivak-bench-XXXXXX";
     if (!mkdtemp(pattern.data())) return 1;
     const std::string root = pattern;
+    struct SaveRow {
+        std::string shape, tree;
+        long entries;
+    };
+    std::vector<SaveRow> saveRows;  // compared once the first table is printed
 
     std::printf("%-5s %8s %6s %5s  %9s %9s %6s  %9s %9s  %9s %9s\n", "shape", "entries", "depth", "op", "floor s",
                 "rivak s", "ratio", "floor us", "rivak us", "floor MB", "rivak MB");
@@ -137,8 +196,15 @@ int main(int argc, char** argv) {
                             r.peakKb / 1024.0);
                 std::fflush(stdout);
             }
-            std::system(("rm -rf '" + tree + "'").c_str());
+            if (n <= kSaveSize) saveRows.push_back({shape, tree, entries});
+            else RemoveTree(tree);
         }
+    }
+    std::printf("\n%-5s %8s %5s  %9s %9s %6s  %9s %9s %6s  %9s\n", "shape", "entries", "op", "plain s", "--save s",
+                "ratio", "plain cpu", "save cpu", "ratio", "B/entry");
+    for (const SaveRow& row : saveRows) {
+        CompareSave(root, row.shape, row.tree, row.entries);
+        RemoveTree(row.tree);
     }
     rmdir(root.c_str());
     return 0;

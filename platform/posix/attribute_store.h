@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/file_system.h"
 
@@ -59,6 +60,23 @@ struct StoreOutcome {
     AttributeWord planned = 0;            // dry run: the word the entry would have
 };
 
+// What a store keeps of one entry, as --save writes it down and --restore
+// puts it back: the word it reads, the mode, and for the Samba/Wine store
+// the bytes of user.DOSATTRIB, or that there are none.
+struct SavedState {
+    enum class Record {
+        NotKept,   // the volume keeps a word of its own; nothing else is saved
+        None,      // no user.DOSATTRIB
+        Present,   // user.DOSATTRIB holds `bytes`
+        NoXattrs,  // the file system keeps no user extended attributes
+    };
+    AttributeWord word = 0;
+    mode_t mode = 0;
+    Record record = Record::NotKept;
+    std::vector<unsigned char> bytes;
+    bool operator==(const SavedState&) const = default;
+};
+
 class AttributeStore {
 public:
     virtual ~AttributeStore() = default;
@@ -80,6 +98,21 @@ public:
     // `before`), and system or archive where `want` changed them (the engine
     // never does), reading the volume's word again and keeping all its other bits.
     virtual StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) = 0;
+
+    // How a save file names the store: "samba-wine", "fat", "ntfs3"...;
+    // an entry is put back only by a store of the same kind.
+    virtual const char* Kind() const { return "unknown"; }
+    // Read, keeping in `saved` all a later Restore needs. A store that
+    // leaves `saved` empty must be one whose Write never touches anything.
+    virtual std::optional<AttributeWord> ReadSaving(const StoreEntry& e, const StoreFailure& fail,
+                                                    std::optional<SavedState>& saved) {
+        std::optional<AttributeWord> word = Read(e, fail);
+        if (word) saved = SavedState{*word, e.mode, SavedState::Record::NotKept, {}};
+        return word;
+    }
+    // Gives the entry exactly the state saved; touched only where it
+    // differed. By default the store cannot (store_unknown.cpp).
+    virtual StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail);
 };
 
 // The bits a write sets as `want` has them: read-only and hidden unless the

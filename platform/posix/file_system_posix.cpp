@@ -78,8 +78,18 @@ UniqueFd OpenThrough(int pathFd, mode_t mode) {
 }  // namespace
 
 PosixFileSystem::PosixFileSystem(PosixSettings settings)
-    : settings_(settings), owners_{geteuid() == 0 && !settings.followOutside, settings.caller} {}
-PosixFileSystem::~PosixFileSystem() = default;
+    : settings_(settings), owners_{geteuid() == 0 && !settings.followOutside, settings.caller} {
+    StartSaving();
+}
+
+// What still waits for the save file is done before the descriptors close;
+// a failure that escapes leaves those entries as they are (the file names them).
+PosixFileSystem::~PosixFileSystem() {
+    try {
+        Flush();
+    } catch (...) {
+    }
+}
 
 void PosixFileSystem::Follow(const Path& path, const Path& typed) {
     followed_.try_emplace(path, Named{typed});
@@ -117,6 +127,7 @@ int PosixFileSystem::NamedFd(const Path& path) {
 }
 
 void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
+    ++failures_;
     if (settings_.report) settings_.report->Failed(path, problem, error);
 }
 
@@ -425,16 +436,19 @@ bool PosixFileSystem::Inspect(Entry& e) {
 // (and on Linux's own file systems for the tree in it that holds the entry).
 void PosixFileSystem::ReadRecord(Entry& e, const StoreFolder& holder) {
     e.store = &StoreFor(e).Within(View(e), holder);
+    e.holder = holder;
     const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
-    const std::optional<AttributeWord> word = StoredWord(e, View(e), fail);
+    const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
     e.readable = word.has_value();
     e.word = word.value_or(0);
 }
 
 // ntfs3 keeps no directory bit in a folder's word: without it the engine's
 // file probe would admit the folder as a file and never walk it.
-std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail) {
-    const std::optional<AttributeWord> word = e.store->Read(view, fail);
+std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const StoreEntry& view,
+                                                        const StoreFailure& fail, std::optional<SavedState>* saved) {
+    const std::optional<AttributeWord> word =
+        saved ? e.store->ReadSaving(view, fail, *saved) : e.store->Read(view, fail);
     if (!word) return std::nullopt;
     return *word | (e.folder ? attr::kDirectory : 0);
 }
@@ -447,6 +461,7 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
     const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden,
                                  settings_.readers};
     ChosenStore chosen = SelectStore(e.fd.get(), settings);
+    if (settings_.save) mountNames_[e.dev] = {chosen.type, chosen.mountPoint.empty() ? e.path : chosen.mountPoint};
     if (settings_.report)
         settings_.report->Volume(chosen.mountPoint.empty() ? e.path : chosen.mountPoint, chosen.type,
                                  chosen.store->Describe());
@@ -659,13 +674,31 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
     if (!e.found || e.folder != object.folder || !e.KnownWord() || !e.store) return false;
     if (settings_.list) {
         if (settings_.report) settings_.report->Listed(object.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
+        if (settings_.save) SaveListed(e);
         return true;
     }
-    const auto fail = [&](Problem p, int error) { Fail(object.path, p, error); };
-    const AttributeWord before = e.word;
+    if (settings_.save) return Defer(e, word);
+    const bool ok = Write(e, word);
+    entry_ = Entry{};  // what is on disk now is read again when asked
+    return ok;
+}
+
+// `told`: kept there instead of reported (a change made away from the walk).
+bool PosixFileSystem::Write(Entry& e, AttributeWord word, std::vector<Told>* told) {
+    const StoreFailure fail = [&](Problem p, int error) {
+        if (told) told->push_back(Told{false, p, error, 0, 0});
+        else Fail(e.path, p, error);
+    };
     StoreEntry view = View(e);
-    const StoreOutcome out = e.store->Write(view, before, word, fail);
-    AttributeWord after = out.planned;
+    const StoreOutcome out = e.store->Write(view, e.word, word, fail);
+    TellChange(e, view, out, fail, told);
+    return out.ok;
+}
+
+void PosixFileSystem::TellChange(const Entry& e, StoreEntry& view, const StoreOutcome& out, const StoreFailure& fail,
+                                 std::vector<Told>* told) {
+    const AttributeWord before = e.word;
+    AttributeWord after = out.planned | (e.folder ? attr::kDirectory : 0);
     if (out.touched && !settings_.dryRun) {
         // What the volume holds now, not what was meant: a driver or a
         // server may keep less than it was given.
@@ -673,13 +706,12 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
         if (StatxFd(e.fd.get(), sx) == 0) view.mode = sx.stx_mode & 07777;
         after = StoredWord(e, view, fail).value_or(before);
     }
+    if (!out.touched && after == before) return;
     // A dry run changes nothing: an entry met again (a shortcut's target, a
     // bind mount) is told as the real run would tell it, once.
-    if ((out.touched || after != before) && settings_.report &&
-        (!settings_.dryRun || dryRunChanged_.emplace(e.dev, e.ino).second))
-        settings_.report->Changed(object.path, before, after);
-    entry_ = Entry{};  // what is on disk now is read again when asked
-    return out.ok;
+    if (settings_.dryRun && !dryRunChanged_.emplace(e.dev, e.ino).second) return;
+    if (told) told->push_back(Told{true, Problem::Access, 0, before, after});
+    else if (settings_.report) settings_.report->Changed(e.path, before, after);
 }
 
 // Windows matches the name without regard to case, and so does Samba on a

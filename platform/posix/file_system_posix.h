@@ -37,6 +37,7 @@
 #include "platform/posix/attribute_store.h"
 #include "platform/posix/dosattrib.h"
 #include "platform/posix/named_path.h"
+#include "platform/posix/signals_held.h"
 #include "platform/posix/unique_fd.h"
 
 namespace rivak::posix {
@@ -67,7 +68,14 @@ enum class Problem {
     NotKept,           // the SMB server answered but kept the old attributes
     ModeNotRestored,   // the write bit lent to store the value could not be taken back
     NotKeptInShare,    // the share keeps no such attribute (smbd with store dos attributes = no)
+    NotSaved,          // --save: the save file could not be written (errno), so nothing was changed
+    Gone,              // --restore: no file or folder has the saved path any more
+    Replaced,          // --restore: another file or folder has the saved path now
+    OtherStore,        // --restore: the entry's volume keeps its attributes another way now
 };
+
+class SaveWriter;
+struct SavedEntry;
 
 // Where the backend tells what it changed and what it could not do.
 class Report {
@@ -100,6 +108,7 @@ struct PosixSettings {
     bool followOutside = false;    // as root, follow other users' links in named paths anywhere
     uid_t caller = 0;              // as root, whose links are followed as root's own are
     Readers* readers = nullptr;    // Samba's shares and Wine's prefixes (null: none known)
+    SaveWriter* save = nullptr;    // --save: each entry's state is written there before it changes
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -130,6 +139,12 @@ public:
     // A shortcut named as a path, which leads wherever it points; as root,
     // only one of root's or the caller's.
     bool LeadsAnywhere(const Path& shortcut);
+
+    // --restore: gives the entry at `path`, reached as any entry is, the
+    // state saved by a store of `kind`, if it is still the object saved.
+    bool PutBack(const Path& path, const SavedEntry& saved, const std::string& kind);
+    // --save: the changes still waiting for the save file are made.
+    void Flush();
     void Fail(const Path& path, Problem problem, int error);
     void Refuse(const Path& path, Problem problem, const std::string& detail);
 
@@ -164,6 +179,8 @@ private:
         AttributeStore* store = nullptr;  // of the entry's mount
         bool readable = false;
         AttributeWord word = 0;  // also what the probe masks test
+        std::optional<SavedState> saved;  // --save
+        StoreFolder holder;               // the folder the walk found it in, for the store's reader
         std::optional<AttributeWord> KnownWord() const {
             if (!readable) return std::nullopt;
             return word;
@@ -212,8 +229,41 @@ private:
     unsigned char TypeHint(const Path& folder, const std::string& name);
     AttributeStore& StoreFor(const Entry& e);
     static StoreEntry View(const Entry& e);
-    std::optional<AttributeWord> StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail);
+    std::optional<AttributeWord> StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail,
+                                            std::optional<SavedState>* saved = nullptr);
     unsigned Admits(unsigned mask) const;
+    // What a change made away from the walk (--save) has to tell, kept
+    // until the walk's thread tells it.
+    struct Told {
+        bool changed = false;  // a change (before, after), else a failure (problem, error)
+        Problem problem = Problem::Access;
+        int error = 0;
+        AttributeWord before = 0, after = 0;
+    };
+    bool Write(Entry& e, AttributeWord word, std::vector<Told>* told = nullptr);
+    void TellChange(const Entry& e, StoreEntry& view, const StoreOutcome& out, const StoreFailure& fail,
+                    std::vector<Told>* told = nullptr);
+
+    // --save (file_system_save.cpp): a change waits, its descriptor open,
+    // until the batch that names it is on disk.
+    struct Deferred {
+        Entry entry;
+        AttributeWord want = 0;
+        std::size_t toldEnd = 0;  // its part of told_ ends there
+    };
+    void StartSaving();
+    bool Defer(Entry& e, AttributeWord want);
+    void SaveListed(Entry& e);
+    bool Journal(const Entry& e);
+    void Rotate();
+    bool Done();
+    void ApplySealed();
+    void TellSealed();
+    void SaveFailed(int error);
+    std::size_t Slot(dev_t dev, ino_t ino) const;
+    void MarkWaiting(const Entry& e);
+    void Rewait();
+    AttributeStore& Planner(const Entry& e);
 
     PosixSettings settings_;
     LinkOwners owners_;
@@ -235,6 +285,21 @@ private:
     std::size_t hint_ = 0;   // where the next type look-up starts
     std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> stores_;  // one a mounted device
     std::set<std::pair<dev_t, ino_t>> dryRunChanged_;  // entries a dry run has told of
+    std::size_t failures_ = 0;  // reported so far
+    // --save: the batch being gathered, the one on its way to the disk (its
+    // changes made there by the save file's thread, which touches nothing
+    // else of this object but the stores), and the entries either holds; a
+    // store of each device that only plans.
+    std::vector<Deferred> gathering_, sealed_;
+    std::vector<Told> told_;  // what the changes of sealed_ have to tell
+    // While sealed_ is being changed, as a lent write bit may be among its
+    // changes: a Ctrl-C waits for the batch (signals_held.h).
+    std::optional<SignalsHeld> changing_;
+    std::vector<std::pair<dev_t, ino_t>> waiting_;  // the entries of both, an open-addressed set
+    std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> planners_;
+    std::unordered_map<dev_t, std::pair<std::string, std::string>> mountNames_;  // type, mount point
+    std::size_t batchLimit_ = 0;
+    int saveError_ = 0;
 };
 
 FileSystemFactory PosixFileSystemFactory(PosixSettings settings);

@@ -32,19 +32,33 @@ public:
         if (word == 0) word = kNormal;
         out.planned = word;
         if ((word & ~kNormal) == (*old & ~kNormal)) return out;
-        out.touched = true;
-        if (settings_.dryRun) return out;
-        if (!WriteWordAttribute(e.fd, kName, word, false, fail)) {
-            out.ok = false;
-            return out;
-        }
+        out.ok = Put(e, word, bits, out, fail);
+        return out;
+    }
+
+    const char* Kind() const override { return "cifs"; }
+
+    StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
+        StoreOutcome out{false, false, saved.word};
         const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, kName, false, fail);
-        if (now && ((*now ^ word) & bits)) fail(Problem::NotKept, 0);
-        out.ok = now && !((*now ^ word) & bits);
+        if (!now) return out;
+        out.ok = true;
+        if ((*now & ~kNormal) == (saved.word & ~kNormal)) return out;
+        out.ok = Put(e, saved.word & ~kNormal ? saved.word : kNormal, ~kNormal, out, fail);
         return out;
     }
 
 private:
+    // Sends `word` and reads it back: the server must have kept `bits` of it.
+    bool Put(StoreEntry& e, std::uint32_t word, std::uint32_t bits, StoreOutcome& out, const StoreFailure& fail) {
+        out.touched = true;
+        if (settings_.dryRun) return true;
+        if (!WriteWordAttribute(e.fd, kName, word, false, fail)) return false;
+        const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, kName, false, fail);
+        if (now && ((*now ^ word) & bits)) fail(Problem::NotKept, 0);
+        return now && !((*now ^ word) & bits);
+    }
+
     StoreSettings settings_;
 };
 

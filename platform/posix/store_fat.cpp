@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform/posix/attribute_store.h"
@@ -63,19 +64,46 @@ public:
         const std::uint32_t word = (old & ~bits) | (want & bits);
         out.planned = word;
         if (word == old) return out;
-        out.touched = true;
-        if (settings_.dryRun) return out;
-        if (ioctl(e.fd, FAT_IOCTL_SET_ATTRIBUTES, &word) != 0) {
-            // exFAT always, and FAT mounted with sys_immutable, guard the
-            // system bit (old or new) with CAP_LINUX_IMMUTABLE.
-            const int error = errno;
-            fail(error == EPERM && ((old | word) & attr::kSystem) ? Problem::NeedsImmutable : Problem::Write, error);
-            out.ok = false;
+        out.ok = SetWord(e, old, word, out, fail);
+        return out;
+    }
+
+    const char* Kind() const override { return noIoctl_ ? "exfat-mode" : exfat_ ? "exfat" : "fat"; }
+
+    StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
+        StoreOutcome out;
+        out.planned = saved.word;
+        if (noIoctl_) {
+            const mode_t mode = (e.mode & ~0222) | (saved.mode & 0222);
+            if (mode == e.mode) return out;
+            out.touched = true;
+            if (!settings_.dryRun && fchmod(e.fd, mode) != 0) {
+                fail(Problem::Write, errno);
+                out.ok = false;
+            }
+            return out;
         }
+        std::uint32_t now = 0;
+        if (ioctl(e.fd, FAT_IOCTL_GET_ATTRIBUTES, &now) != 0) {
+            fail(Problem::Access, errno);
+            out.ok = false;
+            return out;
+        }
+        if (now != saved.word) out.ok = SetWord(e, now, saved.word, out, fail);
         return out;
     }
 
 private:
+    bool SetWord(StoreEntry& e, std::uint32_t old, std::uint32_t word, StoreOutcome& out, const StoreFailure& fail) {
+        out.touched = true;
+        if (settings_.dryRun || ioctl(e.fd, FAT_IOCTL_SET_ATTRIBUTES, &word) == 0) return true;
+        // exFAT always, and FAT mounted with sys_immutable, guard the
+        // system bit (old or new) with CAP_LINUX_IMMUTABLE.
+        const int error = errno;
+        fail(error == EPERM && ((old | word) & attr::kSystem) ? Problem::NeedsImmutable : Problem::Write, error);
+        return false;
+    }
+
     StoreOutcome WriteMode(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) {
         StoreOutcome out;
         out.planned = before;
@@ -103,7 +131,9 @@ private:
 
     StoreSettings settings_;
     bool exfat_;
-    bool noIoctl_ = false;  // the driver answered ENOTTY once: it has none
+    // The driver answered ENOTTY once: it has none. Read on the save file's
+    // thread too (--save), as changes are made there.
+    std::atomic<bool> noIoctl_ = false;
 };
 
 }  // namespace

@@ -66,6 +66,17 @@ public:
         return out;
     }
 
+    const char* Kind() const override { return bigEndian_ ? "ntfs-3g" : "ntfs3"; }
+
+    StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
+        StoreOutcome out{false, false, saved.word};
+        const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, name_, bigEndian_, fail);
+        if (!now) return out;
+        out.touched = *now != saved.word;
+        out.ok = !out.touched || settings_.dryRun || WriteWordAttribute(e.fd, name_, saved.word, bigEndian_, fail);
+        return out;
+    }
+
 private:
     StoreSettings settings_;
     const char* name_;

@@ -14,7 +14,6 @@
 // A folder's mode is changed only to clear read-only where its reader takes
 // it from the mode alone (elsewhere a folder with no write bit at all is
 // read-only to Wine only); giving write back gives the owner's write bit alone.
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -26,30 +25,11 @@
 #include "platform/posix/dosattrib.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/readers.h"
+#include "platform/posix/signals_held.h"
 
 namespace rivak::posix {
 
 namespace {
-
-// Holds back the signals that end a run for as long as it lives.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal);
-        held_ = pthread_sigmask(SIG_BLOCK, &set, &before_) == 0;
-    }
-    ~SignalsHeld() {
-        if (held_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
-    }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t before_;
-    bool held_ = false;
-};
 
 constexpr AttributeWord kFromValue = attr::kHidden | attr::kSystem | attr::kArchive;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
@@ -206,7 +186,48 @@ public:
         return out;
     }
 
+    const char* Kind() const override { return "samba-wine"; }
+
+    // A share whose smbd keeps no value has its value left alone by every
+    // change: only the mode is saved there.
+    std::optional<AttributeWord> ReadSaving(const StoreEntry& e, const StoreFailure& fail,
+                                            std::optional<SavedState>& saved) override {
+        Value v = rule_.value ? ReadValue(e.fd) : Value{};
+        if (ValueProblem(v, fail)) return std::nullopt;
+        const AttributeWord word = WordOf(e, v);
+        const SavedState::Record record = rule_.value ? RecordOf(v) : SavedState::Record::NotKept;
+        saved = SavedState{word, e.mode, record, std::move(v.raw)};
+        return word;
+    }
+
+    // The record's very bytes (or none), then the mode: the record may need
+    // the write bit the mode is about to lose (SetValue lends it otherwise).
+    StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
+        StoreOutcome out;
+        out.planned = saved.word;
+        const Value v = saved.record == SavedState::Record::NotKept ? Value{} : ReadValue(e.fd);
+        if (v.state == Value::State::Unreadable) {
+            fail(Problem::Access, v.error);
+            out.ok = false;
+            return out;
+        }
+        const SavedState::Record now = RecordOf(v);
+        const bool sameRecord = now == saved.record && v.raw == saved.bytes;
+        if (!sameRecord && saved.record != SavedState::Record::NoXattrs && saved.record != SavedState::Record::NotKept)
+            out.ok = SetValue(e, saved.record == SavedState::Record::Present ? &saved.bytes : nullptr, out, fail);
+        if (out.ok && e.mode != saved.mode) out.ok = Chmod(e, saved.mode, out, fail);
+        return out;
+    }
+
 private:
+    static SavedState::Record RecordOf(const Value& v) {
+        switch (v.state) {
+        case Value::State::None: return SavedState::Record::None;
+        case Value::State::Unsupported: return SavedState::Record::NoXattrs;
+        default: return SavedState::Record::Present;
+        }
+    }
+
     AttributeWord WordOf(const StoreEntry& e, const Value& v) const {
         const std::uint32_t x = v.Bits();
         AttributeWord word = (x & kFromValue) | Mapped(e);
@@ -370,6 +391,7 @@ class LinuxStore final : public AttributeStore {
 public:
     explicit LinuxStore(const StoreSettings& s) : settings_(s), both_(s, Rule{}) {}
     const char* Describe() const override { return both_.Describe(); }
+    const char* Kind() const override { return both_.Kind(); }
     std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
         return both_.Read(e, fail);
     }

@@ -20,6 +20,12 @@ public:
         return e.folder ? attr::kDirectory : AttributeWord{0};
     }
 
+    // Nothing is ever changed here, so nothing is saved.
+    std::optional<AttributeWord> ReadSaving(const StoreEntry& e, const StoreFailure& fail,
+                                            std::optional<SavedState>&) override {
+        return Read(e, fail);
+    }
+
     StoreOutcome Write(StoreEntry&, AttributeWord before, AttributeWord, const StoreFailure& fail) override {
         StoreOutcome out;
         out.planned = before;
@@ -37,6 +43,12 @@ private:
 };
 
 }  // namespace
+
+// A store that keeps no word rivak knows saves nothing, so has nothing to give back.
+StoreOutcome AttributeStore::Restore(StoreEntry&, const SavedState&, const StoreFailure& fail) {
+    fail(Problem::NotStorable, 0);
+    return StoreOutcome{false, false, 0};
+}
 
 std::unique_ptr<AttributeStore> UnknownFuseStore(const StoreSettings& settings) {
     return std::make_unique<UnknownFuse>(settings);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -22,6 +23,8 @@
 #include <cwchar>
 #include <fstream>
 #include <map>
+#include <random>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -179,7 +182,7 @@ TEST_F(Cli, BadUsageTouchesNothing) {
         {"--max-depth=-1"},   {"--max-depth=abc"},    {"--max-depth=2000000"},
         {"--map=nonsense"},   {"--map=Q=/srv"},       {"--map=\\\\server=/srv"},
         {"--codepage=NOPE"},  {"--dry-run=yes"},      {"--help=me"},        {"--system=off"},
-        {"--smb-conf="},
+        {"--smb-conf="},      {"--save"},             {"--save=x", "-n"},   {"--restore=x"},
     };
     for (std::vector<std::string> args : rows) {
         const std::string label = ::testing::PrintToString(args);
@@ -943,6 +946,307 @@ TEST_F(Cli, DeepTreeUnderSmallLimits) {
     }
     close(bottom);
     if (top != tmp.path()) rmdir(top.c_str());
+}
+
+
+// ---- --save and --restore ---------------------------------------------------
+
+// A line as a save file holds it: the CRC-32 of its body (zlib's, computed
+// here bit by bit), a blank, the body.
+std::string SaveLine(const std::string& body) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : body) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    char check[9];
+    std::snprintf(check, sizeof check, "%08x", ~c);
+    return check + (" " + body) + "\n";
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Names of every kind of byte, the values Samba and Wine write (Samba's
+// binary record too), read-only files and folders, a second link.
+void MakeSaveTree(const std::string& d) {
+    MakeFolder(d);
+    SetRecord(d, "0x12");
+    MakeFile(d + "/plain");
+    MakeFile(d + "/ro", 0444);
+    SetRecord(d + "/ro", "0x1");
+    MakeFile(d + "/hidden ro", 0444);
+    SetRecord(d + "/hidden ro", "0x23");
+    MakeFile(d + "/line\nbreak\x01\xff\\", 0640);
+    SetRecord(d + "/line\nbreak\x01\xff\\", "0x2");
+    MakeFolder(d + "/sub", 0750);
+    SetRecord(d + "/sub", "0x13");
+    const unsigned char v5[] = {0, 0, 5, 0, 5, 0, 0, 0, 0x11, 0, 0, 0, 2, 0, 0, 0,
+                                0x57, 0x5a, 0x3b, 0xc0, 0x12, 0x86, 0xdd, 1};
+    MakeFile(d + "/sub/samba");
+    SetRecord(d + "/sub/samba", std::string(reinterpret_cast<const char*>(v5), sizeof v5));
+    ASSERT_EQ(link((d + "/ro").c_str(), (d + "/sub/second link").c_str()), 0);
+}
+
+// The lines of -v or -n that tell a change.
+int Changes(const std::string& out) {
+    int n = 0;
+    for (std::size_t at = 0; (at = out.find(" -> ", at)) != std::string::npos; ++at) ++n;
+    return n;
+}
+
+// Saved, changed, then put back exactly: the record's bytes and the mode of
+// each entry, whatever its name; a second restore changes nothing.
+TEST_F(Cli, SaveThenRestoreGivesBackEveryState) {
+    struct Row {
+        std::vector<std::string> options;
+        std::vector<std::string> afterwards;  // a change run after the save, for a snapshot
+        std::string shown, entry;             // what restore -n prints for that entry
+    };
+    const Row rows[] = {
+        {{}, {}, "---- -> R---", "ro"},
+        {{"--readonly=set", "--hidden=set"}, {}, "RH-- -> ----", "plain"},
+        {{"--readonly=keep", "--hidden=set", "--keep-folders"}, {}, "RH-- -> R---", "ro"},
+        {{"-l"}, {"--readonly=set", "--hidden=set"}, "RH-- -> ----", "plain"},
+        {{"--system=set", "--readonly=keep", "--hidden=keep"}, {}, "--S- -> ----", "plain"},
+    };
+    for (const Row& row : rows) {
+        const std::string label = ::testing::PrintToString(row.options);
+        TempFolder t;
+        const std::string d = t / "d", file = t / "before.rivak";
+        MakeSaveTree(d);
+        const TreeState start = StateOf(d);
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {"--save=" + file, d});
+        Result r = Rivak(args);
+        ASSERT_EQ(r.status, 0) << label << r.err;
+        if (!row.afterwards.empty()) {
+            EXPECT_EQ(StateOf(d), start) << label << ": a listing changes nothing";
+            args = row.afterwards;
+            args.push_back(d);
+            ASSERT_EQ(Rivak(args).status, 0) << label;
+        }
+        const TreeState changed = StateOf(d);
+        EXPECT_GT(Differences(start, changed), 0u) << label;
+        EXPECT_EQ(ModeOf(file), 0600u) << label;
+        EXPECT_EQ(ReadText(file).substr(0, 13), "rivak-save 1\n") << label;
+
+        const Result dry = Rivak({"--restore=" + file, "-n"});
+        EXPECT_EQ(dry.status, 0) << label << dry.err;
+        EXPECT_EQ(StateOf(d), changed) << label << ": -n changes nothing";
+        EXPECT_NE(dry.out.find(row.shown + "  " + d + "/" + row.entry + "\n"), std::string::npos) << label << dry.out;
+        r = Rivak({"--restore=" + file, "-v"});
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(StateOf(d), start) << label;
+        EXPECT_EQ(Changes(r.out), Changes(dry.out)) << label << ": -n shows what -v does\n" << r.out << dry.out;
+        r = Rivak({"--restore=" + file, "-v"});
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(r.out.find(" -> "), std::string::npos) << label << ": nothing left to put back\n" << r.out;
+        EXPECT_EQ(StateOf(d), start) << label;
+    }
+}
+
+// Each kind of damage is refused, with its line, before anything changes;
+// a file cut between two lines is a run stopped there, and is put back.
+TEST_F(Cli, DamagedSaveFilesChangeNothingAndNameTheirLine) {
+    MakeSaveTree(At("d"));
+    const TreeState start = StateOf(At("d"));
+    ASSERT_EQ(Rivak({"--save=" + At("s.rivak"), At("d")}).status, 0);
+    const TreeState changed = StateOf(At("d"));
+    std::vector<std::string> lines;  // each with its newline
+    std::istringstream in(ReadText(At("s.rivak")));
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    // 1 version, 2 created, 3 seal 0, 4 root, 5 mount, 6 the folder d, 7.. the rest.
+    ASSERT_GT(lines.size(), 10u);
+    ASSERT_NE(lines[5].find(" entry 1 "), std::string::npos) << lines[5];
+    const auto joined = [&](std::size_t from, std::size_t to) {
+        std::string text;
+        for (std::size_t i = from; i < to && i < lines.size(); ++i) text += lines[i];
+        return text;
+    };
+    std::string flipped = lines[6];
+    flipped[flipped.size() - 2] ^= 1;  // the last byte of its path
+    std::size_t seal = 7;
+    while (lines[seal].find(" seal ") != 8) ++seal;
+    struct Row {
+        const char* name;
+        std::string text;
+        std::size_t line;
+        const char* why;
+    };
+    const Row rows[] = {
+        {"cut", joined(0, 6) + lines[6].substr(0, 20), 7, "the file ends inside this line"},
+        {"damaged", joined(0, 6) + flipped + joined(7, lines.size()), 7, "the line does not match its check"},
+        {"newer", "rivak-save 2\n" + joined(1, lines.size()), 1, "written in format 2 by a newer rivak"},
+        {"nonsense", "Dear admin,\nplease put it all back.\n", 1, "not a rivak save file"},
+        {"edited", joined(0, 6) + SaveLine("entry 9 0:0 1 f 0x0 0644 - x") + joined(7, lines.size()), 7,
+         "not a line rivak writes"},
+        {"missing", joined(0, 6) + joined(7, lines.size()), seal, "lines are missing before this line"},
+        {"empty", "", 1, "the file is empty"},
+    };
+    for (const Row& row : rows) {
+        const std::string file = At(std::string(row.name) + ".rivak");
+        std::ofstream(file, std::ios::binary) << row.text;
+        const Result r = Rivak({"--restore=" + file, "-v"});
+        EXPECT_EQ(r.status, 2) << row.name << r.err;
+        const std::string told = "rivak: '" + file + "', line " + std::to_string(row.line) + ": " + row.why;
+        EXPECT_NE(r.err.find(told), std::string::npos) << row.name << "\n" << told << "\n" << r.err;
+        EXPECT_NE(r.err.find("; nothing was changed\n"), std::string::npos) << row.name << r.err;
+        EXPECT_EQ(r.out, "") << row.name;
+        EXPECT_EQ(StateOf(At("d")), changed) << row.name;
+    }
+    std::ofstream(At("stopped.rivak"), std::ios::binary) << joined(0, 7);
+    const Result r = Rivak({"--restore=" + At("stopped.rivak")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("the lines from line 4 on have no seal line"), std::string::npos) << r.err;
+    EXPECT_EQ(RecordOf(At("d")), start.at("").record) << "the folder, on line 6, is put back";
+    EXPECT_EQ(Differences(start, StateOf(At("d"))), Differences(start, changed) - 2) << "and the entry of line 7";
+}
+
+TEST_F(Cli, SaveFileIsNeverWrittenOver) {
+    MakeTree();
+    std::ofstream(At("kept.rivak")) << "kept";
+    MakeLink(At("nowhere"), At("link.rivak"));
+    for (const char* name : {"kept.rivak", "link.rivak"}) {
+        const Result r = Rivak({"--save=" + At(name), At("d")});
+        EXPECT_EQ(r.status, 2) << name;
+        EXPECT_NE(r.err.find("'" + At(name) + "' exists; a save file is never written over"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden) << name;
+    }
+    EXPECT_EQ(ReadText(At("kept.rivak")), "kept");
+    EXPECT_TRUE(IsLink(At("link.rivak")));
+    EXPECT_NE(access(At("nowhere").c_str(), F_OK), 0) << "nothing made through the link";
+}
+
+// What was replaced or removed since the save is reported and left alone,
+// and a folder swapped for a link leads nowhere: the rest is put back.
+TEST_F(Cli, RestoreLeavesAloneWhatWasReplacedSinceTheSave) {
+    MakeSaveTree(At("d"));
+    const TreeState start = StateOf(At("d"));
+    ASSERT_EQ(Rivak({"--save=" + At("s.rivak"), At("d")}).status, 0);
+    ASSERT_EQ(unlink(At("d/ro").c_str()), 0);
+    MakeFile(At("d/ro"), 0444);
+    SetRecord(At("d/ro"), "0x2");
+    ASSERT_EQ(unlink(At("d/hidden ro").c_str()), 0);
+    ASSERT_EQ(rename(At("d/sub").c_str(), At("sub.old").c_str()), 0);
+    MakeFolder(At("outside"));
+    MakeFile(At("outside/samba"), 0444);
+    SetRecord(At("outside/samba"), "0x3");
+    MakeLink(At("outside"), At("d/sub"));
+    const TreeState outside = StateOf(At("outside"));
+    const Result r = Rivak({"--restore=" + At("s.rivak")});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string replaced = "another file or folder has taken its place since it was saved; left alone";
+    EXPECT_NE(r.err.find("'" + At("d/ro") + "': " + replaced), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'" + At("d/hidden ro") + "': no longer there as a file or folder; left alone"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'" + At("d/sub/samba") + "'"), std::string::npos) << r.err;
+    EXPECT_EQ(StateOf(At("outside")), outside);
+    EXPECT_EQ(RecordOf(At("d/ro")), "0x2");
+    EXPECT_EQ(RecordOf(At("d")), start.at("").record);
+    EXPECT_EQ(RecordOf(At("d/line\nbreak\x01\xff\\")), "0x2");
+}
+
+// A save file that fills its disk: no entry is changed before its line is
+// on disk, each entry left is told, and the file, cut back to its last
+// batch, puts back every entry that was changed.
+TEST_F(Cli, FullDiskForTheSaveFileChangesNothingUnsaved) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    MakeFolder(At("small"));
+    if (mount("rivak-test", At("small").c_str(), "tmpfs", 0, "size=48k") != 0)
+        GTEST_SKIP() << "the machine refuses root the tmpfs mount this test needs";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{At("small")};
+    const std::string tree = At("t");
+    MakeFolder(tree);
+    for (int i = 0; i < 1500; ++i) MakeFile(tree + "/file " + std::to_string(i), 0444);
+    const TreeState start = StateOf(tree);
+    const std::string file = At("small/before.rivak");
+    const Result r = Rivak({"--save=" + file, tree});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not changed: the save file could not be written: No space left on device"), std::string::npos)
+        << r.err.substr(0, 2000);
+    EXPECT_NE(r.err.find("cannot write the save file '" + file + "'"), std::string::npos)
+        << r.err.substr(r.err.size() - 500);
+    const std::size_t changed = Differences(start, StateOf(tree));
+    EXPECT_GT(changed, 0u);
+    EXPECT_LT(changed, start.size() - 1);
+    const Result back = Rivak({"--restore=" + file});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(StateOf(tree), start);
+}
+
+// A --save run killed with SIGKILL at random moments, then restored: every
+// entry has its starting mode and record again, wherever the run stopped.
+TEST_F(Cli, KilledSaveRunsAreUndoneWhereverTheyStopped) {
+    constexpr int kTries = 20;
+    const std::string tree = At("t");
+    MakeFolder(tree);
+    const char* const records[] = {"", "0x1", "0x2", "0x23"};
+    for (int folder = 0; folder < 20; ++folder) {
+        const std::string f = tree + "/f" + std::to_string(folder);
+        MakeFolder(f);
+        for (int i = 0; i < 150; ++i) {
+            const std::string file = f + "/" + std::to_string(i);
+            MakeFile(file, i % 3 ? 0644 : 0444);
+            if (*records[i % 4]) SetRecord(file, records[i % 4]);
+        }
+    }
+    const TreeState start = StateOf(tree);
+    const auto start_run = [&](const std::string& file) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1), dup2(null, 2);
+            const std::string save = "--save=" + file;
+            char* envp[] = {const_cast<char*>("LANG=C.UTF-8"), const_cast<char*>("HOME=/nonexistent"), nullptr};
+            char* argv[] = {const_cast<char*>(RIVAK_CLI), const_cast<char*>("--smb-conf=/dev/null"),
+                            const_cast<char*>(save.c_str()), const_cast<char*>("--readonly=set"),
+                            const_cast<char*>("--hidden=set"), const_cast<char*>(tree.c_str()), nullptr};
+            execve(RIVAK_CLI, argv, envp);
+            _exit(127);
+        }
+        return pid;
+    };
+    // How long a whole run takes here, which the kills spread over.
+    const auto begun = std::chrono::steady_clock::now();
+    int status = 0;
+    waitpid(start_run(At("whole.rivak")), &status, 0);
+    const double whole = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(Rivak({"--restore=" + At("whole.rivak")}).status, 0);
+    ASSERT_EQ(StateOf(tree), start);
+
+    std::mt19937 random(std::random_device{}());
+    std::uniform_real_distribution<double> moment(0, 1.2 * whole);
+    int midway = 0, none = 0, all = 0, back = 0;
+    for (int i = 0; i < kTries; ++i) {
+        const std::string file = At("kill" + std::to_string(i) + ".rivak");
+        const double after = moment(random);
+        const pid_t pid = start_run(file);
+        std::this_thread::sleep_for(std::chrono::duration<double>(after));
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        const std::size_t changed = Differences(start, StateOf(tree));
+        (changed == 0 ? none : changed == start.size() ? all : midway) += 1;
+        if (access(file.c_str(), F_OK) == 0) {
+            const Result r = Rivak({"--restore=" + file});
+            // Killed before its first line was written: nothing was changed.
+            EXPECT_TRUE(r.status == 0 || (r.status == 2 && changed == 0)) << i << ": " << r.err;
+        }
+        const std::size_t left = Differences(start, StateOf(tree));
+        back += left == 0;
+        EXPECT_EQ(left, 0u) << "try " << i << ", killed after " << after << " s of " << whole << " s, " << changed
+                            << " changed";
+    }
+    std::printf("%d runs killed: %d midway, %d before any change, %d after the last; %d put back as they were\n",
+                kTries, midway, none, all, back);
+    EXPECT_GT(midway, 0) << "no kill fell inside a run of " << whole << " s";
 }
 
 }  // namespace

@@ -96,53 +96,79 @@ protected:
     }
     std::string At(const char* name) const { return mnt + "/" + name; }
 
-    // rivak on each row's entry; the listing names the store once.
-    void RunRows(const std::vector<Row>& rows, const std::string& store) {
+    // rivak on each row's entry; the listing names the store once. With
+    // `save`, each run saves to tmp/NAME.rivak.
+    void RunRows(const std::vector<Row>& rows, const std::string& store, bool save = false) {
         const ProgramResult list = Program(RIVAK_CLI, {"-l", "-v", mnt});
         EXPECT_NE(list.out.find(mnt + ": "), std::string::npos) << list.out;
         EXPECT_NE(list.out.find("(" + store + ")"), std::string::npos) << list.out;
         for (const Row& row : rows) {
             std::vector<std::string> args = row.options;
+            if (save) args.push_back("--save=" + tmp / (std::string(row.name) + ".rivak"));
             args.insert(args.end(), {"--max-depth=0", At(row.name)});
             const ProgramResult r = Program(RIVAK_CLI, args);
             EXPECT_EQ(r.status, row.status) << row.name << ": " << r.out << r.err;
         }
     }
-};
 
-TEST_F(FuseVolume, Ntfs3gWordChangesAndNoStreamAppears) {
-    const std::vector<Row> rows = {
-        {"ro-hidden", false, A | R | H, {}, A, 0},
-        {"plain", false, A, {"--readonly=set", "--hidden=set"}, A | R | H, 0},
-        {"not-indexed", false, 0x2000 | A | H, {}, 0x2000 | A, 0},  // the high bits stay
-        // System stays, so Windows shows it again. (A folder's standard
-        // information holds no directory bit: ntfs-3g adds it to the word.)
-        {"worm-folder", true, D | H | S, {}, S, 0},
-        {"system-file", false, A | H | S, {}, A | H | S, 0},  // left alone, as rivak.exe does
-        {"kept", false, A | H, {"--readonly=keep", "--hidden=keep"}, A | H, 0},
-    };
-    Tool("mkfs.ntfs", {"-F", "-q", "-f", image});
-    ASSERT_NO_FATAL_FAILURE(Mount("ntfs-3g", {}, false));
-    for (const Row& row : rows) {
-        row.folder ? MakeFolder(At(row.name)) : MakeFile(At(row.name));
-        char word[16];
-        std::snprintf(word, sizeof word, "0x%08x", row.start);
-        Tool("setfattr", {"-n", "system.ntfs_attrib_be", "-v", word, At(row.name)});
+    // An ntfs-3g volume holding the entries of `rows`, each with its start word.
+    void MakeNtfs(const std::vector<Row>& rows) {
+        Tool("mkfs.ntfs", {"-F", "-q", "-f", image});
+        ASSERT_NO_FATAL_FAILURE(Mount("ntfs-3g", {}, false));
+        for (const Row& row : rows) {
+            row.folder ? MakeFolder(At(row.name)) : MakeFile(At(row.name));
+            char word[16];
+            std::snprintf(word, sizeof word, "0x%08x", row.start);
+            Tool("setfattr", {"-n", "system.ntfs_attrib_be", "-v", word, At(row.name)});
+        }
     }
-    Unmount();
-    const auto seen = [&](const std::string& ntfsPath) {
+    // The word ntfsinfo reads in the image, unmounted.
+    std::uint32_t NtfsWord(const std::string& ntfsPath) {
         const ProgramResult r = Program("ntfsinfo", {"-F", ntfsPath, image});
         EXPECT_EQ(r.out.find("DOSATTRIB"), std::string::npos) << ntfsPath << ": a stream Windows would carry as junk";
         std::smatch m;
         EXPECT_TRUE(std::regex_search(r.out, m, std::regex(R"(File attributes:\s+.*\(0x([0-9a-fA-F]+)\))"))) << r.out;
         return m.size() > 1 ? static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)) : 0xFFFFFFFFu;
-    };
-    for (const Row& row : rows) ASSERT_EQ(seen(std::string("/") + row.name), row.start & ~D) << row.name << " before";
+    }
+};
+
+const std::vector<Row> kNtfsRows = {
+    {"ro-hidden", false, A | R | H, {}, A, 0},
+    {"plain", false, A, {"--readonly=set", "--hidden=set"}, A | R | H, 0},
+    {"not-indexed", false, 0x2000 | A | H, {}, 0x2000 | A, 0},  // the high bits stay
+    // System stays, so Windows shows it again. (A folder's standard
+    // information holds no directory bit: ntfs-3g adds it to the word.)
+    {"worm-folder", true, D | H | S, {}, S, 0},
+    {"system-file", false, A | H | S, {}, A | H | S, 0},  // left alone, as rivak.exe does
+    {"kept", false, A | H, {"--readonly=keep", "--hidden=keep"}, A | H, 0},
+};
+
+TEST_F(FuseVolume, Ntfs3gWordChangesAndNoStreamAppears) {
+    const std::vector<Row>& rows = kNtfsRows;
+    ASSERT_NO_FATAL_FAILURE(MakeNtfs(rows));
+    Unmount();
+    for (const Row& row : rows)
+        ASSERT_EQ(NtfsWord(std::string("/") + row.name), row.start & ~D) << row.name << " before";
     ASSERT_NO_FATAL_FAILURE(Mount("ntfs-3g", {}, false));
     RunRows(rows, "NTFS attributes, ntfs-3g");
     Unmount();
-    for (const Row& row : rows) EXPECT_EQ(seen(std::string("/") + row.name), row.after) << row.name;
-    seen("/");
+    for (const Row& row : rows) EXPECT_EQ(NtfsWord(std::string("/") + row.name), row.after) << row.name;
+    NtfsWord("/");
+}
+
+// Saved, changed and restored on the mounted volume: after the unmount
+// ntfsinfo reads every starting word again.
+TEST_F(FuseVolume, Ntfs3gWordsComeBackFromTheSaveFile) {
+    ASSERT_NO_FATAL_FAILURE(MakeNtfs(kNtfsRows));
+    RunRows(kNtfsRows, "NTFS attributes, ntfs-3g", true);
+    const ProgramResult changed = Program(RIVAK_CLI, {"-l", mnt});
+    EXPECT_NE(changed.out.find("RH-A  " + At("plain") + "\n"), std::string::npos) << changed.out;
+    for (const Row& row : kNtfsRows) {
+        const ProgramResult r = Program(RIVAK_CLI, {"--restore=" + tmp / (std::string(row.name) + ".rivak")});
+        EXPECT_EQ(r.status, 0) << row.name << r.err;
+    }
+    Unmount();
+    for (const Row& row : kNtfsRows) EXPECT_EQ(NtfsWord(std::string("/") + row.name), row.start & ~D) << row.name;
 }
 
 // fusefat and exfat-fuse keep no attributes rivak can change (exfat-fuse

@@ -104,6 +104,29 @@ AttributeWord WordOnDisk(const std::string& path) {
     return word;
 }
 
+TreeState StateOf(const std::string& tree) {
+    static thread_local TreeState* state = nullptr;
+    static thread_local std::size_t prefix = 0;
+    TreeState found;
+    state = &found;
+    prefix = tree.size();
+    nftw(tree.c_str(), [](const char* p, const struct stat* st, int, struct FTW*) {
+        (*state)[std::string(p).substr(prefix)] = EntryState{st->st_mode & 07777, RecordOf(p)};
+        return 0;
+    }, 64, FTW_PHYS);
+    return found;
+}
+
+std::size_t Differences(const TreeState& then, const TreeState& now) {
+    std::size_t n = 0;
+    for (const auto& [path, entry] : then) {
+        const auto it = now.find(path);
+        n += it == now.end() || !(it->second == entry);
+    }
+    for (const auto& [path, entry] : now) n += then.count(path) == 0;
+    return n;
+}
+
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input, const std::map<std::string, std::string>& env) {
     std::signal(SIGPIPE, SIG_IGN);  // a program that does not read its input

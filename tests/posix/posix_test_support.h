@@ -36,6 +36,17 @@ bool IsLink(const std::string& path);
 // read-only from the value, and for a file also missing write bits; hidden
 // from the value or a dot name.
 AttributeWord WordOnDisk(const std::string& path);
+// What a tree holds as Samba and Wine keep it: each entry's mode and
+// user.DOSATTRIB (links not followed), by its path below the tree.
+struct EntryState {
+    mode_t mode = 0;
+    std::optional<std::string> record;
+    bool operator==(const EntryState&) const = default;
+};
+using TreeState = std::map<std::string, EntryState>;
+TreeState StateOf(const std::string& tree);
+// How many entries of `now` differ from `then` (or are not in both).
+std::size_t Differences(const TreeState& then, const TreeState& now);
 struct ProgramResult {
     int status = -1;  // exit status; -1 when it did not exit normally
     std::string out, err;

@@ -205,7 +205,7 @@ TEST_F(Samba, RivakReadsWhatSambaWroteAndKeepsItsRecord) {
     ProgramResult r = Rivak({"-n", Share("g.txt")});
     EXPECT_NE(r.out.find("rH-- -> ----"), std::string::npos) << "read from Samba's record: " << r.out;
 
-    r = Rivak({Share("g.txt")});
+    r = Rivak({"--save=" + (*dir / "g.rivak"), Share("g.txt")});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto [after, createdAfter] = Seen("g.txt");
     EXPECT_EQ(after & 3u, 0u);
@@ -213,6 +213,12 @@ TEST_F(Samba, RivakReadsWhatSambaWroteAndKeepsItsRecord) {
     EXPECT_EQ(after & ~0x83u, before & ~0x83u) << "archive and the rest kept";
     EXPECT_EQ(createdAfter, created) << "the creation time Samba keeps in the record survives";
     EXPECT_EQ(RecordOf(Share("g.txt"))->size(), record->size());
+
+    // Undone, Samba's own record comes back byte for byte.
+    r = Rivak({"--restore=" + (*dir / "g.rivak")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Seen("g.txt"), std::make_pair(before, created));
+    EXPECT_EQ(RecordOf(Share("g.txt")), record);
 }
 
 // Where Samba (the value) and Wine (the mode) disagree, rivak brings both to
@@ -260,7 +266,8 @@ TEST_F(Samba, BothPlacesAgreeAfterwards) {
 
 // With the shares known (--smb-conf), each is read and written as its smbd
 // does: what rivak lists is what a client is shown, before and after, and
-// what rivak sets or clears is what the client then sees.
+// what rivak sets or clears is what the client then sees. Each change is
+// saved, and its restore gives the client the word it was first shown.
 TEST_F(Samba, EachShareAsItsSmbdKeepsIt) {
     constexpr std::uint32_t kLetters = 0x27;  // read-only, hidden, system, archive
     struct Row {
@@ -295,9 +302,11 @@ TEST_F(Samba, EachShareAsItsSmbdKeepsIt) {
         const std::string path = Share(row.name, row.share), label = std::string(row.share) + "/" + row.name;
         MakeFile(path, row.mode);
         if (row.value) SetRecord(path, row.value);
-        EXPECT_EQ(Listed(path), Seen(row.name, row.share).first & kLetters) << label << ": listed before";
+        const std::uint32_t start = Seen(row.name, row.share).first;
+        EXPECT_EQ(Listed(path), start & kLetters) << label << ": listed before";
+        const std::string saved = *dir / (std::string(row.share) + "-" + row.name + ".rivak");
         std::vector<std::string> args = row.options;
-        args.push_back(path);
+        args.insert(args.end(), {"--save=" + saved, path});
         const ProgramResult r = Rivak(args, true);
         EXPECT_EQ(r.status, row.status) << label << r.err;
         if (row.status) {
@@ -307,6 +316,14 @@ TEST_F(Samba, EachShareAsItsSmbdKeepsIt) {
         EXPECT_EQ(seen & 3u, row.seen) << label;
         EXPECT_EQ(ModeOf(path), row.modeAfter) << label;
         EXPECT_EQ(Listed(path), seen & kLetters) << label << ": listed after";
+        const ProgramResult undo = Rivak({"--restore=" + saved}, true);
+        EXPECT_EQ(undo.status, 0) << label << undo.err;
+        // (These values hold no creation time: smbd makes one from the
+        // file's times, which any chmod moves. Samba's own record is undone
+        // above, its creation time with it.)
+        EXPECT_EQ(Seen(row.name, row.share).first, start) << label << ": restored";
+        EXPECT_EQ(RecordOf(path), row.value ? std::optional<std::string>(row.value) : std::nullopt) << label;
+        EXPECT_EQ(ModeOf(path), row.mode) << label << ": restored";
     }
 }
 

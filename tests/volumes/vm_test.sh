@@ -9,10 +9,16 @@
 # Each row of the table below is an entry made on one volume with a starting
 # word set by a tool that is not rivak; rivak runs with the row's options on
 # the mounted entry (on its first folder for an entry in a folder, so that
-# rivak walks to it); then a reader that does not go through the driver rivak
-# used reads the word again: mattrib (mtools) and ntfsinfo read the unmounted
-# device, vm_tools.py reads exFAT's directory entries, smbclient asks the
-# share. Exit 77 (skipped) where the machine cannot run it, with the reason.
+# rivak walks to it), saving what it changes (--save); then a reader that
+# does not go through the driver rivak used reads the word again: mattrib
+# (mtools) and ntfsinfo read the unmounted device, vm_tools.py reads exFAT's
+# directory entries, smbclient asks the share. The saves are then restored
+# (the last first) on the volume mounted again, and the readers must find the
+# starting words; but FAT and exFAT make up inode numbers anew at each mount,
+# so there every saved entry is another file now and must be left alone, and
+# a save and restore within that mount (all cleared, system too) must leave
+# the words as they were.
+# Exit 77 (skipped) where the machine cannot run it, with the reason.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -111,8 +117,8 @@ start_smbd() {  # /var/lib/samba, /var/log and /run are the machine's own tmpfs
   return 1
 }
 
-guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
-  local fs=$1 dev=$2 mnt=/tmp/mnt/$1 made=/tmp/share entry before options msg w
+guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE AFTER STATUS [RESTORED]" per row
+  local fs=$1 dev=$2 mnt=/tmp/mnt/$1 made=/tmp/share entry before options msg w n=0 saves=()
   local mount_it=(mount -t "$fs" "$dev" "$mnt")
   [[ $fs == cifs ]] && mount_it=(mount -t cifs //127.0.0.1/share "$mnt" -o guest,cache=none,actimeo=0)
   mkdir -p "$mnt" || return
@@ -137,15 +143,28 @@ guest_fs() {  # guest_fs FS DEVICE: "ROW FS ENTRY BEFORE [AFTER] STATUS" per row
   "${mount_it[@]}" || { echo "$fs: cannot mount"; return; }
   while read -r _ entry _ options _; do
     [[ $options == - ]] && options=
-    msg=$("$RIVAK" -v ${options//,/ } "$mnt/${entry%%/*}" 2>&1 </dev/null)
+    saves=("/tmp/undo-$fs-$((++n)).rivak" "${saves[@]}")
+    msg=$("$RIVAK" -v --save="${saves[0]}" ${options//,/ } "$mnt/${entry%%/*}" 2>&1 </dev/null)
     status[$entry]=$?
     [[ -n $msg ]] && sed "s/^/  /" <<<"$msg"
   done < <(rows "$fs")
   umount "$mnt" || echo "cannot unmount $mnt"
+  while read -r entry w; do seen[$entry]="${seen[$entry]} $w ${status[$entry]:-?}"; done < <(read_words "$fs" "$dev")
+  "${mount_it[@]}" || { echo "$fs: cannot mount again"; return; }
+  for w in "${saves[@]}"; do
+    msg=$("$RIVAK" --restore="$w" 2>&1 </dev/null) || echo "  restore $w: exit $?"
+    [[ -n $msg ]] && sed "s/^/  /" <<<"$msg"
+  done
+  if [[ $fs == *fat ]]; then
+    "$RIVAK" --save=/tmp/again-$fs.rivak --system=clear "$mnt" >/dev/null 2>&1 </dev/null
+    msg=$("$RIVAK" --restore=/tmp/again-$fs.rivak 2>&1 </dev/null) || echo "  restore within the mount: exit $?"
+    [[ -n $msg ]] && sed "s/^/  /" <<<"$msg"
+  fi
+  umount "$mnt" || echo "cannot unmount $mnt"
   # The images are read again by the host, once this machine is off.
   [[ $fs == cifs ]] && while read -r entry w; do seen[$entry]="${seen[$entry]} $w"; done < <(read_words "$fs" "$dev")
   while read -r _ entry _; do
-    echo "ROW $fs $entry ${seen[$entry]:-?} ${status[$entry]:-?}"
+    echo "ROW $fs $entry ${seen[$entry]:-?}"
   done < <(rows "$fs")
 }
 
@@ -230,23 +249,25 @@ if grep -q '^BOOTED' <<<"$out"; then sed -n '/^BOOTED/,$p' <<<"$out"; else echo 
 grep -q '^GUEST DONE' <<<"$out" || { echo "the test machine did not run to its end"; exit 1; }
 echo "test machine: booted in $(grep -m1 -o 'BOOTED [0-9.]*' <<<"$out" | cut -d' ' -f2) s, ran $(awk "BEGIN{print $t1 - $t0}") s"
 
-declare -A after_seen
+declare -A restored
 for fs in vfat exfat ntfs3; do
-  while read -r entry w; do after_seen[$fs$entry]=$w; done < <(MTOOLS_SKIP_CHECK=1 read_words $fs $fs.img)
+  while read -r entry w; do restored[$fs$entry]=$w; done < <(MTOOLS_SKIP_CHECK=1 read_words $fs $fs.img)
 done
 failures=0
-row='%-6s %-11s %-11s %-31s %-11s %-11s %s\n'
-printf "$row" fs entry before options after expected result
+row='%-6s %-11s %-11s %-31s %-11s %-11s %-11s %s\n'
+printf "$row" fs entry before options after expected restored result
 while read -r fs entry before options after status; do
-  read -r _ _ _ seen_before seen rc < <(grep -m1 "^ROW $fs $entry " <<<"$out") || seen_before=? seen=? rc=?
-  [[ $fs == cifs ]] || { rc=$seen seen=${after_seen[$fs$entry]:-?}; }
+  read -r _ _ _ seen_before seen rc back < <(grep -m1 "^ROW $fs $entry " <<<"$out") || seen_before=? seen=? rc=?
+  [[ $fs == cifs ]] || back=${restored[$fs$entry]:-?}
   result=ok
   if [[ $seen_before != "$before" ]]; then result="FAIL (the starting word is $seen_before)"
   elif [[ $rc != "$status" ]]; then result="FAIL (rivak exit ${rc:-?}, expected $status)"
   elif [[ $seen != "$after" ]]; then result=FAIL
+  elif [[ ${back:-?} != "$([[ $fs == *fat ]] && echo "$after" || echo "$before")" ]]; then
+    result="FAIL (restored to ${back:-?})"
   fi
   [[ $result == ok ]] || failures=$((failures + 1))
-  printf "$row" "$fs" "$entry" "$seen_before" "$options" "$seen" "$after" "$result"
+  printf "$row" "$fs" "$entry" "$seen_before" "$options" "$seen" "$after" "${back:-?}" "$result"
 done < <(grep -v '^$' <<<"$table")
 echo "$failures of $(grep -vc '^$' <<<"$table") rows failed"
 ((failures == 0))
