@@ -252,26 +252,21 @@ TEST_F(FolderWalker, LinksGiveTheWordsOfTheShortestReachAtLinearCost) {
         const char* name;
         std::function<void(Rig&, Levels&, const std::vector<Path>& chainFolders)> links;
     };
+    // The same links added in every folder of the chain.
+    const auto inEach = [](std::function<void(Rig&, const Path&)> add) {
+        return [add](Rig& r, Levels&, const std::vector<Path>& ds) { for (const Path& d : ds) add(r, d); };
+    };
     const Row rows[] = {
         {"a shortcut to its parent in each folder",
-         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
-             for (const Path& d : ds) r.fs.AddShortcut(d + kPathSeparator + N("up.lnk"), parent(d));
-         }},
+         inEach([&](Rig& r, const Path& d) { r.fs.AddShortcut(d + kPathSeparator + N("up.lnk"), parent(d)); })},
         {"a shortcut to the root in each folder",
-         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
-             for (const Path& d : ds) r.fs.AddShortcut(d + kPathSeparator + N("top.lnk"), P("top"));
-         }},
+         inEach([&](Rig& r, const Path& d) { r.fs.AddShortcut(d + kPathSeparator + N("top.lnk"), P("top")); })},
         {"a linked folder back to the root in each folder",
-         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
-             for (const Path& d : ds) r.fs.AddFolderLink(d + kPathSeparator + N("up"), P("top"));
-         }},
-        {"two shortcuts to its parent in each folder",
-         [&](Rig& r, Levels&, const std::vector<Path>& ds) {
-             for (const Path& d : ds) {
-                 r.fs.AddShortcut(d + kPathSeparator + N("a.lnk"), parent(d));
-                 r.fs.AddShortcut(d + kPathSeparator + N("b.lnk"), parent(d));
-             }
-         }},
+         inEach([&](Rig& r, const Path& d) { r.fs.AddFolderLink(d + kPathSeparator + N("up"), P("top")); })},
+        {"two shortcuts to its parent in each folder", inEach([&](Rig& r, const Path& d) {
+             r.fs.AddShortcut(d + kPathSeparator + N("a.lnk"), parent(d));
+             r.fs.AddShortcut(d + kPathSeparator + N("b.lnk"), parent(d));
+         })},
         // Reached at level 17 first (cut by the limit there), then at level 2.
         {"a shortcut to a folder first reached deep, then from higher up",
          [&](Rig& r, Levels& levels, const std::vector<Path>&) {

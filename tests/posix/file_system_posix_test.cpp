@@ -779,21 +779,17 @@ TEST(SambaConfigReader, ReadsSharesAsSmbdDoes) {
 
     // Shares rivak cannot match are told, not guessed at.
     MakeFolder(t / "served");
-    const auto share = [](const std::string& name, const std::string& path) {
-        return SambaShare{name, path, false, {}};
-    };
+    const auto share = [](const std::string& name, const std::string& path) { return SambaShare{name, path, false, {}}; };
     SambaShare byUser = share("perm", t / "served");
     byUser.rule.storeDosAttributes = false;
     byUser.rule.mapReadOnly = ShareRule::MapReadOnly::Permissions;
     Readers readers;
     const std::vector<SambaNote> notes = readers.AddShares(
         {share("homes", ""), share("u", "/srv/%U"), share("gone", t / "gone"), byUser, share("ok", t / "served")});
-    ASSERT_EQ(notes.size(), std::size_t{4});
-    EXPECT_EQ(notes[0].kind, SambaNote::Kind::PathPerUser);
-    EXPECT_EQ(notes[1].kind, SambaNote::Kind::PathPerUser);
-    EXPECT_EQ(notes[2].kind, SambaNote::Kind::PathMissing);
-    EXPECT_EQ(notes[2].error, ENOENT);
-    EXPECT_EQ(notes[3].kind, SambaNote::Kind::RulePerUser);
+    std::vector<std::pair<SambaNote::Kind, int>> told;
+    for (const SambaNote& n : notes) told.emplace_back(n.kind, n.error);
+    using K = SambaNote::Kind;
+    EXPECT_EQ(told, (decltype(told){{K::PathPerUser, 0}, {K::PathPerUser, 0}, {K::PathMissing, ENOENT}, {K::RulePerUser, 0}}));
 }
 
 }  // namespace
