@@ -309,7 +309,9 @@ TEST_F(Samba, EachShareAsItsSmbdKeepsIt) {
         args.insert(args.end(), {"--save=" + saved, path});
         const ProgramResult r = Rivak(args, true);
         EXPECT_EQ(r.status, row.status) << label << r.err;
-        if (row.status) EXPECT_NE(r.err.find("keeps no such attribute"), std::string::npos) << label << r.err;
+        if (row.status) {
+            EXPECT_NE(r.err.find("keeps no such attribute"), std::string::npos) << label << r.err;
+        }
         const std::uint32_t seen = Seen(row.name, row.share).first;
         EXPECT_EQ(seen & 3u, row.seen) << label;
         EXPECT_EQ(ModeOf(path), row.modeAfter) << label;
