@@ -12,6 +12,7 @@
 #include "cli/arguments.h"
 #include "cli/restore.h"
 #include "cli/run.h"
+#include "platform/posix/read_all.h"
 #include "platform/posix/shortcut_reader_posix.h"
 #include "rivak_version.h"
 
@@ -49,19 +50,6 @@ void HoldClosedStandardDescriptors() {
     }
 }
 
-// All of standard input; nothing when a read fails (errno says why).
-std::optional<std::string> ReadInput() {
-    std::string input;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n == 0) return input;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        input.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 // Standard output on the terminal the count is drawn on (standard error).
 bool OutputOnCountsTerminal() {
     struct stat out, err;
@@ -94,7 +82,7 @@ int main(int argc, char** argv) {
         if (!rivak::posix::DriveMap().Add(root, folder)) return Usage(language, {Text::BadMap, {root + "=" + folder}});
     }
     if (a.nulSeparated) {
-        const std::optional<std::string> input = ReadInput();
+        const std::optional<std::string> input = rivak::posix::ReadAll(STDIN_FILENO);
         if (!input) {
             std::fprintf(stderr, "rivak: %s\n", Format(language, Text::CannotReadInput, {SystemError(language, errno)}).c_str());
             return 2;

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "cli/quote.h"
+#include "platform/posix/read_all.h"
 #include "platform/posix/unique_fd.h"
 
 namespace rivak::cli {
@@ -39,15 +40,7 @@ std::optional<std::string> ReadWhole(const std::string& file) {
         errno = EINVAL;
         return std::nullopt;
     }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    return posix::ReadAll(fd.get());
 }
 
 }  // namespace

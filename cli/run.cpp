@@ -56,8 +56,7 @@ class Printer final : public posix::Report, public WalkEvents {
 public:
     Printer(const Streams& streams, Language language, const Arguments& a, TerminalProgress& progress)
         : streams_(streams), language_(language), listChanges_(a.verbose || a.dryRun), verbose_(a.verbose),
-          list_(a.list), volumes_(a.verbose), dryRun_(a.dryRun), sumUp_(a.verbose || streams.errIsTerminal),
-          maxDepth_(a.maxDepth), progress_(progress) {}
+          list_(a.list), dryRun_(a.dryRun), progress_(progress) {}
 
     void Listed(const Path& path, std::optional<AttributeWord> word) override {
         if (!list_) return;
@@ -65,14 +64,14 @@ public:
         PrintListed(streams_.out, path, word);
     }
     void Volume(const std::string& mountPoint, const std::string& type, const char* store) override {
-        if (!volumes_) return;
+        if (!verbose_) return;
         BeforeOutput();
         PrintVolume(streams_.out, mountPoint, type, store);
     }
 
     // The first entry of a share or a Wine prefix: how its reader keeps read-only.
     void Tree(const posix::Reader& r) {
-        if (!volumes_) return;
+        if (!verbose_) return;
         BeforeOutput();
         Text text = Text::TreeWine;
         if (r.kind == posix::Reader::Kind::Samba)
@@ -160,13 +159,14 @@ public:
             std::fprintf(streams_.err, "rivak: %s\n", Format(language_, text, args).c_str());
         };
         if (engine.FoldersLeftOut() > 0)
-            line(Text::DepthLimitNote, {std::to_string(maxDepth_), std::to_string(engine.FoldersLeftOut()),
+            line(Text::DepthLimitNote, {std::to_string(engine.maxDepth), std::to_string(engine.FoldersLeftOut()),
                                         ShellQuoted(engine.FirstLeftOut(), true)});
         if (!hiddenByName_.empty()) line(Text::HiddenByNameNote, {std::to_string(hiddenByName_.size())});
         const std::string entries = std::to_string(restored.value_or(engine.ProcessedCount()));
         const std::string failed = std::to_string(failed_.size());
-        if (sumUp_ && list_) line(Text::SummaryList, {entries, failed});
-        else if (sumUp_)
+        const bool sumUp = verbose_ || streams_.errIsTerminal;
+        if (sumUp && list_) line(Text::SummaryList, {entries, failed});
+        else if (sumUp)
             line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
         else if (!failed_.empty()) line(list_ ? Text::FailedListCount : Text::FailedCount, {failed});
         return failed_.empty();
@@ -250,10 +250,7 @@ private:
     bool listChanges_;
     bool verbose_;
     bool list_;
-    bool volumes_;
     bool dryRun_;
-    bool sumUp_;
-    std::int32_t maxDepth_;
     TerminalProgress& progress_;
     std::unordered_set<Path> failed_;
     std::unordered_set<Path> hiddenByName_;

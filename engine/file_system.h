@@ -75,6 +75,8 @@ public:
     virtual bool HoldsFile(const FsObject& folder, const Path& name) = 0;
 
     // Whether a folder is a link (junction, symbolic link, a mount's root).
+    // The walker no longer asks (FolderIdentity serves it); the backends'
+    // contract still checks the answer.
     virtual bool IsLinkedFolder(const Path& folder) = 0;
     // Shortcuts and links can lead back to folders walked already: the
     // walker asks this once for each folder it reaches, and remembers it.

@@ -399,7 +399,7 @@ bool PosixFileSystem::OpenFollowed(Entry& e) {
         else Fail(e.path, Problem::Access, errno);
         return false;
     }
-    const mode_t type = followed_[e.path].type;
+    const mode_t type = followed_.find(e.path)->second.type;  // NamedFd found it
     if (!IsFileOrFolder(type)) {
         Fail(e.path, Problem::Special, 0);
         return false;
@@ -760,8 +760,7 @@ bool PosixFileSystem::StatFolder(const Path& folder, struct statx& sx) {
     return statx(dirfd, split.name.c_str(), AT_SYMLINK_NOFOLLOW, mask, &sx) == 0 && S_ISDIR(sx.stx_mode);
 }
 
-// Bind mounts can bring a folder back below itself; the walker then keeps
-// track of where it has been. Links are never walked, so no other case.
+// Bind mounts are the only linked folders here: links are never walked.
 bool PosixFileSystem::IsLinkedFolder(const Path& folder) {
     struct statx sx;
     if (!StatFolder(folder, sx)) return false;

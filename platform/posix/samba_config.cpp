@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/posix/read_all.h"
 #include "platform/posix/unique_fd.h"
 
 namespace rivak::posix {
@@ -46,18 +47,9 @@ std::optional<std::string> Slurp(const std::string& path, int& error) {
         error = errno;
         return std::nullopt;
     }
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = errno;
-            return std::nullopt;
-        }
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    std::optional<std::string> text = ReadAll(fd.get());
+    if (!text) error = errno;
+    return text;
 }
 
 class Parser {
