@@ -1,4 +1,4 @@
-// CngATr over the in-memory file system on flat and deep trees of 10
+// RunBatch over the in-memory file system on flat and deep trees of 10
 // thousand to 1 million entries. Prints entries per second and the peak of
 // memory the batch itself allocates (the tree's own memory is not counted):
 // the cost per entry should stay flat, and the batch's memory should follow
@@ -101,12 +101,12 @@ void Run(const char* shape, long long entries) {
     DefaultOptions options;
     NullProgress progress;
     AttributeEngine engine(options, fs.Shortcuts(), progress, fs.Factory());
-    engine.list1 = {Child(MemoryFileSystem::Root(), shape)};
+    engine.paths = {Child(MemoryFileSystem::Root(), shape)};
 
     const long long before = g_live.load();
     g_peak.store(before);
     const auto start = std::chrono::steady_clock::now();
-    engine.CngATr();
+    engine.RunBatch();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long long peak = g_peak.load() - before;
 

@@ -358,7 +358,7 @@ int Run(const Arguments& a, Language language, const Streams& streams, Undo* und
     posix::PosixShortcutReader shortcuts(drives, codePage, a.followOutside);
     AttributeEngine engine(options, shortcuts, progress, [&]() -> std::unique_ptr<FileSystem> {
         auto fs = std::make_unique<posix::PosixFileSystem>(settings);
-        for (const Path& p : engine.list1) {
+        for (const Path& p : engine.paths) {
             const auto it = typed.find(p);
             fs->Follow(p, it == typed.end() ? Path() : it->second);
         }
@@ -370,10 +370,10 @@ int Run(const Arguments& a, Language language, const Streams& streams, Undo* und
                     : a.system == Change::Set ? SystemBit::Set
                                               : SystemBit::Keep;
     engine.events = &printer;
-    engine.list1 = std::move(paths);
+    engine.paths = std::move(paths);
     std::optional<std::int64_t> restored;  // the entries a restore went over
     if (undo && undo->restore) restored = RestoreSaved(*undo, settings, language, streams);
-    else engine.CngATr();
+    else engine.RunBatch();
     shortcuts.Use(nullptr);
     bool ok = !undo || FinishSave(*undo, language, streams);
     ok = printer.Summarize(engine, restored) && ok;

@@ -28,25 +28,25 @@ public:
                     ProgressDisplay& progress, FileSystemFactory openFileSystem);
 
     // The path list of the current batch; filled by the caller.
-    PathList list1;
+    PathList paths;
     // The deepest level walked (rivak.exe always uses kMaxDepth).
     std::int32_t maxDepth = kMaxDepth;
     SystemBit system = SystemBit::Keep;
     // Told what the progress display cannot show; may be null.
     WalkEvents* events = nullptr;
 
-    // Runs one batch over list1 with the options as they are when it starts.
+    // Runs one batch over paths with the options as they are when it starts.
     // An error that escapes (out of memory, say) still hides the progress
     // display and releases the file-system object, then goes on to the caller.
-    void CngATr();
+    void RunBatch();
 
-    // One path: resolves a shortcut when Check5 is on, rewrites a file or a
+    // One path: resolves a shortcut when FollowShortcuts is on, rewrites a file or a
     // folder, and returns the folder to descend into ("" for anything else).
     // Never fails. Needs an open file-system object (OpenFileSystem).
     Path ProcessEntry(const Path& path);
 
     // Walks the contents of `xPath` at level `LV` (1 for a listed folder).
-    void MoreDir(const Path& xPath, std::int32_t LV);
+    void WalkFolder(const Path& xPath, std::int32_t LV);
 
     std::int64_t ProcessedCount() const { return processedCount_; }
     // The folders the depth limit kept out of the last batch (reached only
@@ -54,7 +54,7 @@ public:
     std::int64_t FoldersLeftOut() const { return foldersLeftOut_; }
     const Path& FirstLeftOut() const { return firstLeftOut_; }
 
-    // What CngATr does around its loop; public for callers that handle single
+    // What RunBatch does around its loop; public for callers that handle single
     // entries outside a batch (tests).
     void OpenFileSystem();
     void ReleaseFileSystem();
@@ -112,7 +112,7 @@ private:
     std::unique_ptr<FileSystem> fs_;
     std::int64_t processedCount_ = 0;
     // The listing buffer: one folder's entries at a time, reused.
-    std::vector<Subfolder> list2_;
+    std::vector<Subfolder> rows_;
     // Every folder met in this batch, by its identity.
     std::unordered_map<FolderKey, Walked, KeyHash> walks_;
     // The folders the limit keeps out, in the order met; a slot is emptied

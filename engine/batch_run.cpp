@@ -24,8 +24,8 @@ void AttributeEngine::ReleaseFileSystem() {
     fs_.reset();
     SettleLeftOut();
     walks_ = {};
-    list2_.clear();
-    list2_.shrink_to_fit();
+    rows_.clear();
+    rows_.shrink_to_fit();
 }
 
 // What the limit kept out stays to be read after the batch.
@@ -40,7 +40,7 @@ void AttributeEngine::SettleLeftOut() {
     leftOutCount_ = 0;
 }
 
-void AttributeEngine::CngATr() {
+void AttributeEngine::RunBatch() {
     processedCount_ = 0;
     batchOptions_.emplace(options_);
     OpenFileSystem();
@@ -60,9 +60,9 @@ void AttributeEngine::CngATr() {
     } end{*this};
 
     progress_.Show();
-    const std::size_t count = list1.size();
+    const std::size_t count = paths.size();
     for (std::size_t i = 0; i < count; ++i) {
-        const Descent d = Process(list1[i]);
+        const Descent d = Process(paths[i]);
         if (d.walk) Walk(d.folder, 1);
     }
 }

@@ -28,7 +28,7 @@ Path AttributeEngine::ProcessEntry(const Path& path) { return Process(path).fold
 // Without `rewrite` the entry is only classified: an earlier walk rewrote it.
 AttributeEngine::Descent AttributeEngine::Process(const Path& path, bool rewrite) {
     Path s = path;
-    if (On(Option::Check5)) {
+    if (On(Option::FollowShortcuts)) {
         if (std::optional<Path> target = ResolveShortcut(s, shortcuts_)) s = std::move(*target);
     }
     if (!fs_) return Descent{};
@@ -46,7 +46,7 @@ AttributeEngine::Descent AttributeEngine::Process(const Path& path, bool rewrite
     // latter has no folder object, so it is counted but keeps its word, and
     // there is nothing in it to walk.
     const std::optional<FsObject> folder = fs_->GetFolder(s);
-    if (rewrite && options().Value(Option::Check6) == kUnchecked) ApplyAttributes(folder);
+    if (rewrite && options().Value(Option::LeaveFoldersAlone) == kUnchecked) ApplyAttributes(folder);
     if (rewrite && !folder) TellSystemFile(s);
     return Descent{std::move(s), folder.has_value()};
 }

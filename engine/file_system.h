@@ -6,24 +6,19 @@
 #include <memory>
 #include <optional>
 
+#include "engine/attribute_word.h"
 #include "engine/native_string.h"
 #include "engine/options.h"
 
 namespace rivak {
 
-namespace attr {
-inline constexpr AttributeWord kReadOnly = 1;
-inline constexpr AttributeWord kHidden = 2;
-inline constexpr AttributeWord kSystem = 4;
-inline constexpr AttributeWord kVolume = 8;
-inline constexpr AttributeWord kDirectory = 16;
-inline constexpr AttributeWord kArchive = 32;
-}  // namespace attr
 
 // Probe masks: entries with none of the masked attributes are always admitted.
 namespace probe {
-inline constexpr unsigned kAnything = 31;   // normal, RO, hidden, system, volume, folders
-inline constexpr unsigned kPlainFiles = 3;  // normal, RO, hidden; no system, no folders
+// normal, read-only, hidden, system, volume, folders
+inline constexpr unsigned kAnything = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kVolume | attr::kDirectory;
+// normal, read-only, hidden; no system, no folders
+inline constexpr unsigned kPlainFiles = attr::kReadOnly | attr::kHidden;
 inline constexpr unsigned kAnyFile = kPlainFiles | attr::kSystem;  // system files too; no folders
 }  // namespace probe
 

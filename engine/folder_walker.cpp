@@ -11,7 +11,7 @@ namespace {
 constexpr std::int32_t kLeftOut = std::numeric_limits<std::int32_t>::max();
 }  // namespace
 
-void AttributeEngine::MoreDir(const Path& xPath, std::int32_t LV) { Walk(xPath, LV); }
+void AttributeEngine::WalkFolder(const Path& xPath, std::int32_t LV) { Walk(xPath, LV); }
 
 // Shortcuts and linked folders lead back to folders walked already: a
 // shortcut back up in each folder reaches the root again from every level.
@@ -132,8 +132,8 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(const Path& xPath
     // starts a new enumeration and would end this one. Rows keep the name
     // (or a shortcut's whole target): a deep folder's path is built once an
     // entry is handled, not kept for every entry.
-    list2_.clear();
-    const bool follow = On(Option::Check5);
+    rows_.clear();
+    const bool follow = On(Option::FollowShortcuts);
     Path full;
     for (Path name = fs_->Dir(xPath + kPathSeparator + RIVAK_T("*.*"), probe::kAnything); !name.empty();
          name = fs_->Dir()) {
@@ -145,11 +145,11 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(const Path& xPath
             // A shortcut that cannot be read stays as it is, as for listed paths.
             if (std::optional<Path> target = shortcuts_.Target(full)) row = Subfolder{std::move(*target), true};
         }
-        list2_.push_back(std::move(row));
+        rows_.push_back(std::move(row));
     }
 
     std::vector<Subfolder> subfolders;
-    for (Subfolder& row : list2_) {
+    for (Subfolder& row : rows_) {
         if (!row.elsewhere) full = xPath + kPathSeparator + row.name;
         const Path& entry = row.elsewhere ? row.name : full;
         Descent d = Process(entry, rewrite);

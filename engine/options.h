@@ -2,12 +2,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/attribute_word.h"
+
 namespace rivak {
 
-// The six check boxes of the main window, in their caption order:
-// Check1 clear read-only, Check2 set read-only, Check3 set hidden,
-// Check4 clear hidden, Check5 follow shortcuts, Check6 leave folders alone.
-enum class Option { Check1, Check2, Check3, Check4, Check5, Check6 };
+// The six check boxes of the main window, in their order (the first
+// program's Check1..Check6; the engine's procedures were CngATr for a batch,
+// MoreDir for a folder's walk, list1 and list2 for the paths and a listing).
+enum class Option { ClearReadOnly, SetReadOnly, SetHidden, ClearHidden, FollowShortcuts, LeaveFoldersAlone };
 
 // Check-box values: 0 unchecked, 1 checked, 2 greyed.
 inline constexpr int kUnchecked = 0;
@@ -45,14 +47,13 @@ public:
     int Value(Option option) const override { return DefaultValue(option); }
 };
 
-using AttributeWord = std::uint32_t;
-
 // The rewrite of one attribute word, each step only when its option is
-// exactly 1: AND 62, OR 1, OR 2, AND 61, in this order.
+// exactly 1: clear read-only, set read-only, set hidden, clear hidden, in
+// this order, each within the six bits the first program kept.
 AttributeWord RewriteWord(AttributeWord word, const OptionSource& options);
 
-// The exclusive pairs Check1/Check2 and Check3/Check4: after a click on one
-// of them, the box to set to 0, if any. Nothing for Check5 and Check6, and
+// The exclusive pairs of read-only and hidden boxes: after a click on one
+// of them, the box to set to 0, if any. Nothing for the last two, and
 // nothing when the clicked box is not 1, so clearing a partner (which may
 // raise the partner's own click) never bounces back.
 std::optional<Option> PartnerToClear(Option clicked, int newValue);

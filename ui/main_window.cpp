@@ -232,7 +232,7 @@ void MainWindow::RunNextDrop() {
         ReportFailure(L"ドロップされたファイルの一覧を読み込めませんでした。メモリが足りません。");
         return;
     }
-    if (drop.files) engine_.list1 = std::move(*drop.files);
+    if (drop.files) engine_.paths = std::move(*drop.files);
     RunBatch();
 }
 
@@ -257,7 +257,7 @@ void MainWindow::RunBatch() {
             ~Running() { flag = false; }
         } running{batchRunning_};
         try {
-            engine_.CngATr();
+            engine_.RunBatch();
             return;
         } catch (const std::bad_alloc&) {
             failure = L"メモリが足りないため、属性の変更を途中で中止しました。";

@@ -69,7 +69,7 @@ public:
     // The drop intake: takes the drop's file list, if any, and posts the
     // batch to this window; false when it could not. The batch runs from the
     // message loop (posted messages come before input): a file list replaces
-    // list1, then one batch runs, whatever the data was. A drop from another
+    // paths, then one batch runs, whatever the data was. A drop from another
     // process is held until its source has let go of the target, 250 ms at
     // most: the source waits for that, and this thread serves it.
     bool TakeDrop(IDataObject* data);

@@ -33,7 +33,7 @@ int RunCommandLineBatch(HINSTANCE instance, const std::wstring& argumentText) {
 
     const wchar_t* failure = nullptr;
     try {
-        rivak::RunBatchStart(argumentText, engine.list1, [&] { engine.CngATr(); });
+        rivak::RunBatchStart(argumentText, engine.paths, [&] { engine.RunBatch(); });
         return rivak::ui::kExitDone;
     } catch (const std::bad_alloc&) {
         failure = L"メモリが足りないため、ファイル属性の変更を途中で中止しました。";

@@ -113,9 +113,9 @@ int wmain(int argc, wchar_t** argv) {
     Counts counts;
     rivak::AttributeEngine engine(options, shortcuts, progress,
                                   [&] { return std::make_unique<Counting>(reuse, counts); });
-    engine.list1.push_back(argv[1]);
+    engine.paths.push_back(argv[1]);
     const auto t0 = std::chrono::steady_clock::now();
-    engine.CngATr();
+    engine.RunBatch();
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("engine (%s, %s%s%s): %lld entries, %.3f s inside the process\n", reuse ? "probe reused" : "no reuse",
                 window ? "progress window" : "no window", window && !text ? ", no counter text" : "",

@@ -34,7 +34,7 @@ TEST(BatchRun, ListedPathsInOrderEachFolderWalkedBeforeTheNextPath) {
     rig.Run(list);
     const std::vector<Path> want = {P("first.txt"), P("dir"), P("dir", N("inner")), P("last.txt")};
     EXPECT_EQ(rig.fs.writeLog(), want);
-    EXPECT_EQ(rig.engine.list1, list) << "the batch leaves the path list as it was";
+    EXPECT_EQ(rig.engine.paths, list) << "the batch leaves the path list as it was";
     EXPECT_EQ(rig.W(P("dir")), D);
     EXPECT_EQ(rig.engine.ProcessedCount(), 4);
 }
@@ -97,16 +97,16 @@ TEST(BatchRun, ErrorEndsTheBatchButHidesTheProgressAndReleasesTheFileSystem) {
     RecordingProgress progress;
     AttributeEngine engine(options, fs.Shortcuts(), progress,
                            [&fs] { return std::make_unique<ThrowingListing>(fs.Open()); });
-    engine.list1 = {P("dir"), P("after")};
-    EXPECT_THROW(engine.CngATr(), std::runtime_error);
+    engine.paths = {P("dir"), P("after")};
+    EXPECT_THROW(engine.RunBatch(), std::runtime_error);
     EXPECT_FALSE(progress.visible);
     EXPECT_EQ(progress.hides, 1);
     EXPECT_EQ(fs.counters().released, fs.counters().opened);
     EXPECT_EQ(fs.Word(P("after")), RO) << "nothing after the error is handled";
 
     // The next batch starts afresh.
-    engine.list1 = {P("after")};
-    engine.CngATr();
+    engine.paths = {P("after")};
+    engine.RunBatch();
     EXPECT_EQ(engine.ProcessedCount(), 1);
     EXPECT_EQ(fs.Word(P("after")), 0u);
 }
@@ -151,23 +151,23 @@ TEST(BatchRun, OptionsAreReadOnceWhenTheBatchStarts) {
         return std::make_unique<HookedWrites>(fs.Open(), [&] {
             // Nothing would take input during a batch; were it read, this
             // would stop clearing read-only and start setting it.
-            options.values.Set(Option::Check1, 0);
-            options.values.Set(Option::Check2, 1);
+            options.values.Set(Option::ClearReadOnly, 0);
+            options.values.Set(Option::SetReadOnly, 1);
         });
     });
     int readsFor[2] = {};
     for (int round = 0; round < 2; ++round) {
         const int n = round ? 500 : 1;
-        engine.list1.clear();
+        engine.paths.clear();
         for (int i = 0; i < n; ++i) {
-            engine.list1.push_back(P(N("r") + Num(round) + N("-") + Num(i)));
-            fs.AddFile(engine.list1.back(), RO | H);
+            engine.paths.push_back(P(N("r") + Num(round) + N("-") + Num(i)));
+            fs.AddFile(engine.paths.back(), RO | H);
         }
         options.values = TestOptions();
         options.reads = 0;
-        engine.CngATr();
+        engine.RunBatch();
         readsFor[round] = options.reads;
-        for (const Path& p : engine.list1) EXPECT_EQ(fs.Word(p), 0u);
+        for (const Path& p : engine.paths) EXPECT_EQ(fs.Word(p), 0u);
     }
     EXPECT_LE(readsFor[0], 6);
     EXPECT_EQ(readsFor[1], readsFor[0]) << "as many reads for 500 entries as for one";
@@ -180,8 +180,8 @@ TEST(BatchRun, CommandLineBatchUsesTheDefaults) {
     DefaultOptions defaults;
     RecordingProgress progress;
     AttributeEngine engine(defaults, fs.Shortcuts(), progress, fs.Factory());
-    engine.list1 = {P("a"), P("d")};
-    engine.CngATr();
+    engine.paths = {P("a"), P("d")};
+    engine.RunBatch();
     EXPECT_EQ(fs.Word(P("a")), 0u);
     EXPECT_EQ(fs.Word(P("d")), D);
 }

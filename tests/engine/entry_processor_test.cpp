@@ -76,8 +76,8 @@ TEST_F(EntryProcessor, ClassifiesRewritesAndCounts) {
         SCOPED_TRACE(r.name);
         Rig fresh;  // every row starts from the same tree
         SetUpTree(fresh);
-        fresh.options.Set(Option::Check5, r.check5);
-        fresh.options.Set(Option::Check6, r.check6);
+        fresh.options.Set(Option::FollowShortcuts, r.check5);
+        fresh.options.Set(Option::LeaveFoldersAlone, r.check6);
         fresh.engine.OpenFileSystem();
         EXPECT_EQ(fresh.engine.ProcessEntry(r.path), r.returned);
         EXPECT_EQ(fresh.engine.ProcessedCount(), r.counted);
@@ -152,10 +152,10 @@ TEST_F(EntryProcessor, CallersStringIsLeftAlone) {
 TEST_F(EntryProcessor, OptionsAreReadAtTheMomentOfUse) {
     rig.engine.ProcessEntry(P("f.txt"));
     EXPECT_EQ(rig.W(P("f.txt")), A);
-    rig.options.Set(Option::Check2, 1);
-    rig.options.Set(Option::Check3, 1);
-    rig.options.Set(Option::Check1, 0);
-    rig.options.Set(Option::Check4, 0);
+    rig.options.Set(Option::SetReadOnly, 1);
+    rig.options.Set(Option::SetHidden, 1);
+    rig.options.Set(Option::ClearReadOnly, 0);
+    rig.options.Set(Option::ClearHidden, 0);
     rig.engine.ProcessEntry(P("f.txt"));
     EXPECT_EQ(rig.W(P("f.txt")), A | RO | H);
 }

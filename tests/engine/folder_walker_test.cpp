@@ -16,10 +16,10 @@ constexpr AttributeWord RO = attr::kReadOnly, H = attr::kHidden, D = attr::kDire
 class FolderWalker : public ::testing::Test {
 protected:
     Rig rig;
-    // MoreDir as the batch calls it, with a file-system object open.
+    // WalkFolder as the batch calls it, with a file-system object open.
     void Walk(const Path& folder, std::int32_t level = 1) {
         rig.engine.OpenFileSystem();
-        rig.engine.MoreDir(folder, level);
+        rig.engine.WalkFolder(folder, level);
         rig.engine.ReleaseFileSystem();
     }
     // A chain root/d1/d2/.../dN, each folder holding one file "f".
@@ -84,7 +84,7 @@ TEST_F(FolderWalker, DepthLimitIsASetting) {
         }
         fresh.engine.maxDepth = r.maxDepth;
         fresh.engine.OpenFileSystem();
-        fresh.engine.MoreDir(P("top"), 1);
+        fresh.engine.WalkFolder(P("top"), 1);
         fresh.engine.ReleaseFileSystem();
         EXPECT_EQ(fresh.engine.ProcessedCount(), r.count) << "max depth " << r.maxDepth;
     }
@@ -114,7 +114,7 @@ TEST_F(FolderWalker, EveryEntryBeforeTheFirstDescentAndSubfoldersInListingOrder)
         }
         r.fs.RecordWrites(true);
         r.engine.OpenFileSystem();
-        r.engine.MoreDir(P("d"), 1);
+        r.engine.WalkFolder(P("d"), 1);
         r.engine.ReleaseFileSystem();
         const std::vector<Path>& log = r.fs.writeLog();
         ASSERT_EQ(log.size(), static_cast<std::size_t>(3 * subfolders));
@@ -127,7 +127,7 @@ TEST_F(FolderWalker, EveryEntryBeforeTheFirstDescentAndSubfoldersInListingOrder)
 }
 
 TEST_F(FolderWalker, CheckSixEntersFoldersButLeavesTheirWords) {
-    rig.options.Set(Option::Check6, 1);
+    rig.options.Set(Option::LeaveFoldersAlone, 1);
     rig.fs.AddFolder(P("top"));
     Chain(P("top"), 3);
     Walk(P("top"));
@@ -164,7 +164,7 @@ TEST_F(FolderWalker, ShortcutsInsideFolders) {
 }
 
 TEST_F(FolderWalker, ShortcutsOffRewriteTheShortcutFiles) {
-    rig.options.Set(Option::Check5, 0);
+    rig.options.Set(Option::FollowShortcuts, 0);
     rig.fs.AddFolder(P("d"));
     rig.fs.AddFolder(P("far"), H);
     rig.fs.AddShortcut(P("d", N("to-far.lnk")), P("far"), RO | A);

@@ -41,16 +41,16 @@ TEST(Options, RewriteRuleTable) {
 }
 
 TEST(Options, PairRuleClearsThePartnerOnlyWhenTheClickedBoxIsOn) {
-    EXPECT_EQ(PartnerToClear(Option::Check1, 1), Option::Check2);
-    EXPECT_EQ(PartnerToClear(Option::Check2, 1), Option::Check1);
-    EXPECT_EQ(PartnerToClear(Option::Check3, 1), Option::Check4);
-    EXPECT_EQ(PartnerToClear(Option::Check4, 1), Option::Check3);
-    for (Option o : {Option::Check1, Option::Check2, Option::Check3, Option::Check4}) {
+    EXPECT_EQ(PartnerToClear(Option::ClearReadOnly, 1), Option::SetReadOnly);
+    EXPECT_EQ(PartnerToClear(Option::SetReadOnly, 1), Option::ClearReadOnly);
+    EXPECT_EQ(PartnerToClear(Option::SetHidden, 1), Option::ClearHidden);
+    EXPECT_EQ(PartnerToClear(Option::ClearHidden, 1), Option::SetHidden);
+    for (Option o : {Option::ClearReadOnly, Option::SetReadOnly, Option::SetHidden, Option::ClearHidden}) {
         EXPECT_FALSE(PartnerToClear(o, 0).has_value());
         EXPECT_FALSE(PartnerToClear(o, 2).has_value());
     }
-    EXPECT_FALSE(PartnerToClear(Option::Check5, 1).has_value());
-    EXPECT_FALSE(PartnerToClear(Option::Check6, 1).has_value());
+    EXPECT_FALSE(PartnerToClear(Option::FollowShortcuts, 1).has_value());
+    EXPECT_FALSE(PartnerToClear(Option::LeaveFoldersAlone, 1).has_value());
 }
 
 // Boxes driven the way the main window drives them: every change raises the
@@ -63,15 +63,15 @@ TEST(Options, PairRuleSettlesWithoutPingPong) {
         ++handled;
         if (auto partner = PartnerToClear(box, value)) set(*partner, 0);
     };
-    set(Option::Check2, 1);  // Check1 was on
-    EXPECT_EQ(o.Value(Option::Check1), 0);
-    EXPECT_EQ(o.Value(Option::Check2), 1);
+    set(Option::SetReadOnly, 1);  // Check1 was on
+    EXPECT_EQ(o.Value(Option::ClearReadOnly), 0);
+    EXPECT_EQ(o.Value(Option::SetReadOnly), 1);
     EXPECT_EQ(handled, 2);
-    set(Option::Check2, 0);
-    EXPECT_EQ(o.Value(Option::Check1), 0) << "unchecking Check2 leaves Check1 unchecked";
-    set(Option::Check3, 1);
-    EXPECT_EQ(o.Value(Option::Check4), 0);
-    EXPECT_EQ(o.Value(Option::Check3), 1);
+    set(Option::SetReadOnly, 0);
+    EXPECT_EQ(o.Value(Option::ClearReadOnly), 0) << "unchecking Check2 leaves Check1 unchecked";
+    set(Option::SetHidden, 1);
+    EXPECT_EQ(o.Value(Option::ClearHidden), 0);
+    EXPECT_EQ(o.Value(Option::SetHidden), 1);
 }
 
 }  // namespace

@@ -106,8 +106,8 @@ struct Rig {
     AttributeEngine engine{options, fs.Shortcuts(), progress, fs.Factory()};
 
     void Run(std::vector<Path> paths) {
-        engine.list1 = std::move(paths);
-        engine.CngATr();
+        engine.paths = std::move(paths);
+        engine.RunBatch();
     }
     AttributeWord W(const Path& p) const { return fs.Word(p).value(); }
 };

@@ -117,8 +117,8 @@ struct Batch {
             for (const Path& p : paths) fs->Follow(p);
             return fs;
         });
-        engine.list1 = paths;
-        engine.CngATr();
+        engine.paths = paths;
+        engine.RunBatch();
         return engine.ProcessedCount();
     }
 };
@@ -183,7 +183,7 @@ TEST_F(PosixBackend, SettingReadOnlyReachesModeAndValue) {
     MakeFile(At("f"), 0664);
     MakeFolder(At("d"));
     Batch batch;
-    batch.options.values = {{Option::Check1, 0}, {Option::Check2, 1}, {Option::Check4, 0}, {Option::Check3, 1}};
+    batch.options.values = {{Option::ClearReadOnly, 0}, {Option::SetReadOnly, 1}, {Option::ClearHidden, 0}, {Option::SetHidden, 1}};
     batch.Run({At("f"), At("d")});
     EXPECT_EQ(ModeOf(At("f")), 0444u);
     EXPECT_EQ(RecordOf(At("f")), "0x3") << "Samba reads read-only from the value only";
@@ -231,7 +231,7 @@ TEST_F(PosixBackend, DotNamesAndHardLinksKeepAZeroValue) {
 TEST_F(PosixBackend, DotNameHiddenByNameStaysHiddenWhenOnlyReadOnlyChanges) {
     MakeFile(At(".cfg"), 0644);
     Batch batch;
-    batch.options.values = {{Option::Check1, 0}, {Option::Check2, 1}, {Option::Check4, 0}};
+    batch.options.values = {{Option::ClearReadOnly, 0}, {Option::SetReadOnly, 1}, {Option::ClearHidden, 0}};
     batch.Run({At(".cfg")});
     EXPECT_EQ(RecordOf(At(".cfg")), "0x3") << "a value replaces the name rule, so it must say hidden";
     EXPECT_EQ(ModeOf(At(".cfg")), 0444u);
@@ -327,8 +327,8 @@ TEST_F(PosixBackend, FolderChainStaysAsDeepAsTheWalk) {
         watch.fs = fs.get();
         return fs;
     });
-    engine.list1 = {At("t")};
-    engine.CngATr();
+    engine.paths = {At("t")};
+    engine.RunBatch();
     // 25 levels are walked: the listed folder, then a folder and a file on each.
     EXPECT_EQ(engine.ProcessedCount(), 1 + 2 * 25 - 1);
     EXPECT_EQ(ModeOf(At("t/d/f")), 0644u);
@@ -372,8 +372,8 @@ TEST_F(PosixBackend, WalkGoesOnAfterAShortcutLedElsewhere) {
         shortcuts.fs = watch.fs = fs.get();
         return fs;
     });
-    engine.list1 = {At("root")};
-    engine.CngATr();
+    engine.paths = {At("root")};
+    engine.RunBatch();
     EXPECT_EQ(ModeOf(outside / "target/t"), 0644u);
     // Whatever the listing order, the folders after the shortcut's target are
     // reached again from the listed path, one name at a time.
@@ -539,8 +539,8 @@ TEST_F(Swap, TheNamedFolderOnceItIsRead) {
             shortcuts.fs = fs.get();
             return fs;
         });
-        engine.list1 = {At("root/a")};
-        engine.CngATr();
+        engine.paths = {At("root/a")};
+        engine.RunBatch();
         ExpectOutsideUntouched();
         EXPECT_EQ(ModeOf(At("root/moved/sub/g")), 0644u) << shortcut;
         ASSERT_EQ(unlink(At("root/a").c_str()), 0);
@@ -639,7 +639,7 @@ TEST_F(PosixBackend, FileSystemWithoutUserAttributes) {
     EXPECT_TRUE(batch.report.FailedWith(At("mnt/.dot"), Problem::HiddenNotStorable));
 
     Batch setRo;
-    setRo.options.values = {{Option::Check1, 0}, {Option::Check2, 1}};
+    setRo.options.values = {{Option::ClearReadOnly, 0}, {Option::SetReadOnly, 1}};
     setRo.Run({At("mnt/d")});
     EXPECT_TRUE(setRo.report.FailedWith(At("mnt/d"), Problem::FolderReadOnlyNotStorable));
 }
@@ -715,7 +715,7 @@ TEST_F(PosixBackend, EachTreeAsItsReaderKeepsReadOnly) {
         for (const bool set : {false, true}) {
             Batch batch;
             batch.readers = &readers;
-            if (set) batch.options.values = {{Option::Check1, 0}, {Option::Check2, 1}, {Option::Check4, 0}};
+            if (set) batch.options.values = {{Option::ClearReadOnly, 0}, {Option::SetReadOnly, 1}, {Option::ClearHidden, 0}};
             PathList paths;
             for (const Row& row : rows)
                 if (row.set == set && !walk) paths.push_back(t / row.path);

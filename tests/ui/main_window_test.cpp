@@ -267,22 +267,22 @@ TEST_F(MainWindowTest, InitialStatesAreTheDefaultOptions) {
         Option option;
         int value;
     } cases[] = {
-        {MainWindow::kCheck1, Option::Check1, 1}, {MainWindow::kCheck2, Option::Check2, 0},
-        {MainWindow::kCheck3, Option::Check3, 0}, {MainWindow::kCheck4, Option::Check4, 1},
-        {MainWindow::kCheck5, Option::Check5, 1}, {MainWindow::kCheck6, Option::Check6, 0},
+        {MainWindow::kCheck1, Option::ClearReadOnly, 1}, {MainWindow::kCheck2, Option::SetReadOnly, 0},
+        {MainWindow::kCheck3, Option::SetHidden, 0}, {MainWindow::kCheck4, Option::ClearHidden, 1},
+        {MainWindow::kCheck5, Option::FollowShortcuts, 1}, {MainWindow::kCheck6, Option::LeaveFoldersAlone, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SendMessageW(Ctl(c.id), BM_GETCHECK, 0, 0), c.value) << c.id;
         EXPECT_EQ(window_->Value(c.option), c.value) << c.id;
     }
-    EXPECT_TRUE(window_->engine().list1.empty());
+    EXPECT_TRUE(window_->engine().paths.empty());
 }
 
 TEST_F(MainWindowTest, OptionsAreReadFromTheBoxesAtTheMomentOfUse) {
     SendMessageW(Ctl(MainWindow::kCheck6), BM_SETCHECK, BST_CHECKED, 0);
-    EXPECT_EQ(window_->Value(Option::Check6), 1);
+    EXPECT_EQ(window_->Value(Option::LeaveFoldersAlone), 1);
     SendMessageW(Ctl(MainWindow::kCheck6), BM_SETCHECK, BST_UNCHECKED, 0);
-    EXPECT_EQ(window_->Value(Option::Check6), 0);
+    EXPECT_EQ(window_->Value(Option::LeaveFoldersAlone), 0);
 }
 
 // ---- keyboard focus -----------------------------------------------------------
@@ -561,7 +561,7 @@ TEST_F(MainWindowTest, DropOfThreeFilesReplacesTheListAndRunsOneBatch) {
     files.SetAll(RO | H);
     // Reverse order in the drop data: the rows follow the data, not the names.
     const std::vector<std::wstring> dropped{files.paths()[2], files.paths()[0], files.paths()[1]};
-    window_->engine().list1 = {L"C:\\old\\one", L"", L"C:\\old\\two"};
+    window_->engine().paths = {L"C:\\old\\one", L"", L"C:\\old\\two"};
 
     auto data = MemoryDataObject::Files(dropped);
     DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
@@ -572,7 +572,7 @@ TEST_F(MainWindowTest, DropOfThreeFilesReplacesTheListAndRunsOneBatch) {
     for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), static_cast<DWORD>(RO | H));
     Pump();
 
-    EXPECT_EQ(window_->engine().list1, dropped);
+    EXPECT_EQ(window_->engine().paths, dropped);
     EXPECT_EQ(progress_.shows, 1);
     EXPECT_EQ(progress_.hides, 1);
     EXPECT_EQ(window_->engine().ProcessedCount(), 3);
@@ -641,7 +641,7 @@ TEST_F(MainWindowTest, DropFromAnotherProcessWaitsForItsSourceToLetGo) {
         if (c.remote && !c.letGo) {
             EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(MainWindow::kSourceWaitMs));
         }
-        EXPECT_EQ(window_->engine().list1, files.paths());
+        EXPECT_EQ(window_->engine().paths, files.paths());
         EXPECT_EQ(ReadOnlyAndHidden(files.paths()[0]), 0u);
     }
 }
@@ -659,7 +659,7 @@ TEST_F(MainWindowTest, EveryDropRunsOneBatchOverItsOwnFiles) {
     std::vector<std::vector<std::wstring>> atShow, atHide;
     std::vector<std::int64_t> counts;
     progress_.onShow = [&] {
-        atShow.push_back(window_->engine().list1);
+        atShow.push_back(window_->engine().paths);
         // A drop while the first batch runs.
         if (atShow.size() == 1) {
             DWORD effect = DROPEFFECT_COPY;
@@ -667,7 +667,7 @@ TEST_F(MainWindowTest, EveryDropRunsOneBatchOverItsOwnFiles) {
         }
     };
     progress_.onHide = [&] {
-        atHide.push_back(window_->engine().list1);
+        atHide.push_back(window_->engine().paths);
         counts.push_back(window_->engine().ProcessedCount());
     };
     DWORD effect = DROPEFFECT_COPY;
@@ -709,7 +709,7 @@ TEST_F(MainWindowTest, DropOfTextRunsTheBatchAgainOverThePreviousRowsWithTodaysO
     ASSERT_EQ(window_->dropTarget()->Drop(text.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     Pump();
 
-    EXPECT_EQ(window_->engine().list1, files.paths());
+    EXPECT_EQ(window_->engine().paths, files.paths());
     EXPECT_EQ(progress_.shows, 2);
     EXPECT_EQ(progress_.hides, 2);
     EXPECT_EQ(window_->engine().ProcessedCount(), 2) << "each batch counts from 0";
@@ -721,7 +721,7 @@ TEST_F(MainWindowTest, DropOfTextRightAfterStartRunsAnEmptyBatch) {
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(window_->dropTarget()->Drop(text.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     Pump();
-    EXPECT_TRUE(window_->engine().list1.empty());
+    EXPECT_TRUE(window_->engine().paths.empty());
     EXPECT_EQ(progress_.shows, 1);
     EXPECT_EQ(progress_.hides, 1);
     EXPECT_EQ(progress_.counters, 0);
@@ -736,9 +736,9 @@ TEST_F(MainWindowTest, DropKeepsLongPathsWholeAndEveryRowPastThe16BitLimit) {
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     Pump();
-    ASSERT_EQ(window_->engine().list1.size(), dropped.size());
-    EXPECT_EQ(window_->engine().list1.front(), longPath);
-    EXPECT_EQ(window_->engine().list1, dropped);
+    ASSERT_EQ(window_->engine().paths.size(), dropped.size());
+    EXPECT_EQ(window_->engine().paths.front(), longPath);
+    EXPECT_EQ(window_->engine().paths, dropped);
     EXPECT_EQ(progress_.shows, 1);
 }
 
@@ -849,7 +849,7 @@ TEST_F(MainWindowTest, ShellIdListDropTakesFullPathsInOrderPastMaxPath) {
     ASSERT_EQ(window_->dropTarget()->Drop(data.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
     Pump();
-    EXPECT_EQ(window_->engine().list1, paths) << "whole paths, in the order of the drop";
+    EXPECT_EQ(window_->engine().paths, paths) << "whole paths, in the order of the drop";
     EXPECT_EQ(window_->engine().ProcessedCount(), 3);
     for (const auto& p : paths) EXPECT_EQ(ReadOnlyAndHidden(p), 0u) << p.size() << " characters";
 }
@@ -872,7 +872,7 @@ TEST_F(MainWindowTest, ShellIdListLeavesOutItemsWithoutAFileSystemPath) {
     DWORD effect = DROPEFFECT_COPY;
     ASSERT_EQ(window_->dropTarget()->Drop(mixed.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     Pump();
-    EXPECT_EQ(window_->engine().list1, files.paths());
+    EXPECT_EQ(window_->engine().paths, files.paths());
     EXPECT_EQ(progress_.shows, 1);
     for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
 
@@ -880,7 +880,7 @@ TEST_F(MainWindowTest, ShellIdListLeavesOutItemsWithoutAFileSystemPath) {
     auto none = MemoryDataObject::ShellIdList(desktop.get(), {controls.get()});
     ASSERT_EQ(window_->dropTarget()->Drop(none.get(), MK_LBUTTON, POINTL{0, 0}, &effect), S_OK);
     Pump();
-    EXPECT_EQ(window_->engine().list1, files.paths()) << "no file-system item: the list stays";
+    EXPECT_EQ(window_->engine().paths, files.paths()) << "no file-system item: the list stays";
     EXPECT_EQ(progress_.shows, 2) << "and the batch runs again over it";
     for (const auto& p : files.paths()) EXPECT_EQ(ReadOnlyAndHidden(p), 0u);
 }
@@ -954,12 +954,12 @@ TEST_F(MainWindowTest, OleDragAndDropReachesFrame1Only) {
             EXPECT_EQ(hr, DRAGDROP_S_DROP);
             EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
             EXPECT_EQ(progress_.shows, showsBefore + 1);
-            EXPECT_EQ(window_->engine().list1, files.paths());
+            EXPECT_EQ(window_->engine().paths, files.paths());
             EXPECT_EQ(ReadOnlyAndHidden(files.paths()[0]), 0u);
         } else {
             EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
             EXPECT_EQ(progress_.shows, showsBefore) << "a drop beside the frame does nothing";
-            EXPECT_TRUE(window_->engine().list1.empty());
+            EXPECT_TRUE(window_->engine().paths.empty());
         }
     }
 }

@@ -217,8 +217,8 @@ protected:
         return list;
     }
     void Run(std::vector<Path> list) {
-        engine_.list1 = std::move(list);
-        engine_.CngATr();
+        engine_.paths = std::move(list);
+        engine_.RunBatch();
     }
 
     MemoryFileSystem fs_;
