@@ -45,8 +45,8 @@ public:
     // Never fails. Needs an open file-system object (OpenFileSystem).
     Path ProcessEntry(const Path& path);
 
-    // Walks the contents of `xPath` at level `LV` (1 for a listed folder).
-    void WalkFolder(const Path& xPath, std::int32_t LV);
+    // Walks the contents of `folder` at `level` (1 for a listed folder).
+    void WalkFolder(const Path& folder, std::int32_t level);
 
     std::int64_t ProcessedCount() const { return processedCount_; }
     // The folders the depth limit kept out of the last batch (reached only
@@ -78,26 +78,36 @@ private:
         bool complete = false;        // that walk left nothing out, however deep
     };
 
-    // A row of the listing, then a subfolder to walk: a name in its folder,
-    // or a whole path elsewhere (a shortcut's target).
+    // A subfolder to walk: an entry of the folder being walked, or a whole
+    // path elsewhere (a shortcut's target).
     struct Subfolder {
-        Path name;
-        bool elsewhere = false;
+        FolderEntry entry;
+        Path elsewhere;  // "" for an entry of the folder
+    };
+    // A row of a folder's listing: an entry, or the target a shortcut entry
+    // leads to instead.
+    struct Row {
+        FolderEntry entry;
+        std::optional<Path> target;
     };
     // A folder reached: its subfolders to walk next, and whether something
     // there is left to walk when it is reached from higher up.
     struct Entered {
+        std::unique_ptr<OpenFolder> folder;
         std::vector<Subfolder> subfolders;
         Walked* record = nullptr;
         bool leftOut = false;
     };
 
     Descent Process(const Path& path, bool rewrite = true);
+    bool ProcessListed(OpenFolder& folder, const Path& path, FolderEntry& entry, bool rewrite);
+    void Count();
+    AttributeWord Rewritten(AttributeWord word) const;
     void ApplyAttributes(const std::optional<FsObject>& item);
     void TellSystemFile(const Path& path);
     void Walk(const Path& folder, std::int32_t level);
-    Entered Enter(const Path& folder, std::int32_t level);
-    std::vector<Subfolder> Visit(const Path& xPath, bool rewrite);
+    Entered Enter(OpenFolder* parent, Subfolder& sub, const Path& path, std::int32_t level);
+    std::vector<Subfolder> Visit(OpenFolder& folder, const Path& path, bool rewrite);
     void LeaveOut(Walked* record, const Path& folder);
     void SettleLeftOut();
     bool On(Option option) const { return options().Value(option) == kChecked; }
@@ -111,8 +121,9 @@ private:
     FileSystemFactory openFileSystem_;
     std::unique_ptr<FileSystem> fs_;
     std::int64_t processedCount_ = 0;
-    // The listing buffer: one folder's entries at a time, reused.
-    std::vector<Subfolder> rows_;
+    // The listing buffers: one folder's entries at a time, reused.
+    std::vector<FolderEntry> listing_;
+    std::vector<Row> rows_;
     // Every folder met in this batch, by its identity.
     std::unordered_map<FolderKey, Walked, KeyHash> walks_;
     // The folders the limit keeps out, in the order met; a slot is emptied

@@ -24,8 +24,8 @@ void AttributeEngine::ReleaseFileSystem() {
     fs_.reset();
     SettleLeftOut();
     walks_ = {};
-    rows_.clear();
-    rows_.shrink_to_fit();
+    rows_ = {};
+    listing_ = {};
 }
 
 // What the limit kept out stays to be read after the batch.

@@ -51,13 +51,34 @@ AttributeEngine::Descent AttributeEngine::Process(const Path& path, bool rewrite
     return Descent{std::move(s), folder.has_value()};
 }
 
-void AttributeEngine::TellSystemFile(const Path& path) {
-    if (!events) return;
-    const std::optional<FsObject> file = fs_->GetFile(path);
-    if (file && file->word && (*file->word & attr::kSystem)) events->SystemFileLeftAlone(path);
+// An entry of a listing, classified as Process classifies a path: a file
+// (a system file too, unless the batch keeps the system bit), a folder to
+// walk, or a system file that is counted but keeps its word. True for a
+// folder to walk.
+bool AttributeEngine::ProcessListed(OpenFolder& folder, const Path& path, FolderEntry& entry, bool rewrite) {
+    if (entry.shared && rewrite) fs_->Reread(folder, entry);
+    const bool system = entry.word && (*entry.word & attr::kSystem);
+    if (!entry.folder && !(system && this->system == SystemBit::Keep)) {
+        if (!rewrite) return false;
+        Count();
+        if (entry.word) fs_->Change(folder, entry, Rewritten(*entry.word));
+        return false;
+    }
+    if (rewrite && !On(Option::LeaveFoldersAlone)) {
+        Count();
+        if (entry.folder && entry.word) {
+            AttributeWord word = Rewritten(*entry.word);
+            // As for a named folder (ApplyAttributes says why).
+            if ((*entry.word & ~word & attr::kReadOnly) && fs_->SubfolderHolds(folder, entry, RIVAK_T("desktop.ini")))
+                word |= attr::kReadOnly;
+            fs_->Change(folder, entry, word);
+        }
+    }
+    if (rewrite && !entry.folder && events) events->SystemFileLeftAlone(path + kPathSeparator + entry.name);
+    return entry.folder;
 }
 
-void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
+void AttributeEngine::Count() {
     ++processedCount_;
     // Every count goes to the display; it draws at its own pace (the window
     // at most once a frame, the terminal a few times a second).
@@ -67,12 +88,27 @@ void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
     } catch (...) {
         // A counter that cannot be drawn never stops the batch.
     }
+}
+
+AttributeWord AttributeEngine::Rewritten(AttributeWord word) const {
+    word = RewriteWord(word, options());
+    if (system == SystemBit::Clear) word &= ~attr::kSystem;
+    if (system == SystemBit::Set) word |= attr::kSystem;
+    return word;
+}
+
+void AttributeEngine::TellSystemFile(const Path& path) {
+    if (!events) return;
+    const std::optional<FsObject> file = fs_->GetFile(path);
+    if (file && file->word && (*file->word & attr::kSystem)) events->SystemFileLeftAlone(path);
+}
+
+void AttributeEngine::ApplyAttributes(const std::optional<FsObject>& item) {
+    Count();
     // A word that could not be read is not written: rewriting a guessed 0
     // would clear system and archive, which no option names.
     if (!item || !item->word) return;
-    AttributeWord word = RewriteWord(*item->word, options());
-    if (system == SystemBit::Clear) word &= ~attr::kSystem;
-    if (system == SystemBit::Set) word |= attr::kSystem;
+    AttributeWord word = Rewritten(*item->word);
     // A folder's read-only bit protects nothing: it is the mark that makes
     // Explorer read the folder's desktop.ini, which gives profile folders
     // their Japanese names and customised folders their icons. Clearing it

@@ -1,6 +1,7 @@
 #pragma once
 // What the engine needs from a file system, and nothing more. Backends: an
-// in-memory fake (platform/fake), Win32 (platform/win32).
+// in-memory fake (platform/fake), Win32 (platform/win32), POSIX
+// (platform/posix).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,41 +42,73 @@ struct FolderKey {
     bool operator==(const FolderKey&) const = default;
 };
 
+// An entry of a folder's listing: what the walk needs to decide about it,
+// read with the listing itself where the platform gives it there.
+struct FolderEntry {
+    Path name;  // the last component only
+    bool folder = false;
+    // Empty when the entry was listed but its word could not be read: such
+    // an entry is counted and never written.
+    std::optional<AttributeWord> word;
+    // The entry may be met again under another name (a file with several
+    // links): its word is read again just before it is decided.
+    bool shared = false;
+    // The entry's identity where the listing gives it (device and inode on
+    // POSIX), for the backend's own checks; zeros elsewhere.
+    FolderKey key;
+};
+
+// A folder held open for a walk; each backend has its own kind. Entries are
+// looked up and changed through it, never by a path rebuilt from its names.
+class OpenFolder {
+public:
+    virtual ~OpenFolder() = default;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // Probe, and start of an enumeration. `path` is a full path, possibly
-    // ending in a wildcard pattern ("*.*" lists everything). Returns the name
-    // (last component only) of the first entry that matches and is admitted
-    // by `mask`, or "" when there is none or the path does not exist. For a
-    // path ending in "." or ".." the answer is that same "." / ".." or "",
-    // never the folder's own name. Abandons any enumeration under way.
+    // Paths named by the user, and shortcuts' targets.
+    //
+    // Probe: the name (last component only) of the first entry that matches
+    // `path`, possibly a wildcard pattern, and is admitted by `mask`; "" when
+    // there is none or the path does not exist. For a path ending in "." or
+    // ".." the answer is that same "." / ".." or "", never the folder's own
+    // name.
     virtual Path Dir(const Path& path, unsigned mask) = 0;
-    // Next name of the enumeration started by the last Dir(path, mask); ""
-    // when it is exhausted.
-    virtual Path Dir() = 0;
-
     // Lookups: empty when the path does not name a file (respectively a
     // folder). A system file counts as a file here.
     virtual std::optional<FsObject> GetFile(const Path& path) = 0;
     virtual std::optional<FsObject> GetFolder(const Path& path) = 0;
-
     // Writes the rewritten word; false when the write was refused. Backends
     // keep the attributes the engine has no business changing (see there).
     virtual bool SetAttributes(const FsObject& object, AttributeWord word) = 0;
-
     // Whether `folder` holds a file (not a folder) of this name, matched as
     // Windows matches names, without regard to letter case.
     virtual bool HoldsFile(const FsObject& folder, const Path& name) = 0;
 
-    // Whether a folder is a link (junction, symbolic link, a mount's root).
-    // The walker no longer asks (FolderIdentity serves it); the backends'
-    // contract still checks the answer.
-    virtual bool IsLinkedFolder(const Path& folder) = 0;
+    // Walks. A folder reached by a path is opened by it (empty when it is
+    // not a folder one may walk); its subfolders are opened through it.
+    virtual std::unique_ptr<OpenFolder> OpenFolderAt(const Path& path) = 0;
+    virtual std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) = 0;
     // Shortcuts and links can lead back to folders walked already: the
     // walker asks this once for each folder it reaches, and remembers it.
-    virtual std::optional<FolderKey> FolderIdentity(const Path& folder) = 0;
+    virtual std::optional<FolderKey> Identity(OpenFolder& folder) = 0;
+    // Every entry but "." and "..", each once, in the order the walk takes
+    // them. False when the folder could not be listed (to the end).
+    virtual bool List(OpenFolder& folder, std::vector<FolderEntry>& entries) = 0;
+    // Reads a shared entry's word again.
+    virtual void Reread(OpenFolder& folder, FolderEntry& entry) = 0;
+    // Writes the rewritten word of a listed entry, as SetAttributes does.
+    virtual bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) = 0;
+    // Whether the listed folder `sub` holds a file of this name (HoldsFile).
+    virtual bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) = 0;
+
+    // How many threads may make the walk's calls at once, each on folders
+    // of its own (the path calls above always come from one thread at a
+    // time). 1: all calls come from one thread.
+    virtual unsigned Workers() const { return 1; }
 };
 
 // One file-system object per batch: created at its start, released at its end.

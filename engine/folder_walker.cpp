@@ -11,7 +11,7 @@ namespace {
 constexpr std::int32_t kLeftOut = std::numeric_limits<std::int32_t>::max();
 }  // namespace
 
-void AttributeEngine::WalkFolder(const Path& xPath, std::int32_t LV) { Walk(xPath, LV); }
+void AttributeEngine::WalkFolder(const Path& folder, std::int32_t level) { Walk(folder, level); }
 
 // Shortcuts and linked folders lead back to folders walked already: a
 // shortcut back up in each folder reaches the root again from every level.
@@ -30,11 +30,13 @@ void AttributeEngine::WalkFolder(const Path& xPath, std::int32_t LV) { Walk(xPat
 // The words end as an unbounded walk down to the limit would leave them, the
 // entries of a folder are processed once (a shortcut's target once for each
 // shortcut), and a tree without links is walked in the same order as ever.
-AttributeEngine::Entered AttributeEngine::Enter(const Path& folder, std::int32_t level) {
+AttributeEngine::Entered AttributeEngine::Enter(OpenFolder* parent, Subfolder& sub, const Path& path,
+                                                std::int32_t level) {
     Entered entered;
     if (!fs_) return entered;
     const bool beyond = level > maxDepth;
-    const std::optional<FolderKey> key = fs_->FolderIdentity(folder);
+    entered.folder = parent && sub.elsewhere.empty() ? fs_->OpenSubfolder(*parent, sub.entry) : fs_->OpenFolderAt(path);
+    const std::optional<FolderKey> key = entered.folder ? fs_->Identity(*entered.folder) : std::nullopt;
     Walked* record = nullptr;
     bool rewrite = true;
     if (key) {
@@ -42,7 +44,7 @@ AttributeEngine::Entered AttributeEngine::Enter(const Path& folder, std::int32_t
         record = &it->second;
         if (record->level == kLeftOut) {
             if (beyond) {
-                if (inserted) LeaveOut(record, folder);
+                if (inserted) LeaveOut(record, path);
                 entered.leftOut = true;
                 return entered;
             }
@@ -60,12 +62,12 @@ AttributeEngine::Entered AttributeEngine::Enter(const Path& folder, std::int32_t
         }
         record->level = level;
     } else if (beyond) {
-        LeaveOut(nullptr, folder);
+        LeaveOut(nullptr, path);
         entered.leftOut = true;
         return entered;
     }
     entered.record = record;
-    entered.subfolders = Visit(folder, rewrite);
+    if (entered.folder) entered.subfolders = Visit(*entered.folder, path, rewrite);
     if (entered.subfolders.empty() && record) record->complete = true;
     return entered;
 }
@@ -78,20 +80,22 @@ void AttributeEngine::LeaveOut(Walked* record, const Path& folder) {
 
 // Every entry of a folder is rewritten before the first descent, then each
 // subfolder is walked in listing order, depth first. The walk keeps its own
-// stack, one frame a level, each with the names of its subfolders still to
-// walk; the path being walked is one string that grows and shrinks by a name.
+// stack, one frame a level, each with its open folder and the subfolders
+// still to walk; the path being walked is one string that grows and shrinks
+// by a name.
 void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
     struct Frame {
         Entered entered;
         std::size_t next = 0;
-        std::size_t parentLength = 0;  // the parent's path, when the folder was one of its names
+        std::size_t parentLength = 0;  // the parent's path, when the folder was one of its entries
         Path parentPath;               // the parent's path, when the folder lies elsewhere
         bool complete = true;          // nothing below was left out so far
     };
     Path path = folder;
     std::vector<Frame> stack;
     Frame first;
-    first.entered = Enter(path, level);
+    Subfolder named{FolderEntry{}, folder};
+    first.entered = Enter(nullptr, named, path, level);
     if (!first.entered.subfolders.empty()) stack.push_back(std::move(first));
     while (!stack.empty()) {
         Frame& top = stack.back();
@@ -104,17 +108,18 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
             if (!complete && !stack.empty()) stack.back().complete = false;
             continue;
         }
-        Subfolder sub = std::move(top.entered.subfolders[top.next++]);
+        Subfolder& sub = top.entered.subfolders[top.next++];
         Frame child;
-        if (sub.elsewhere) {
-            child.parentPath = std::exchange(path, std::move(sub.name));
+        if (!sub.elsewhere.empty()) {
+            child.parentPath = std::exchange(path, sub.elsewhere);
         } else {
             child.parentLength = path.size();
             path += kPathSeparator;
-            path += sub.name;
+            path += sub.entry.name;
         }
-        child.entered = Enter(path, level + static_cast<std::int32_t>(stack.size()));
-        if (child.entered.leftOut) top.complete = false;
+        child.entered = Enter(top.entered.folder.get(), sub, path, level + static_cast<std::int32_t>(stack.size()));
+        Subfolder().entry.name.swap(sub.entry.name);  // walked: its name is not needed any more
+        if (child.entered.leftOut) stack.back().complete = false;
         if (!child.entered.subfolders.empty()) {
             stack.push_back(std::move(child));
         } else if (child.parentPath.empty()) {
@@ -127,38 +132,33 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
 
 // Lists one folder, rewrites its entries (unless they were rewritten by an
 // earlier walk) and gives the subfolders to walk.
-std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(const Path& xPath, bool rewrite) {
-    // The whole listing is read before the first entry is probed: a probe
-    // starts a new enumeration and would end this one. Rows keep the name
-    // (or a shortcut's whole target): a deep folder's path is built once an
-    // entry is handled, not kept for every entry.
+std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folder, const Path& path, bool rewrite) {
+    // The whole listing is read, and its shortcuts resolved, before the
+    // first entry is changed: a shortcut's target may be an entry of the
+    // same folder, which the listing then tells as it was.
+    listing_.clear();
+    fs_->List(folder, listing_);
     rows_.clear();
     const bool follow = On(Option::FollowShortcuts);
     Path full;
-    for (Path name = fs_->Dir(xPath + kPathSeparator + RIVAK_T("*.*"), probe::kAnything); !name.empty();
-         name = fs_->Dir()) {
-        // The entry processor would only discard them, after two probes each.
-        if (name == RIVAK_T(".") || name == RIVAK_T("..")) continue;
-        Subfolder row{std::move(name), false};
-        if (follow && IsShortcutName(row.name)) {
-            full = xPath + kPathSeparator + row.name;
+    for (FolderEntry& entry : listing_) {
+        Row row{std::move(entry), std::nullopt};
+        if (follow && !row.entry.folder && IsShortcutName(row.entry.name)) {
+            full = path + kPathSeparator + row.entry.name;
             // A shortcut that cannot be read stays as it is, as for listed paths.
-            if (std::optional<Path> target = shortcuts_.Target(full)) row = Subfolder{std::move(*target), true};
+            row.target = shortcuts_.Target(full);
         }
         rows_.push_back(std::move(row));
     }
 
     std::vector<Subfolder> subfolders;
-    for (Subfolder& row : rows_) {
-        if (!row.elsewhere) full = xPath + kPathSeparator + row.name;
-        const Path& entry = row.elsewhere ? row.name : full;
-        Descent d = Process(entry, rewrite);
-        if (!d.walk) continue;
-        if (!row.elsewhere && d.folder == entry) {
-            subfolders.push_back(Subfolder{std::move(row.name), false});
-        } else {
-            subfolders.push_back(Subfolder{std::move(d.folder), true});
+    for (Row& row : rows_) {
+        if (row.target) {
+            Descent d = Process(*row.target, rewrite);
+            if (d.walk) subfolders.push_back(Subfolder{FolderEntry{}, std::move(d.folder)});
+            continue;
         }
+        if (ProcessListed(folder, path, row.entry, rewrite)) subfolders.push_back(Subfolder{std::move(row.entry), Path()});
     }
     return subfolders;
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -24,14 +25,18 @@ class FsContract : public ::testing::Test {
 protected:
     F fx;
     Path At(const Path& rel) const { return fx.Root() + kPathSeparator + rel; }
-    static Path Pattern(const Path& folder) { return folder + kPathSeparator + RIVAK_T("*.*"); }
-    std::vector<Path> List(FileSystem& fs, const Path& folder, unsigned mask) {
-        std::vector<Path> names;
-        for (Path n = fs.Dir(Pattern(folder), mask); !n.empty(); n = fs.Dir()) names.push_back(n);
-        return names;
+    static Path Join(const Path& a, const Path& b) { return a + kPathSeparator + b; }
+    // The root's listing, sorted by name for the comparison.
+    std::vector<FolderEntry> ListRoot(FileSystem& fs, OpenFolder& root) {
+        std::vector<FolderEntry> entries;
+        EXPECT_TRUE(fs.List(root, entries));
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+        return entries;
     }
-    static bool Has(const std::vector<Path>& v, const Path& s) {
-        return std::find(v.begin(), v.end(), s) != v.end();
+    static const FolderEntry* Named(const std::vector<FolderEntry>& v, const Path& name) {
+        for (const FolderEntry& e : v)
+            if (e.name == name) return &e;
+        return nullptr;
     }
 };
 
@@ -73,31 +78,61 @@ TYPED_TEST_P(FsContract, DotEntriesAnswerThemselves) {
     EXPECT_EQ(fs->Dir(d, probe::kPlainFiles), Path());
 }
 
-TYPED_TEST_P(FsContract, EnumerationListsEverythingOnce) {
-    this->fx.MakeFile(RIVAK_T("a.txt"), 0);
-    this->fx.MakeFile(RIVAK_T("h.txt"), attr::kHidden);
-    this->fx.MakeFile(RIVAK_T("s.txt"), attr::kSystem | attr::kHidden);
-    this->fx.MakeFolder(RIVAK_T("sub"), attr::kReadOnly);
-    this->fx.MakeFile(RIVAK_T("sub") + Path(1, kPathSeparator) + RIVAK_T("inner"), 0);
+// A listing gives each entry once, with its kind and its word, and never
+// "." or "..".
+TYPED_TEST_P(FsContract, ListingGivesEachEntryWithItsKindAndWord) {
+    struct Row { const NativeChar* name; bool folder; AttributeWord extra; };
+    const Row rows[] = {
+        {RIVAK_T("a.txt"), false, 0},
+        {RIVAK_T("h.txt"), false, attr::kHidden},
+        {RIVAK_T("r.txt"), false, attr::kReadOnly},
+        {RIVAK_T("s.txt"), false, attr::kSystem | attr::kHidden},
+        {RIVAK_T("sub"), true, attr::kReadOnly},
+        {RIVAK_T("hsub"), true, attr::kHidden},
+    };
+    for (const Row& r : rows) {
+        if (r.folder) this->fx.MakeFolder(r.name, r.extra);
+        else this->fx.MakeFile(r.name, r.extra);
+    }
+    this->fx.MakeFile(this->Join(RIVAK_T("sub"), RIVAK_T("inner")), 0);
     auto fs = this->fx.Open();
-    std::vector<Path> names = this->List(*fs, this->fx.Root(), probe::kAnything);
-    EXPECT_TRUE(this->Has(names, RIVAK_T(".")));
-    EXPECT_TRUE(this->Has(names, RIVAK_T("..")));
-    std::sort(names.begin(), names.end());
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const Path& n) { return n == RIVAK_T(".") || n == RIVAK_T(".."); }),
-                names.end());
-    const std::vector<Path> want = {RIVAK_T("a.txt"), RIVAK_T("h.txt"), RIVAK_T("s.txt"), RIVAK_T("sub")};
-    EXPECT_EQ(names, want);
-    EXPECT_EQ(fs->Dir(), Path()) << "an exhausted enumeration stays exhausted";
+    auto root = fs->OpenFolderAt(this->fx.Root());
+    ASSERT_TRUE(root);
+    const std::vector<FolderEntry> entries = this->ListRoot(*fs, *root);
+    ASSERT_EQ(entries.size(), std::size(rows));
+    constexpr AttributeWord kBits = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kDirectory;
+    for (const Row& r : rows) {
+        const FolderEntry* e = this->Named(entries, r.name);
+        ASSERT_TRUE(e) << testing::PrintToString(Path(r.name));
+        EXPECT_EQ(e->folder, r.folder) << testing::PrintToString(Path(r.name));
+        ASSERT_TRUE(e->word.has_value()) << testing::PrintToString(Path(r.name));
+        EXPECT_EQ(*e->word & kBits, r.extra | (r.folder ? attr::kDirectory : 0)) << testing::PrintToString(Path(r.name));
+    }
 }
 
-TYPED_TEST_P(FsContract, NewProbeAbandonsEnumeration) {
-    for (const auto* n : {RIVAK_T("1"), RIVAK_T("2"), RIVAK_T("3"), RIVAK_T("4")}) this->fx.MakeFile(n, 0);
+// Entries are changed through their open folder, a subfolder's entries
+// through the subfolder opened from it; a second read gives the new word.
+TYPED_TEST_P(FsContract, ChangesGoThroughTheOpenFolder) {
+    this->fx.MakeFolder(RIVAK_T("d"), attr::kReadOnly | attr::kHidden);
+    this->fx.MakeFile(this->Join(RIVAK_T("d"), RIVAK_T("f")), attr::kReadOnly | attr::kHidden | attr::kSystem);
     auto fs = this->fx.Open();
-    ASSERT_FALSE(fs->Dir(this->Pattern(this->fx.Root()), probe::kAnything).empty());
-    EXPECT_EQ(fs->Dir(this->At(RIVAK_T("missing")), probe::kAnything), Path());
-    EXPECT_EQ(fs->Dir(), Path());
+    auto root = fs->OpenFolderAt(this->fx.Root());
+    ASSERT_TRUE(root);
+    std::vector<FolderEntry> entries = this->ListRoot(*fs, *root);
+    ASSERT_EQ(entries.size(), 1u);
+    auto d = fs->OpenSubfolder(*root, entries[0]);
+    ASSERT_TRUE(d);
+    std::vector<FolderEntry> inner;
+    ASSERT_TRUE(fs->List(*d, inner));
+    ASSERT_EQ(inner.size(), 1u);
+    ASSERT_TRUE(fs->Change(*d, inner[0], attr::kSystem));
+    EXPECT_EQ(this->fx.WordOf(this->Join(RIVAK_T("d"), RIVAK_T("f"))) & 7u, attr::kSystem);
+    fs->Reread(*d, inner[0]);
+    ASSERT_TRUE(inner[0].word.has_value());
+    EXPECT_EQ(*inner[0].word & 7u, attr::kSystem);
+    ASSERT_TRUE(fs->Change(*root, entries[0], attr::kDirectory));
+    EXPECT_EQ(this->fx.WordOf(RIVAK_T("d")) & (attr::kDirectory | 3u), attr::kDirectory);
+    EXPECT_TRUE(fs->GetFolder(this->At(RIVAK_T("d"))).has_value()) << "still a folder after the write";
 }
 
 TYPED_TEST_P(FsContract, LookupsTellFilesFromFolders) {
@@ -137,18 +172,28 @@ TYPED_TEST_P(FsContract, WriteSetsNamedBitsAndKeepsTheRest) {
     EXPECT_TRUE(fs->GetFolder(this->At(RIVAK_T("d"))).has_value()) << "still a folder after the write";
 }
 
+// A folder has one identity, however it is reached; a path that names no
+// folder opens none.
 TYPED_TEST_P(FsContract, FolderIdentityIsStable) {
     this->fx.MakeFolder(RIVAK_T("a"), 0);
     this->fx.MakeFolder(RIVAK_T("b"), 0);
+    this->fx.MakeFile(RIVAK_T("f"), 0);
     auto fs = this->fx.Open();
-    auto a1 = fs->FolderIdentity(this->At(RIVAK_T("a")));
-    auto a2 = fs->FolderIdentity(this->At(RIVAK_T("a")));
-    auto b = fs->FolderIdentity(this->At(RIVAK_T("b")));
-    ASSERT_TRUE(a1 && a2 && b);
-    EXPECT_EQ(*a1, *a2);
-    EXPECT_FALSE(*a1 == *b);
-    EXPECT_FALSE(fs->IsLinkedFolder(this->At(RIVAK_T("a"))));
-    EXPECT_FALSE(fs->FolderIdentity(this->At(RIVAK_T("missing"))).has_value());
+    auto root = fs->OpenFolderAt(this->fx.Root());
+    auto a1 = fs->OpenFolderAt(this->At(RIVAK_T("a")));
+    auto b = fs->OpenFolderAt(this->At(RIVAK_T("b")));
+    ASSERT_TRUE(root && a1 && b);
+    const std::vector<FolderEntry> entries = this->ListRoot(*fs, *root);
+    const FolderEntry* a = this->Named(entries, RIVAK_T("a"));
+    ASSERT_TRUE(a);
+    auto a2 = fs->OpenSubfolder(*root, *a);
+    ASSERT_TRUE(a2);
+    const auto ka1 = fs->Identity(*a1), ka2 = fs->Identity(*a2), kb = fs->Identity(*b);
+    ASSERT_TRUE(ka1 && ka2 && kb);
+    EXPECT_EQ(*ka1, *ka2);
+    EXPECT_FALSE(*ka1 == *kb);
+    EXPECT_FALSE(fs->OpenFolderAt(this->At(RIVAK_T("missing"))));
+    EXPECT_FALSE(fs->OpenFolderAt(this->At(RIVAK_T("f"))));
 }
 
 // The customised-folder mark: a file named desktop.ini in any letter case.
@@ -167,15 +212,22 @@ TYPED_TEST_P(FsContract, HoldsFileMatchesNamesAsWindowsDoes) {
         else this->fx.MakeFile(inside, attr::kSystem | attr::kHidden);
     }
     auto fs = this->fx.Open();
+    auto root = fs->OpenFolderAt(this->fx.Root());
+    ASSERT_TRUE(root);
+    const std::vector<FolderEntry> entries = this->ListRoot(*fs, *root);
     for (const Row& r : rows) {
         const auto folder = fs->GetFolder(this->At(r.folder));
         ASSERT_TRUE(folder.has_value());
         EXPECT_EQ(fs->HoldsFile(*folder, RIVAK_T("desktop.ini")), r.holds) << testing::PrintToString(Path(r.folder));
+        const FolderEntry* listed = this->Named(entries, r.folder);
+        ASSERT_TRUE(listed);
+        EXPECT_EQ(fs->SubfolderHolds(*root, *listed, RIVAK_T("desktop.ini")), r.holds)
+            << testing::PrintToString(Path(r.folder));
     }
 }
 
 REGISTER_TYPED_TEST_SUITE_P(FsContract, ProbeAdmitsByMask, DotEntriesAnswerThemselves,
-                            EnumerationListsEverythingOnce, NewProbeAbandonsEnumeration,
+                            ListingGivesEachEntryWithItsKindAndWord, ChangesGoThroughTheOpenFolder,
                             LookupsTellFilesFromFolders, WriteSetsNamedBitsAndKeepsTheRest,
                             FolderIdentityIsStable, HoldsFileMatchesNamesAsWindowsDoes);
 

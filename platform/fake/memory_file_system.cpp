@@ -58,14 +58,20 @@ constexpr AttributeWord kNamedBits = attr::kReadOnly | attr::kHidden | attr::kSy
 
 }  // namespace
 
-// One batch's view of the tree, with the single enumeration state.
+// A folder held open: the real node (a link's target), and the path it was
+// reached by, for the write log.
+struct MemoryFolder final : OpenFolder {
+    std::uint32_t node = 0;
+    Path path;
+};
+
+// One batch's view of the tree.
 class MemorySession final : public FileSystem {
 public:
     explicit MemorySession(MemoryFileSystem& store) : store_(store) { ++store_.counters_.opened; }
     ~MemorySession() override { ++store_.counters_.released; }
 
     Path Dir(const Path& path, unsigned mask) override {
-        listing_.reset();
         const std::size_t sep = path.rfind(kPathSeparator);
         if (sep == Path::npos) return Path();
         const Path last = path.substr(sep + 1);
@@ -73,12 +79,7 @@ public:
         if (!parent || !store_.IsFolder(*parent)) return Path();
         const std::uint32_t folder = store_.Real(*parent);
 
-        if (HasWildcard(last)) {
-            ++store_.counters_.listings;
-            if (store_.nodes_[folder].failList) return Path();
-            listing_ = Listing{folder, last, mask, 0};
-            return Dir();
-        }
+        if (HasWildcard(last)) return FirstMatch(folder, last, mask);
         if (last == RIVAK_T(".") || last == RIVAK_T(".."))
             return Admitted(attr::kDirectory, mask) ? last : Path();
         const auto& byName = store_.nodes_[folder].byName;
@@ -88,42 +89,12 @@ public:
         return Admitted(store_.nodes_[store_.Real(it->second)].word, mask) ? node.name : Path();
     }
 
-    Path Dir() override {
-        if (!listing_) return Path();
-        Listing& l = *listing_;
-        const auto& children = store_.nodes_[l.folder].children;
-        // "." and ".." come first, as on a Windows volume's subfolders.
-        while (l.next < children.size() + 2) {
-            const std::size_t i = l.next++;
-            Path name;
-            AttributeWord word = attr::kDirectory;
-            if (i == 0) {
-                name = RIVAK_T(".");
-            } else if (i == 1) {
-                name = RIVAK_T("..");
-            } else {
-                const std::uint32_t child = children[i - 2];
-                name = store_.nodes_[child].name;
-                word = store_.nodes_[store_.Real(child)].word;
-            }
-            if (Admitted(word, l.mask) && Matches(l.pattern.c_str(), name.c_str())) return name;
-        }
-        listing_.reset();
-        return Path();
-    }
-
     std::optional<FsObject> GetFile(const Path& path) override { return Lookup(path, false); }
     std::optional<FsObject> GetFolder(const Path& path) override { return Lookup(path, true); }
 
     bool SetAttributes(const FsObject& object, AttributeWord word) override {
         const auto node = store_.Find(object.path);
-        if (!node) return false;
-        MemoryFileSystem::Node& n = store_.nodes_[store_.Real(*node)];
-        if (n.failWrite) return false;
-        n.word = (n.word & ~kNamedBits) | (word & kNamedBits);
-        ++store_.counters_.writes;
-        if (store_.recordWrites_) store_.writeLog_.push_back(object.path);
-        return true;
+        return node && Write(*node, object.path, word);
     }
 
     bool HoldsFile(const FsObject& folder, const Path& name) override {
@@ -132,36 +103,108 @@ public:
         return node && !store_.IsFolder(*node);
     }
 
-    bool IsLinkedFolder(const Path& folder) override {
-        const auto node = store_.Find(folder);
-        return node && store_.nodes_[*node].linkTo.has_value();
+    std::unique_ptr<OpenFolder> OpenFolderAt(const Path& path) override {
+        const auto node = store_.Find(path);
+        if (!node || !store_.IsFolder(*node)) return nullptr;
+        return Opened(*node, path);
     }
 
-    std::optional<FolderKey> FolderIdentity(const Path& folder) override {
-        const auto node = store_.Find(folder);
-        if (!node || !store_.IsFolder(*node)) return std::nullopt;
-        return FolderKey{1, store_.Real(*node)};
+    std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) override {
+        const auto& folder = static_cast<MemoryFolder&>(parent);
+        const auto child = Child(folder.node, sub.name);
+        if (!child || !store_.IsFolder(*child)) return nullptr;
+        return Opened(*child, folder.path + kPathSeparator + sub.name);
+    }
+
+    std::optional<FolderKey> Identity(OpenFolder& folder) override {
+        return FolderKey{1, static_cast<MemoryFolder&>(folder).node};
+    }
+
+    bool List(OpenFolder& open, std::vector<FolderEntry>& entries) override {
+        const auto& folder = static_cast<MemoryFolder&>(open);
+        ++store_.counters_.listings;
+        if (store_.nodes_[folder.node].failList) return false;
+        for (const std::uint32_t child : store_.nodes_[folder.node].children) {
+            FolderEntry entry;
+            entry.name = store_.nodes_[child].name;
+            entry.folder = store_.IsFolder(child);
+            entry.word = WordOf(child);
+            entry.key = FolderKey{1, store_.Real(child)};
+            entries.push_back(std::move(entry));
+        }
+        return true;
+    }
+
+    void Reread(OpenFolder& open, FolderEntry& entry) override {
+        const auto child = Child(static_cast<MemoryFolder&>(open).node, entry.name);
+        entry.word = child ? WordOf(*child) : std::nullopt;
+    }
+
+    bool Change(OpenFolder& open, const FolderEntry& entry, AttributeWord word) override {
+        const auto& folder = static_cast<MemoryFolder&>(open);
+        const auto child = Child(folder.node, entry.name);
+        return child && Write(*child, folder.path + kPathSeparator + entry.name, word);
+    }
+
+    bool SubfolderHolds(OpenFolder& open, const FolderEntry& sub, const Path& name) override {
+        ++store_.counters_.fileLookups;
+        const auto child = Child(static_cast<MemoryFolder&>(open).node, sub.name);
+        if (!child || !store_.IsFolder(*child)) return false;
+        const auto file = Child(store_.Real(*child), name);
+        return file && !store_.IsFolder(*file);
     }
 
 private:
-    struct Listing {
-        std::uint32_t folder;
-        Path pattern;
-        unsigned mask;
-        std::size_t next;
-    };
-
     std::optional<FsObject> Lookup(const Path& path, bool folder) {
         const auto node = store_.Find(path);
         if (!node || store_.IsFolder(*node) != folder) return std::nullopt;
-        const MemoryFileSystem::Node& n = store_.nodes_[store_.Real(*node)];
-        FsObject object{path, folder, std::nullopt};
-        if (!n.failRead) object.word = n.word;
-        return object;
+        return FsObject{path, folder, WordOf(*node)};
+    }
+
+    std::optional<AttributeWord> WordOf(std::uint32_t node) const {
+        const MemoryFileSystem::Node& n = store_.nodes_[store_.Real(node)];
+        if (n.failRead) return std::nullopt;
+        return n.word;
+    }
+
+    std::optional<std::uint32_t> Child(std::uint32_t folder, const Path& name) const {
+        const auto& byName = store_.nodes_[folder].byName;
+        const auto it = byName.find(Fold(name));
+        if (it == byName.end()) return std::nullopt;
+        return it->second;
+    }
+
+    std::unique_ptr<OpenFolder> Opened(std::uint32_t node, Path path) {
+        auto folder = std::make_unique<MemoryFolder>();
+        folder->node = store_.Real(node);
+        folder->path = std::move(path);
+        return folder;
+    }
+
+    bool Write(std::uint32_t node, const Path& path, AttributeWord word) {
+        MemoryFileSystem::Node& n = store_.nodes_[store_.Real(node)];
+        if (n.failWrite) return false;
+        n.word = (n.word & ~kNamedBits) | (word & kNamedBits);
+        ++store_.counters_.writes;
+        if (store_.recordWrites_) store_.writeLog_.push_back(path);
+        return true;
+    }
+
+    // The first name a pattern takes: "." and ".." come first, as on a
+    // Windows volume's subfolders.
+    Path FirstMatch(std::uint32_t folder, const Path& pattern, unsigned mask) {
+        ++store_.counters_.listings;
+        if (store_.nodes_[folder].failList) return Path();
+        const auto& children = store_.nodes_[folder].children;
+        for (std::size_t i = 0; i < children.size() + 2; ++i) {
+            Path name = i == 0 ? Path(RIVAK_T(".")) : i == 1 ? Path(RIVAK_T("..")) : store_.nodes_[children[i - 2]].name;
+            const AttributeWord word = i < 2 ? attr::kDirectory : store_.nodes_[store_.Real(children[i - 2])].word;
+            if (Admitted(word, mask) && Matches(pattern.c_str(), name.c_str())) return name;
+        }
+        return Path();
     }
 
     MemoryFileSystem& store_;
-    std::optional<Listing> listing_;
 };
 
 MemoryFileSystem::MemoryFileSystem() {

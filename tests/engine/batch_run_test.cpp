@@ -70,23 +70,10 @@ TEST(BatchRun, HundredThousandRowsAreAllHandled) {
 
 // A file system whose listings fail with an exception, as an allocation
 // failure deep in a walk would.
-class ThrowingListing final : public FileSystem {
+class ThrowingListing final : public testing_support::ForwardingFileSystem {
 public:
-    explicit ThrowingListing(std::unique_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
-    Path Dir(const Path& path, unsigned mask) override {
-        if (path.find(RIVAK_T('*')) != Path::npos) throw std::runtime_error("listing failed");
-        return inner_->Dir(path, mask);
-    }
-    Path Dir() override { return inner_->Dir(); }
-    std::optional<FsObject> GetFile(const Path& p) override { return inner_->GetFile(p); }
-    std::optional<FsObject> GetFolder(const Path& p) override { return inner_->GetFolder(p); }
-    bool SetAttributes(const FsObject& o, AttributeWord w) override { return inner_->SetAttributes(o, w); }
-    bool HoldsFile(const FsObject& f, const Path& n) override { return inner_->HoldsFile(f, n); }
-    bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
-    std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
-
-private:
-    std::unique_ptr<FileSystem> inner_;
+    using ForwardingFileSystem::ForwardingFileSystem;
+    bool List(OpenFolder&, std::vector<FolderEntry>&) override { throw std::runtime_error("listing failed"); }
 };
 
 TEST(BatchRun, ErrorEndsTheBatchButHidesTheProgressAndReleasesTheFileSystem) {

@@ -58,26 +58,48 @@ public:
     std::vector<std::int64_t> countAtDraw;
 };
 
-// Passes every call on; runs `onWrite` after each attribute write.
-class HookedWrites final : public FileSystem {
+// Passes every call on; tests override the calls they watch or break.
+class ForwardingFileSystem : public FileSystem {
 public:
-    HookedWrites(std::unique_ptr<FileSystem> inner, std::function<void()> onWrite)
-        : inner_(std::move(inner)), onWrite_(std::move(onWrite)) {}
+    explicit ForwardingFileSystem(std::unique_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
     Path Dir(const Path& path, unsigned mask) override { return inner_->Dir(path, mask); }
-    Path Dir() override { return inner_->Dir(); }
     std::optional<FsObject> GetFile(const Path& p) override { return inner_->GetFile(p); }
     std::optional<FsObject> GetFolder(const Path& p) override { return inner_->GetFolder(p); }
-    bool SetAttributes(const FsObject& o, AttributeWord w) override {
-        const bool done = inner_->SetAttributes(o, w);
-        onWrite_();
-        return done;
-    }
+    bool SetAttributes(const FsObject& o, AttributeWord w) override { return inner_->SetAttributes(o, w); }
     bool HoldsFile(const FsObject& f, const Path& n) override { return inner_->HoldsFile(f, n); }
-    bool IsLinkedFolder(const Path& p) override { return inner_->IsLinkedFolder(p); }
-    std::optional<FolderKey> FolderIdentity(const Path& p) override { return inner_->FolderIdentity(p); }
+    std::unique_ptr<OpenFolder> OpenFolderAt(const Path& p) override { return inner_->OpenFolderAt(p); }
+    std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& f, const FolderEntry& e) override {
+        return inner_->OpenSubfolder(f, e);
+    }
+    std::optional<FolderKey> Identity(OpenFolder& f) override { return inner_->Identity(f); }
+    bool List(OpenFolder& f, std::vector<FolderEntry>& e) override { return inner_->List(f, e); }
+    void Reread(OpenFolder& f, FolderEntry& e) override { inner_->Reread(f, e); }
+    bool Change(OpenFolder& f, const FolderEntry& e, AttributeWord w) override { return inner_->Change(f, e, w); }
+    bool SubfolderHolds(OpenFolder& f, const FolderEntry& e, const Path& n) override {
+        return inner_->SubfolderHolds(f, e, n);
+    }
 
 private:
     std::unique_ptr<FileSystem> inner_;
+};
+
+// Runs `onWrite` after each attribute write.
+class HookedWrites final : public ForwardingFileSystem {
+public:
+    HookedWrites(std::unique_ptr<FileSystem> inner, std::function<void()> onWrite)
+        : ForwardingFileSystem(std::move(inner)), onWrite_(std::move(onWrite)) {}
+    bool SetAttributes(const FsObject& o, AttributeWord w) override {
+        const bool done = ForwardingFileSystem::SetAttributes(o, w);
+        onWrite_();
+        return done;
+    }
+    bool Change(OpenFolder& f, const FolderEntry& e, AttributeWord w) override {
+        const bool done = ForwardingFileSystem::Change(f, e, w);
+        onWrite_();
+        return done;
+    }
+
+private:
     std::function<void()> onWrite_;
 };
 
