@@ -368,6 +368,7 @@ int Run(const Arguments& a, Language language, const Streams& streams, Undo* und
     engine.maxDepth = a.maxDepth;
     engine.system = a.system == Change::Clear ? SystemBit::Clear
                     : a.system == Change::Set ? SystemBit::Set
+                    : a.list                    ? SystemBit::Pass
                                               : SystemBit::Keep;
     engine.events = &printer;
     engine.paths = std::move(paths);

@@ -19,8 +19,10 @@ inline constexpr std::int32_t kMaxDepth = 25;
 
 // What a batch does with the system attribute. Keep is rivak.exe's only way:
 // system files are left alone. Clear and Set change the bit of files and
-// folders, and let the other options act on system files too.
-enum class SystemBit { Keep, Clear, Set };
+// folders, and let the other options act on system files too. Pass leaves
+// the bit as it is but takes system files as any other (a listing, which
+// changes nothing, shows them).
+enum class SystemBit { Keep, Clear, Set, Pass };
 
 class AttributeEngine {
 public:

@@ -56,6 +56,8 @@ struct FolderEntry {
     // The entry's identity where the listing gives it (device and inode on
     // POSIX), for the backend's own checks; zeros elsewhere.
     FolderKey key;
+    // The backend's own mark of what it keeps for the entry.
+    std::uint32_t slot = 0;
 };
 
 // A folder held open for a walk; each backend has its own kind. Entries are
@@ -96,14 +98,19 @@ public:
     // walker asks this once for each folder it reaches, and remembers it.
     virtual std::optional<FolderKey> Identity(OpenFolder& folder) = 0;
     // Every entry but "." and "..", each once, in the order the walk takes
-    // them. False when the folder could not be listed (to the end).
-    virtual bool List(OpenFolder& folder, std::vector<FolderEntry>& entries) = 0;
+    // them. False when the folder could not be listed (to the end). `path`
+    // is the folder's path, as the engine reached it, for what the backend
+    // tells of it and its entries until Visited.
+    virtual bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) = 0;
     // Reads a shared entry's word again.
     virtual void Reread(OpenFolder& folder, FolderEntry& entry) = 0;
     // Writes the rewritten word of a listed entry, as SetAttributes does.
     virtual bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) = 0;
     // Whether the listed folder `sub` holds a file of this name (HoldsFile).
     virtual bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) = 0;
+    // The entries of the last listing of `folder` are all decided: what the
+    // backend kept for them may go. The folder stays open for its walk.
+    virtual void Visited(OpenFolder& folder) { (void)folder; }
 
     // How many threads may make the walk's calls at once, each on folders
     // of its own (the path calls above always come from one thread at a

@@ -137,7 +137,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
     // first entry is changed: a shortcut's target may be an entry of the
     // same folder, which the listing then tells as it was.
     listing_.clear();
-    fs_->List(folder, listing_);
+    fs_->List(folder, path, listing_);
     rows_.clear();
     const bool follow = On(Option::FollowShortcuts);
     Path full;
@@ -160,6 +160,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
         }
         if (ProcessListed(folder, path, row.entry, rewrite)) subfolders.push_back(Subfolder{std::move(row.entry), Path()});
     }
+    fs_->Visited(folder);
     return subfolders;
 }
 

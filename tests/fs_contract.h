@@ -29,7 +29,7 @@ protected:
     // The root's listing, sorted by name for the comparison.
     std::vector<FolderEntry> ListRoot(FileSystem& fs, OpenFolder& root) {
         std::vector<FolderEntry> entries;
-        EXPECT_TRUE(fs.List(root, entries));
+        EXPECT_TRUE(fs.List(root, fx.Root(), entries));
         std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
         return entries;
     }
@@ -123,7 +123,7 @@ TYPED_TEST_P(FsContract, ChangesGoThroughTheOpenFolder) {
     auto d = fs->OpenSubfolder(*root, entries[0]);
     ASSERT_TRUE(d);
     std::vector<FolderEntry> inner;
-    ASSERT_TRUE(fs->List(*d, inner));
+    ASSERT_TRUE(fs->List(*d, this->Join(this->fx.Root(), RIVAK_T("d")), inner));
     ASSERT_EQ(inner.size(), 1u);
     ASSERT_TRUE(fs->Change(*d, inner[0], attr::kSystem));
     EXPECT_EQ(this->fx.WordOf(this->Join(RIVAK_T("d"), RIVAK_T("f"))) & 7u, attr::kSystem);

@@ -120,7 +120,7 @@ public:
         return FolderKey{1, static_cast<MemoryFolder&>(folder).node};
     }
 
-    bool List(OpenFolder& open, std::vector<FolderEntry>& entries) override {
+    bool List(OpenFolder& open, const Path&, std::vector<FolderEntry>& entries) override {
         const auto& folder = static_cast<MemoryFolder&>(open);
         ++store_.counters_.listings;
         if (store_.nodes_[folder.node].failList) return false;

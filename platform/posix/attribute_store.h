@@ -27,7 +27,8 @@ inline constexpr AttributeWord kReadOnlyToOne = 0x80000000u;
 
 // One file or folder as a store sees it.
 struct StoreEntry {
-    int fd = -1;              // the entry itself, open for reading (ioctl and fgetxattr work on it)
+    int fd = -1;              // the entry itself: open for reading, or O_PATH (see pathOnly)
+    bool pathOnly = false;    // fd is an O_PATH descriptor (entry_calls.h); never for a store that opens
     bool folder = false;
     bool dotName = false;     // the name starts with a dot (not "." or "..")
     ino_t ino = 0;
@@ -85,6 +86,12 @@ public:
     // False where the volume keeps no word rivak can read: the word read is
     // only a guess, and is never shown or changed as if it were known.
     virtual bool Knows() const { return true; }
+    // Whether its calls need the entry open for reading (an ioctl does);
+    // the others work on an O_PATH descriptor.
+    virtual bool Opens() const { return false; }
+    // Whether the volume may keep less than it was given, so a change is
+    // read back to tell what it holds (an SMB server may).
+    virtual bool ReadsBack() const { return false; }
     // The store that keeps the attributes of `e`: the mount's own, or on
     // Linux's own file systems the one of the reader of the tree `e` lies in.
     virtual AttributeStore& Within(const StoreEntry& e, const StoreFolder& holder) {
@@ -141,7 +148,9 @@ std::unique_ptr<AttributeStore> UnknownFuseStore(const StoreSettings& settings);
 
 // A 32-bit word kept in a system or cifs extended attribute (store_ntfs.cpp);
 // a failure is reported through `fail` (Access, Write).
-std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bigEndian, const StoreFailure& fail);
-bool WriteWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, const StoreFailure& fail);
+std::optional<std::uint32_t> ReadWordAttribute(const StoreEntry& e, const char* name, bool bigEndian,
+                                              const StoreFailure& fail);
+bool WriteWordAttribute(const StoreEntry& e, const char* name, std::uint32_t word, bool bigEndian,
+                        const StoreFailure& fail);
 
 }  // namespace rivak::posix

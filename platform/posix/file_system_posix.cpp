@@ -20,7 +20,6 @@ namespace rivak::posix {
 namespace {
 
 constexpr AttributeWord kMaskable = attr::kHidden | attr::kSystem | attr::kVolume | attr::kDirectory;
-constexpr char kPattern[] = "/*.*";
 
 bool Admitted(AttributeWord word, unsigned mask) { return (word & kMaskable & ~mask) == 0; }
 
@@ -43,14 +42,9 @@ Split SplitPath(const Path& path) {
 
 bool IsDotName(const std::string& name) { return !name.empty() && name[0] == '.' && !IsDotOrDotDot(name); }
 
-bool IsPattern(const Path& path) {
-    const std::size_t n = sizeof kPattern - 1;
-    return path.size() >= n && path.compare(path.size() - n, n, kPattern) == 0;
-}
-
 // O_DIRECTORY | O_NOFOLLOW on a symbolic link fails with ENOTDIR, as on a
 // file: tell a folder swapped for a link (ELOOP) from a file.
-int OpenFolderAt(int dirfd, const char* name) {
+int OpenFolderNamed(int dirfd, const char* name) {
     const int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd == -1 && errno == ENOTDIR) {
         struct statx sx;
@@ -221,7 +215,7 @@ int PosixFileSystem::Descend(const Path& folder, std::size_t from) {
             errno = EACCES;
             return -1;
         }
-        UniqueFd next(OpenFolderAt(chain_.back().fd.get(), name.c_str()));
+        UniqueFd next(OpenFolderNamed(chain_.back().fd.get(), name.c_str()));
         if (!next) return -1;
         chainPath_.resize(chain_.back().end);
         chainPath_.append(folder, chain_.back().end, end - chain_.back().end);
@@ -298,7 +292,7 @@ int PosixFileSystem::Reopen(std::size_t level) {
         std::size_t start = chain_[i - 1].end;
         while (start < chain_[i].end && chainPath_[start] == '/') ++start;
         const std::string name = chainPath_.substr(start, chain_[i].end - start);
-        down.reset(OpenFolderAt(from, name.c_str()));
+        down.reset(OpenFolderNamed(from, name.c_str()));
         if (!down) return -1;
         if (!same(down, chain_[i])) {
             errno = ELOOP;  // another folder now stands where this one was
@@ -311,21 +305,6 @@ int PosixFileSystem::Reopen(std::size_t level) {
         }
     }
     return target.fd.get();
-}
-
-// The type the folder's listing gave for `name`: entries are looked up in
-// listing order, so the next slot is nearly always the one.
-unsigned char PosixFileSystem::TypeHint(const Path& folder, const std::string& name) {
-    if (folder != listedFolder_ || listing_.empty()) return DT_UNKNOWN;
-    for (std::size_t n = 0; n < listing_.size(); ++n) {
-        const std::size_t i = (hint_ + n) % listing_.size();
-        if (listing_[i].name == name) {
-            hint_ = i + 1;
-            return listing_[i].type;
-        }
-        if (n == 2) break;  // out of order: not worth a scan of a large folder
-    }
-    return DT_UNKNOWN;
 }
 
 // ---- looking entries up ----------------------------------------------------
@@ -350,7 +329,7 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
         else if (errno != ENOENT && errno != ENOTDIR) Fail(path, Problem::Access, errno);
         return entry_;
     }
-    if (!Open(entry_, dirfd, split.name, TypeHint(split.folder, split.name))) return entry_;
+    if (!Open(entry_, dirfd, split.name, DT_UNKNOWN)) return entry_;
     // The folder's descriptor is the chain's deepest level (the store's reader may depend on it).
     const Level* holder = dirfd == AT_FDCWD ? nullptr : &chain_.back();
     ReadRecord(entry_, holder ? StoreFolder{dirfd, holder->dev, holder->ino} : StoreFolder{});
@@ -469,7 +448,7 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
 }
 
 StoreEntry PosixFileSystem::View(const Entry& e) {
-    return StoreEntry{e.fd.get(), e.folder, e.dotName, e.ino, e.mode, e.links, e.dev};
+    return StoreEntry{e.fd.get(), e.pathOnly, e.folder, e.dotName, e.ino, e.mode, e.links, e.dev};
 }
 
 // A listing shows system files too, which the engine's plain-file probe
@@ -591,68 +570,9 @@ bool PosixFileSystem::LeadsAnywhere(const Path& shortcut) {
 // ---- the engine's calls ----------------------------------------------------
 
 Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
-    next_ = listing_.size();  // a probe abandons the enumeration; the types stay for the look-ups
-    if (!IsPattern(path)) {
-        Entry& e = Locate(path);
-        if (!e.found || !Admitted(e.word, Admits(mask))) return Path();
-        const Split split = SplitPath(path);
-        return split.name;
-    }
-
-    listedFolder_ = path.substr(0, path.size() - (sizeof kPattern - 1));
-    entry_ = Entry{};  // a new listing: whatever is looked up next is read afresh
-    listing_.clear();
-    next_ = hint_ = 0;
-    listMask_ = mask;
-    const int fd = FolderFd(listedFolder_);
-    if (fd == -1) {
-        // ENOTDIR: a system file, which the engine takes for a folder and walks.
-        if (errno == ELOOP) Fail(listedFolder_, Problem::SwappedForLink, errno);
-        else if (errno != ENOTDIR && (errno != ENOENT || IsFollowed(listedFolder_)))
-            Fail(listedFolder_, Problem::Listing, errno);
-        return Path();
-    }
-    // The folder may have been listed before (a linked folder walked again).
-    Level* level = fd == AT_FDCWD ? nullptr : &chain_.back();
-    if (level && level->listed && lseek(fd, 0, SEEK_SET) != 0) {
-        Fail(listedFolder_, Problem::Listing, errno);
-        return Path();
-    }
-    if (level) level->listed = true;
-    UniqueFd cwd;
-    if (fd == AT_FDCWD) {
-        cwd.reset(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!cwd) {
-            Fail(listedFolder_, Problem::Listing, errno);
-            return Path();
-        }
-    }
-    const int listFd = fd == AT_FDCWD ? cwd.get() : fd;
-    alignas(8) char buffer[32768];
-    for (;;) {
-        const long n = syscall(SYS_getdents64, listFd, buffer, sizeof buffer);
-        if (n < 0) {
-            Fail(listedFolder_, Problem::Listing, errno);
-            break;
-        }
-        if (n == 0) break;
-        for (long at = 0; at < n;) {
-            const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
-            listing_.push_back(Name{d->d_name, d->d_type});
-            at += d->d_reclen;
-        }
-    }
-    return Dir();
-}
-
-Path PosixFileSystem::Dir() {
-    while (next_ < listing_.size()) {
-        const Name& n = listing_[next_++];
-        if (listMask_ == probe::kAnything || IsDotOrDotDot(n.name)) return n.name;
-        const Entry& e = Locate(listedFolder_ + '/' + n.name);
-        if (e.found && Admitted(e.word, Admits(listMask_))) return n.name;
-    }
-    return Path();
+    Entry& e = Locate(path);
+    if (!e.found || !Admitted(e.word, Admits(mask))) return Path();
+    return SplitPath(path).name;
 }
 
 std::optional<FsObject> PosixFileSystem::GetFile(const Path& path) {
@@ -699,9 +619,9 @@ void PosixFileSystem::TellChange(const Entry& e, StoreEntry& view, const StoreOu
                                  std::vector<Told>* told) {
     const AttributeWord before = e.word;
     AttributeWord after = out.planned | (e.folder ? attr::kDirectory : 0);
-    if (out.touched && !settings_.dryRun) {
-        // What the volume holds now, not what was meant: a driver or a
-        // server may keep less than it was given.
+    if (out.touched && !settings_.dryRun && e.store->ReadsBack()) {
+        // What the volume holds now, not what was meant: a server may keep
+        // less than it was given (a local driver keeps what it takes).
         struct statx sx;
         if (StatxFd(e.fd.get(), sx) == 0) view.mode = sx.stx_mode & 07777;
         after = StoredWord(e, view, fail).value_or(before);
@@ -720,60 +640,28 @@ void PosixFileSystem::TellChange(const Entry& e, StoreEntry& view, const StoreOu
 // folder counts, since keeping the bit is the side that changes nothing.
 bool PosixFileSystem::HoldsFile(const FsObject& folder, const Path& name) {
     const Entry& e = Locate(folder.path);
-    if (!e.found || !e.folder || name.find('/') != Path::npos) return false;
-    struct stat st;
-    bool holds = false;
-    if (fstatat(e.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        holds = !S_ISDIR(st.st_mode);
-    } else if (errno == ENOENT) {
-        const auto sameName = [&](const char* other) {
-            return std::equal(name.begin(), name.end(), other, other + std::strlen(other), [](char a, char b) {
-                return AsciiLower(a) == AsciiLower(b);
-            });
-        };
-        UniqueFd own(openat(e.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        std::unique_ptr<DIR, int (*)(DIR*)> dir(own ? fdopendir(own.get()) : nullptr, closedir);
-        if (dir) own.release();
-        while (const dirent* d = dir ? readdir(dir.get()) : nullptr) {
-            if (d->d_type != DT_DIR && sameName(d->d_name)) {
-                holds = true;
-                break;
-            }
-        }
-    }
+    if (!e.found || !e.folder) return false;
+    const bool holds = FolderHolds(e.fd.get(), name);
     if (holds && settings_.report && !settings_.list) settings_.report->KeptReadOnly(folder.path);
     return holds;
 }
 
-// ---- folder identity -------------------------------------------------------
-
-bool PosixFileSystem::StatFolder(const Path& folder, struct statx& sx) {
-    const unsigned mask = STATX_TYPE | STATX_INO;
-    if (IsFollowed(folder)) {
-        const int fd = NamedFd(folder);
-        return fd != -1 && statx(fd, "", AT_EMPTY_PATH, mask, &sx) == 0 && S_ISDIR(sx.stx_mode);
+bool PosixFileSystem::FolderHolds(int dirfd, const Path& name) {
+    if (name.find('/') != Path::npos) return false;
+    struct stat st;
+    if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return !S_ISDIR(st.st_mode);
+    if (errno != ENOENT) return false;
+    const auto sameName = [&](const char* other) {
+        return std::equal(name.begin(), name.end(), other, other + std::strlen(other),
+                          [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+    };
+    UniqueFd own(openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(own ? fdopendir(own.get()) : nullptr, closedir);
+    if (dir) own.release();
+    while (const dirent* d = dir ? readdir(dir.get()) : nullptr) {
+        if (d->d_type != DT_DIR && sameName(d->d_name)) return true;
     }
-    const Split split = SplitPath(folder);
-    if (IsDotOrDotDot(split.name)) return false;
-    const int dirfd = FolderFd(split.folder);
-    if (dirfd == -1) return false;
-    return statx(dirfd, split.name.c_str(), AT_SYMLINK_NOFOLLOW, mask, &sx) == 0 && S_ISDIR(sx.stx_mode);
-}
-
-// Bind mounts are the only linked folders here: links are never walked.
-bool PosixFileSystem::IsLinkedFolder(const Path& folder) {
-    struct statx sx;
-    if (!StatFolder(folder, sx)) return false;
-    return (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-}
-
-std::optional<FolderKey> PosixFileSystem::FolderIdentity(const Path& folder) {
-    struct statx sx;
-    if (!StatFolder(folder, sx)) return std::nullopt;
-    FolderKey key;
-    key.volume = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    key.object = sx.stx_ino;
-    return key;
+    return false;
 }
 
 FileSystemFactory PosixFileSystemFactory(PosixSettings settings) {

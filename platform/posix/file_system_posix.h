@@ -149,18 +149,29 @@ public:
     void Refuse(const Path& path, Problem problem, const std::string& detail);
 
     Path Dir(const Path& path, unsigned mask) override;
-    Path Dir() override;
     std::optional<FsObject> GetFile(const Path& path) override;
     std::optional<FsObject> GetFolder(const Path& path) override;
     bool SetAttributes(const FsObject& object, AttributeWord word) override;
     bool HoldsFile(const FsObject& folder, const Path& name) override;
-    bool IsLinkedFolder(const Path& folder) override;
-    std::optional<FolderKey> FolderIdentity(const Path& folder) override;
 
-    // Descriptors held open for the folder chain (tests check it stays bounded).
-    std::size_t OpenFolders() const { return open_; }
-    // The most the chain holds open at once, its root aside.
+    // The walk (folder_walk_posix.cpp).
+    std::unique_ptr<OpenFolder> OpenFolderAt(const Path& path) override;
+    std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) override;
+    std::optional<FolderKey> Identity(OpenFolder& folder) override;
+    bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) override;
+    void Reread(OpenFolder& folder, FolderEntry& entry) override;
+    bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) override;
+    bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) override;
+    void Visited(OpenFolder& folder) override;
+
+    // Descriptors held open for folders: the path chain's and the walk's
+    // (tests check they stay bounded).
+    std::size_t OpenFolders() const { return open_ + walkOpen_; }
+    // The most the chain holds open at once, its root aside, and the walk.
     static constexpr std::size_t kOpenLevels = 48;
+    // The most entry descriptors the walk keeps between a listing and the
+    // changes; the others are looked up again (and checked) to be changed.
+    static constexpr std::size_t kKeptEntries = 96;
 
 private:
     struct Entry {
@@ -178,6 +189,7 @@ private:
         bool mountRoot = false;
         AttributeStore* store = nullptr;  // of the entry's mount
         bool readable = false;
+        bool pathOnly = false;   // fd is O_PATH: the store's calls go through its /proc link
         AttributeWord word = 0;  // also what the probe masks test
         std::optional<SavedState> saved;  // --save
         StoreFolder holder;               // the folder the walk found it in, for the store's reader
@@ -194,9 +206,18 @@ private:
         ino_t ino = 0;
         bool listed = false;
     };
-    struct Name {
-        std::string name;
-        unsigned char type;  // d_type of the listing
+    struct WalkFolder;
+    // What a listing found of an entry, kept until the engine decides it.
+    struct Looked {
+        UniqueFd fd;  // O_PATH, or open for reading where the store needs it; may be closed
+        AttributeStore* store = nullptr;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        mode_t mode = 0;
+        nlink_t links = 0;
+        bool dotName = false;
+        bool pathOnly = false;
+        std::optional<SavedState> saved;
     };
     // A followed path, and what its name gave the first time.
     struct Named {
@@ -226,7 +247,16 @@ private:
     bool IsFollowed(const Path& path) const {
         return followedLengths_.count(path.size()) != 0 && followed_.count(path) != 0;
     }
-    unsigned char TypeHint(const Path& folder, const std::string& name);
+    // The walk's folders (folder_walk_posix.cpp).
+    int Descriptor(WalkFolder& f);
+    void Touch(WalkFolder& f);
+    void Forget(WalkFolder& f);
+    const Path& Shown(WalkFolder& f);
+    bool LookUp(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
+                Looked& looked);
+    bool Take(WalkFolder& f, const FolderEntry& entry, Entry& e);
+    bool Apply(Entry& e, AttributeWord word);
+    bool FolderHolds(int dirfd, const Path& name);
     AttributeStore& StoreFor(const Entry& e);
     static StoreEntry View(const Entry& e);
     std::optional<AttributeWord> StoredWord(const Entry& e, const StoreEntry& view, const StoreFailure& fail,
@@ -277,12 +307,11 @@ private:
     std::vector<Level> chain_;
     std::size_t open_ = 0;  // descriptors the chain holds
     Entry entry_;            // the last entry looked up: the engine asks about one path several times
-    // The enumeration under way, and the types its listing gave.
-    std::vector<Name> listing_;
-    Path listedFolder_;
-    unsigned listMask_ = probe::kAnything;
-    std::size_t next_ = 0;   // next name Dir() returns
-    std::size_t hint_ = 0;   // where the next type look-up starts
+    // The walk's folders that hold a descriptor, the least recently used
+    // first, and how many entry descriptors its listings keep.
+    std::vector<WalkFolder*> openWalk_;
+    std::size_t walkOpen_ = 0;
+    std::size_t keptEntries_ = 0;
     std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> stores_;  // one a mounted device
     std::set<std::pair<dev_t, ino_t>> dryRunChanged_;  // entries a dry run has told of
     std::size_t failures_ = 0;  // reported so far

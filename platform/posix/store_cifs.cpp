@@ -17,14 +17,15 @@ class Cifs final : public AttributeStore {
 public:
     explicit Cifs(const StoreSettings& s) : settings_(s) {}
     const char* Describe() const override { return "attributes on the SMB server"; }
+    bool ReadsBack() const override { return true; }
 
     std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
-        return ReadWordAttribute(e.fd, kName, false, fail);
+        return ReadWordAttribute(e, kName, false, fail);
     }
 
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
         StoreOutcome out{false, false, before};
-        const std::optional<std::uint32_t> old = ReadWordAttribute(e.fd, kName, false, fail);
+        const std::optional<std::uint32_t> old = ReadWordAttribute(e, kName, false, fail);
         if (!old) return out;
         out.ok = true;
         const AttributeWord bits = WrittenBits(settings_, before, want);
@@ -40,7 +41,7 @@ public:
 
     StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
         StoreOutcome out{false, false, saved.word};
-        const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, kName, false, fail);
+        const std::optional<std::uint32_t> now = ReadWordAttribute(e, kName, false, fail);
         if (!now) return out;
         out.ok = true;
         if ((*now & ~kNormal) == (saved.word & ~kNormal)) return out;
@@ -53,8 +54,8 @@ private:
     bool Put(StoreEntry& e, std::uint32_t word, std::uint32_t bits, StoreOutcome& out, const StoreFailure& fail) {
         out.touched = true;
         if (settings_.dryRun) return true;
-        if (!WriteWordAttribute(e.fd, kName, word, false, fail)) return false;
-        const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, kName, false, fail);
+        if (!WriteWordAttribute(e, kName, word, false, fail)) return false;
+        const std::optional<std::uint32_t> now = ReadWordAttribute(e, kName, false, fail);
         if (now && ((*now ^ word) & bits)) fail(Problem::NotKept, 0);
         return now && !((*now ^ word) & bits);
     }

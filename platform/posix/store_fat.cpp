@@ -22,6 +22,8 @@ class Fat final : public AttributeStore {
 public:
     Fat(const StoreSettings& s, bool exfat) : settings_(s), exfat_(exfat) {}
     const char* Describe() const override { return exfat_ ? "exFAT attributes" : "FAT attributes"; }
+    bool Opens() const override { return true; }
+    bool ReadsBack() const override { return true; }  // exFAT drivers have dropped bits on folders
     // Without the ioctls only read-only of a file shows (in the mode).
     bool Knows() const override { return !noIoctl_; }
 

@@ -11,13 +11,15 @@
 #include <cstring>
 
 #include "platform/posix/attribute_store.h"
+#include "platform/posix/entry_calls.h"
 #include "platform/posix/file_system_posix.h"
 
 namespace rivak::posix {
 
-std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bigEndian, const StoreFailure& fail) {
+std::optional<std::uint32_t> ReadWordAttribute(const StoreEntry& e, const char* name, bool bigEndian,
+                                              const StoreFailure& fail) {
     unsigned char b[4];
-    const ssize_t n = fgetxattr(fd, name, b, sizeof b);
+    const ssize_t n = GetAttr(e.fd, e.pathOnly, name, b, sizeof b);
     if (n != 4) {
         fail(Problem::Access, n < 0 ? errno : EINVAL);
         return std::nullopt;
@@ -28,14 +30,15 @@ std::optional<std::uint32_t> ReadWordAttribute(int fd, const char* name, bool bi
     return word;
 }
 
-bool WriteWordAttribute(int fd, const char* name, std::uint32_t word, bool bigEndian, const StoreFailure& fail) {
+bool WriteWordAttribute(const StoreEntry& e, const char* name, std::uint32_t word, bool bigEndian,
+                        const StoreFailure& fail) {
     unsigned char b[4];
     if (bigEndian) {
         for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
     } else {
         std::memcpy(b, &word, 4);
     }
-    if (fsetxattr(fd, name, b, sizeof b, 0) == 0) return true;
+    if (SetAttr(e.fd, e.pathOnly, name, b, sizeof b) == 0) return true;
     fail(Problem::Write, errno);
     return false;
 }
@@ -49,12 +52,12 @@ public:
     const char* Describe() const override { return bigEndian_ ? "NTFS attributes, ntfs-3g" : "NTFS attributes, ntfs3"; }
 
     std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
-        return ReadWordAttribute(e.fd, name_, bigEndian_, fail);
+        return ReadWordAttribute(e, name_, bigEndian_, fail);
     }
 
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
         StoreOutcome out{false, false, before};
-        const std::optional<std::uint32_t> old = ReadWordAttribute(e.fd, name_, bigEndian_, fail);
+        const std::optional<std::uint32_t> old = ReadWordAttribute(e, name_, bigEndian_, fail);
         if (!old) return out;
         out.ok = true;
         const AttributeWord bits = WrittenBits(settings_, before, want);
@@ -62,7 +65,7 @@ public:
         out.planned = word;
         if (word == *old) return out;
         out.touched = true;
-        out.ok = settings_.dryRun || WriteWordAttribute(e.fd, name_, word, bigEndian_, fail);
+        out.ok = settings_.dryRun || WriteWordAttribute(e, name_, word, bigEndian_, fail);
         return out;
     }
 
@@ -70,10 +73,10 @@ public:
 
     StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
         StoreOutcome out{false, false, saved.word};
-        const std::optional<std::uint32_t> now = ReadWordAttribute(e.fd, name_, bigEndian_, fail);
+        const std::optional<std::uint32_t> now = ReadWordAttribute(e, name_, bigEndian_, fail);
         if (!now) return out;
         out.touched = *now != saved.word;
-        out.ok = !out.touched || settings_.dryRun || WriteWordAttribute(e.fd, name_, saved.word, bigEndian_, fail);
+        out.ok = !out.touched || settings_.dryRun || WriteWordAttribute(e, name_, saved.word, bigEndian_, fail);
         return out;
     }
 

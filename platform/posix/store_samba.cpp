@@ -23,6 +23,7 @@
 
 #include "platform/posix/attribute_store.h"
 #include "platform/posix/dosattrib.h"
+#include "platform/posix/entry_calls.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/readers.h"
 #include "platform/posix/signals_held.h"
@@ -82,18 +83,18 @@ struct Value {
     std::uint32_t Bits() const { return state == State::Present ? parsed.attributes : 0; }
 };
 
-Value ReadValue(int fd) {
+Value ReadValue(const StoreEntry& e) {
     Value v;
     unsigned char buffer[256];
-    ssize_t n = fgetxattr(fd, kDosAttribName, buffer, sizeof buffer);
+    ssize_t n = GetAttr(e.fd, e.pathOnly, kDosAttribName, buffer, sizeof buffer);
     if (n >= 0) {
         v.raw.assign(buffer, buffer + n);
     } else if (errno == ERANGE) {
         // Larger than any record Samba writes; read it whole all the same.
-        const ssize_t size = fgetxattr(fd, kDosAttribName, nullptr, 0);
+        const ssize_t size = GetAttr(e.fd, e.pathOnly, kDosAttribName, nullptr, 0);
         if (size > 0) {
             v.raw.resize(static_cast<std::size_t>(size));
-            n = fgetxattr(fd, kDosAttribName, v.raw.data(), v.raw.size());
+            n = GetAttr(e.fd, e.pathOnly, kDosAttribName, v.raw.data(), v.raw.size());
             if (n >= 0) v.raw.resize(static_cast<std::size_t>(n));
         }
     }
@@ -125,13 +126,13 @@ public:
     const char* Describe() const override { return "Samba/Wine user.DOSATTRIB"; }
 
     std::optional<AttributeWord> Read(const StoreEntry& e, const StoreFailure& fail) override {
-        const Value v = rule_.value ? ReadValue(e.fd) : Value{};
+        const Value v = rule_.value ? ReadValue(e) : Value{};
         if (ValueProblem(v, fail)) return std::nullopt;
         return WordOf(e, v);
     }
 
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
-        const Value v = rule_.value ? ReadValue(e.fd) : Value{};
+        const Value v = rule_.value ? ReadValue(e) : Value{};
         StoreOutcome out;
         if (ValueProblem(v, fail)) {
             out.ok = false;
@@ -192,7 +193,7 @@ public:
     // change: only the mode is saved there.
     std::optional<AttributeWord> ReadSaving(const StoreEntry& e, const StoreFailure& fail,
                                             std::optional<SavedState>& saved) override {
-        Value v = rule_.value ? ReadValue(e.fd) : Value{};
+        Value v = rule_.value ? ReadValue(e) : Value{};
         if (ValueProblem(v, fail)) return std::nullopt;
         const AttributeWord word = WordOf(e, v);
         const SavedState::Record record = rule_.value ? RecordOf(v) : SavedState::Record::NotKept;
@@ -205,7 +206,7 @@ public:
     StoreOutcome Restore(StoreEntry& e, const SavedState& saved, const StoreFailure& fail) override {
         StoreOutcome out;
         out.planned = saved.word;
-        const Value v = saved.record == SavedState::Record::NotKept ? Value{} : ReadValue(e.fd);
+        const Value v = saved.record == SavedState::Record::NotKept ? Value{} : ReadValue(e);
         if (v.state == Value::State::Unreadable) {
             fail(Problem::Access, v.error);
             out.ok = false;
@@ -321,7 +322,7 @@ private:
     bool Chmod(StoreEntry& e, mode_t mode, StoreOutcome& out, const StoreFailure& fail) {
         out.touched = true;
         if (settings_.dryRun) return true;
-        if (fchmod(e.fd, mode) != 0) {
+        if (ChangeMode(e.fd, e.pathOnly, mode) != 0) {
             fail(Problem::Write, errno);
             return false;
         }
@@ -355,8 +356,8 @@ private:
         out.touched = true;
         if (settings_.dryRun) return true;
         auto write = [&] {
-            if (!value) return fremovexattr(e.fd, kDosAttribName);
-            return fsetxattr(e.fd, kDosAttribName, value->data(), value->size(), 0);
+            if (!value) return RemoveAttr(e.fd, e.pathOnly, kDosAttribName);
+            return SetAttr(e.fd, e.pathOnly, kDosAttribName, value->data(), value->size());
         };
         if (write() == 0) return true;
         const int error = errno;
@@ -373,7 +374,7 @@ private:
         if (!Chmod(e, mode | S_IWUSR, out, fail)) return false;
         const bool ok = write() == 0;
         if (!ok) fail(Problem::Write, errno);
-        if (fchmod(e.fd, mode) != 0) {
+        if (ChangeMode(e.fd, e.pathOnly, mode) != 0) {
             // Left writable where it should not be: never a quiet success.
             fail(Problem::ModeNotRestored, errno);
             return false;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/posix/attribute_store.h"
+#include "platform/posix/entry_calls.h"
 
 namespace rivak::posix {
 
@@ -64,6 +65,7 @@ void NameMount(int fd, ChosenStore& chosen) {
 
 }  // namespace
 
+// `fd` may be an O_PATH descriptor.
 ChosenStore SelectStore(int fd, const StoreSettings& settings) {
     ChosenStore chosen;
     NameMount(fd, chosen);
@@ -80,7 +82,7 @@ ChosenStore SelectStore(int fd, const StoreSettings& settings) {
     case kOldNtfs: chosen.store = UnknownFuseStore(settings); break;
     case kFuse:
         // fuseblk shows no driver name; ntfs-3g is the one that answers this.
-        if (fgetxattr(fd, "system.ntfs_attrib_be", probe, sizeof probe) == 4) chosen.store = NtfsStore(settings, true);
+        if (GetAttr(fd, true, "system.ntfs_attrib_be", probe, sizeof probe) == 4) chosen.store = NtfsStore(settings, true);
         else chosen.store = UnknownFuseStore(settings);
         break;
     default: chosen.store = SambaWineStore(settings); break;

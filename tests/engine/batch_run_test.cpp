@@ -73,7 +73,7 @@ TEST(BatchRun, HundredThousandRowsAreAllHandled) {
 class ThrowingListing final : public testing_support::ForwardingFileSystem {
 public:
     using ForwardingFileSystem::ForwardingFileSystem;
-    bool List(OpenFolder&, std::vector<FolderEntry>&) override { throw std::runtime_error("listing failed"); }
+    bool List(OpenFolder&, const Path&, std::vector<FolderEntry>&) override { throw std::runtime_error("listing failed"); }
 };
 
 TEST(BatchRun, ErrorEndsTheBatchButHidesTheProgressAndReleasesTheFileSystem) {

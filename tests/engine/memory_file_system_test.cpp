@@ -54,7 +54,7 @@ TEST(MemoryFileSystem, InjectedFailures) {
     auto closed = session->OpenFolderAt(P("closed"));
     ASSERT_TRUE(closed);
     std::vector<FolderEntry> entries;
-    EXPECT_FALSE(session->List(*closed, entries));
+    EXPECT_FALSE(session->List(*closed, P("closed"), entries));
     EXPECT_EQ(session->Dir(P("closed", N("x")), probe::kAnything), N("x")) << "its entries can still be probed";
 }
 

@@ -72,12 +72,13 @@ public:
         return inner_->OpenSubfolder(f, e);
     }
     std::optional<FolderKey> Identity(OpenFolder& f) override { return inner_->Identity(f); }
-    bool List(OpenFolder& f, std::vector<FolderEntry>& e) override { return inner_->List(f, e); }
+    bool List(OpenFolder& f, const Path& p, std::vector<FolderEntry>& e) override { return inner_->List(f, p, e); }
     void Reread(OpenFolder& f, FolderEntry& e) override { inner_->Reread(f, e); }
     bool Change(OpenFolder& f, const FolderEntry& e, AttributeWord w) override { return inner_->Change(f, e, w); }
     bool SubfolderHolds(OpenFolder& f, const FolderEntry& e, const Path& n) override {
         return inner_->SubfolderHolds(f, e, n);
     }
+    void Visited(OpenFolder& f) override { inner_->Visited(f); }
 
 private:
     std::unique_ptr<FileSystem> inner_;

@@ -863,7 +863,7 @@ TEST_F(Cli, LimitsAndWhatIsLeftAloneAreTold) {
         {{"--max-depth=40", At("deep")}, {}, {"depth limit"}, H | S, D | H | S},
         {{usb}, {dotNote}, {"system file", "hidden by its name:", "entries, "}, H | S, D | S},
         {{"-v", usb},
-         {"rivak: " + worm + ": system file left alone", "rivak: " + dot + ": hidden by its name", dotNote,
+         {"rivak: " + dot + ": hidden by its name", "rivak: " + worm + ": system file left alone", dotNote,
           "rivak: 4 entries, 1 changed, 0 failed\n"},
          {}, H | S, D | S},
         {{"-v", At("usb/worm.exe")}, {"rivak: " + worm + ": system file left alone"}, {}, H | S, D | H | S},

@@ -1,0 +1,35 @@
+#pragma once
+// The calls a store makes on an entry. The walk holds most entries by an
+// O_PATH descriptor, which opens nothing: the f* calls refuse it, but the
+// path calls on its /proc/self/fd link reach that very inode without
+// resolving a name again (the link is the descriptor's own object).
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cstdio>
+
+namespace rivak::posix {
+
+class ProcFdPath {
+public:
+    explicit ProcFdPath(int fd) { std::snprintf(text_, sizeof text_, "/proc/self/fd/%d", fd); }
+    const char* c_str() const { return text_; }
+
+private:
+    char text_[32];
+};
+
+inline ssize_t GetAttr(int fd, bool pathOnly, const char* name, void* value, std::size_t size) {
+    return pathOnly ? getxattr(ProcFdPath(fd).c_str(), name, value, size) : fgetxattr(fd, name, value, size);
+}
+inline int SetAttr(int fd, bool pathOnly, const char* name, const void* value, std::size_t size) {
+    return pathOnly ? setxattr(ProcFdPath(fd).c_str(), name, value, size, 0) : fsetxattr(fd, name, value, size, 0);
+}
+inline int RemoveAttr(int fd, bool pathOnly, const char* name) {
+    return pathOnly ? removexattr(ProcFdPath(fd).c_str(), name) : fremovexattr(fd, name);
+}
+inline int ChangeMode(int fd, bool pathOnly, mode_t mode) {
+    return pathOnly ? chmod(ProcFdPath(fd).c_str(), mode) : fchmod(fd, mode);
+}
+
+}  // namespace rivak::posix

@@ -1,0 +1,428 @@
+// The walk's side of the POSIX file system: folders held open, listed once,
+// their entries looked up and changed through them.
+//
+// A folder of the walk is opened by its name in its parent's descriptor,
+// never following a link, and must be the folder its parent's listing
+// showed (device and inode). Only the folders used last keep a descriptor:
+// one that lost it is opened again the same way, from the nearest ancestor
+// that has one, and checked again at every level.
+//
+// An entry is taken with O_PATH, which opens nothing, so a FIFO or a device
+// swapped in is never opened; the stores read and change it through that
+// descriptor (entry_calls.h), and only a store that needs the entry open
+// (an ioctl) gets it opened, through the same descriptor.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/entry_calls.h"
+#include "platform/posix/file_system_posix.h"
+
+namespace rivak::posix {
+
+namespace {
+
+constexpr unsigned kEntryStatx = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE;
+
+bool IsDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+dev_t DevOf(const struct statx& sx) { return makedev(sx.stx_dev_major, sx.stx_dev_minor); }
+
+}  // namespace
+
+struct PosixFileSystem::WalkFolder final : OpenFolder {
+    WalkFolder* parent = nullptr;  // null for a folder reached by a path
+    std::string name;              // in its parent; the whole path when reached by one
+    dev_t dev = 0;
+    ino_t ino = 0;
+    UniqueFd fd;
+    bool listed = false;       // fd has been read to its end once
+    bool cached = false;       // counted in openWalk_ (fd open)
+    std::size_t openSlot = 0;  // where openWalk_ holds it then
+    Path shown;                // its path, once a report needed it during its visit
+    std::vector<Looked> looked;
+    PosixFileSystem* owner = nullptr;
+    ~WalkFolder() override {
+        if (owner) owner->Forget(*this);
+    }
+};
+
+// ---- the walk's folders ------------------------------------------------------
+
+void PosixFileSystem::Forget(WalkFolder& f) {
+    Visited(f);
+    f.fd.reset();
+    if (!f.cached) return;
+    f.cached = false;
+    openWalk_[f.openSlot] = nullptr;
+    --walkOpen_;
+}
+
+// Marks `f` used last; when too many folders hold a descriptor, the one
+// used longest ago lets its go.
+void PosixFileSystem::Touch(WalkFolder& f) {
+    if (f.cached && f.openSlot + 1 == openWalk_.size()) return;
+    if (f.cached) openWalk_[f.openSlot] = nullptr;
+    else ++walkOpen_;
+    f.cached = true;
+    f.openSlot = openWalk_.size();
+    openWalk_.push_back(&f);
+    std::size_t i = 0;
+    while (walkOpen_ > kOpenLevels && i < openWalk_.size()) {
+        WalkFolder* old = openWalk_[i++];
+        if (!old || old == &f) continue;
+        openWalk_[i - 1] = nullptr;
+        old->fd.reset();
+        old->cached = false;
+        --walkOpen_;
+    }
+    // Compact the order once the emptied slots outnumber the open ones.
+    if (openWalk_.size() > 4 * kOpenLevels) {
+        std::vector<WalkFolder*> kept;
+        for (WalkFolder* w : openWalk_)
+            if (w) kept.push_back(w);
+        for (std::size_t n = 0; n < kept.size(); ++n) kept[n]->openSlot = n;
+        openWalk_ = std::move(kept);
+    }
+}
+
+// The folder's descriptor: opened again from the nearest ancestor that holds
+// one, each level by name without following, each checked to be the folder
+// it was. -1 (errno ELOOP for a folder replaced) when it cannot be.
+int PosixFileSystem::Descriptor(WalkFolder& f) {
+    if (f.fd) {
+        Touch(f);
+        return f.fd.get();
+    }
+    std::vector<WalkFolder*> down{&f};
+    while (down.back()->parent && !down.back()->parent->fd) down.push_back(down.back()->parent);
+    WalkFolder* top = down.back();
+    int from = -1;
+    UniqueFd fromPath;
+    if (top->parent) {
+        from = top->parent->fd.get();
+    } else {
+        from = FolderFd(top->name);  // a folder reached by a path, found again by it
+        if (from == -1) return -1;
+    }
+    for (std::size_t i = down.size(); i-- > 0;) {
+        WalkFolder& level = *down[i];
+        const bool byPath = !level.parent;
+        UniqueFd fd(byPath ? openat(from, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                           : openat(from, level.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) {
+            if (errno == ENOTDIR) errno = ELOOP;  // a link or a file stands where the folder was
+            return -1;
+        }
+        struct statx sx;
+        if (statx(fd.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &sx) != 0) return -1;
+        if (DevOf(sx) != level.dev || sx.stx_ino != level.ino) {
+            errno = ELOOP;
+            return -1;
+        }
+        level.fd = std::move(fd);
+        level.listed = false;
+        Touch(level);
+        from = level.fd.get();
+    }
+    return f.fd.get();
+}
+
+// The folder's path, for what is told of it and its entries: the one the
+// engine gave with the listing, else built from the names (a folder that
+// could not be opened to be listed).
+const Path& PosixFileSystem::Shown(WalkFolder& f) {
+    if (!f.shown.empty()) return f.shown;
+    std::vector<const WalkFolder*> up;
+    for (const WalkFolder* w = &f; w; w = w->parent) up.push_back(w);
+    Path path = up.back()->name;
+    for (std::size_t i = up.size() - 1; i-- > 0;) {
+        if (path.empty() || path.back() != '/') path += '/';
+        path += up[i]->name;
+    }
+    f.shown = std::move(path);
+    return f.shown;
+}
+
+std::unique_ptr<OpenFolder> PosixFileSystem::OpenFolderAt(const Path& path) {
+    entry_ = Entry{};  // a path looked up before is read afresh after a walk
+    const int fd = FolderFd(path);
+    UniqueFd own(fd == -1 ? -1 : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct statx sx;
+    if (!own || statx(own.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &sx) != 0) {
+        // ENOTDIR: a system file, which the engine takes for a folder.
+        if (errno == ELOOP) Fail(path, Problem::SwappedForLink, errno);
+        else if (errno != ENOTDIR && (errno != ENOENT || IsFollowed(path))) Fail(path, Problem::Listing, errno);
+        return nullptr;
+    }
+    auto f = std::make_unique<WalkFolder>();
+    f->owner = this;
+    f->name = path;
+    f->dev = DevOf(sx);
+    f->ino = sx.stx_ino;
+    f->fd = std::move(own);
+    Touch(*f);
+    return f;
+}
+
+std::unique_ptr<OpenFolder> PosixFileSystem::OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) {
+    auto f = std::make_unique<WalkFolder>();
+    f->owner = this;
+    f->parent = &static_cast<WalkFolder&>(parent);
+    f->name = sub.name;
+    f->dev = static_cast<dev_t>(sub.key.volume);
+    f->ino = static_cast<ino_t>(sub.key.object);
+    return f;
+}
+
+std::optional<FolderKey> PosixFileSystem::Identity(OpenFolder& folder) {
+    const auto& f = static_cast<WalkFolder&>(folder);
+    return FolderKey{static_cast<std::uint64_t>(f.dev), static_cast<std::uint64_t>(f.ino)};
+}
+
+// Every name is read first and sorted as bytes, as `LC_ALL=C ls` sorts, so
+// that two runs over one tree tell it in the same order; then each entry is
+// looked up, in that order.
+bool PosixFileSystem::List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    Visited(f);  // a folder listed again (a linked folder) reads afresh
+    entry_ = Entry{};
+    f.shown = path;
+    const int fd = Descriptor(f);
+    if (fd == -1 || (f.listed && lseek(fd, 0, SEEK_SET) != 0)) {
+        if (errno == ELOOP) Fail(Shown(f), Problem::SwappedForLink, errno);
+        else Fail(Shown(f), Problem::Listing, errno);
+        return false;
+    }
+    f.listed = true;
+    struct Name {
+        std::string name;
+        unsigned char type;
+    };
+    std::vector<Name> names;
+    bool complete = true;
+    alignas(8) char buffer[32768];
+    for (;;) {
+        const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (n < 0) {
+            Fail(Shown(f), Problem::Listing, errno);
+            complete = false;
+            break;
+        }
+        if (n == 0) break;
+        for (long at = 0; at < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += d->d_reclen;
+            if (IsDotOrDotDot(d->d_name)) continue;
+            // Links, FIFOs, sockets and devices are never touched.
+            if (d->d_type != DT_UNKNOWN && d->d_type != DT_REG && d->d_type != DT_DIR) continue;
+            names.push_back(Name{d->d_name, d->d_type});
+        }
+    }
+    std::sort(names.begin(), names.end(), [](const Name& a, const Name& b) { return a.name < b.name; });
+    f.looked.reserve(names.size());
+    for (Name& n : names) {
+        FolderEntry entry;
+        Looked looked;
+        if (!LookUp(f, fd, n.name, n.type, entry, looked)) continue;
+        entry.name = std::move(n.name);
+        f.looked.push_back(std::move(looked));
+        entry.slot = static_cast<std::uint32_t>(f.looked.size());
+        entries.push_back(std::move(entry));
+    }
+    return complete;
+}
+
+// One entry: its type, identity and mode from the descriptor O_PATH gave,
+// its word from its mount's store. The descriptor is kept for the change
+// while few are kept.
+bool PosixFileSystem::LookUp(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
+                             Looked& looked) {
+    const auto path = [&] { return Shown(f) + '/' + name; };
+    UniqueFd fd(openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        if (errno != ENOENT && errno != ENOTDIR) Fail(path(), Problem::Access, errno);
+        return false;
+    }
+    struct statx sx;
+    if (statx(fd.get(), "", AT_EMPTY_PATH, kEntryStatx, &sx) != 0) {
+        Fail(path(), Problem::Access, errno);
+        return false;
+    }
+    if (!S_ISREG(sx.stx_mode) && !S_ISDIR(sx.stx_mode)) {
+        // Listed as a file or folder, a link now: swapped meanwhile.
+        if (S_ISLNK(sx.stx_mode) && type != DT_UNKNOWN) Fail(path(), Problem::SwappedForLink, ELOOP);
+        return false;
+    }
+    Entry e;
+    e.found = true;
+    e.folder = S_ISDIR(sx.stx_mode);
+    e.dev = DevOf(sx);
+    e.ino = sx.stx_ino;
+    e.mode = sx.stx_mode & 07777;
+    e.links = sx.stx_nlink;
+    e.owner = sx.stx_uid;
+    e.size = sx.stx_size;
+    e.dotName = name[0] == '.';
+    e.fd = std::move(fd);
+    e.pathOnly = true;
+    // The first entry of a device chooses its store (SelectStore takes
+    // O_PATH) and names the mount by the entry's path.
+    if (!stores_.count(e.dev)) e.path = path();
+    AttributeStore& mount = StoreFor(e);
+    if (mount.Opens()) {
+        UniqueFd opened(S_ISDIR(sx.stx_mode) ? openat(e.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                             : open(ProcFdPath(e.fd.get()).c_str(),
+                                                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!opened) {
+            Fail(path(), Problem::Access, errno);
+            return false;
+        }
+        e.fd = std::move(opened);
+        e.pathOnly = false;
+    }
+    const StoreFolder holder{dirfd, f.dev, f.ino};
+    e.store = &mount.Within(View(e), holder);
+    const auto fail = [&](Problem p, int error) { Fail(path(), p, error); };
+    const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
+
+    out.folder = e.folder;
+    out.word = word;
+    out.shared = !e.folder && e.links > 1;
+    out.key = FolderKey{static_cast<std::uint64_t>(e.dev), static_cast<std::uint64_t>(e.ino)};
+    looked.store = e.store;
+    looked.dev = e.dev;
+    looked.ino = e.ino;
+    looked.mode = e.mode;
+    looked.links = e.links;
+    looked.dotName = e.dotName;
+    looked.pathOnly = e.pathOnly;
+    looked.saved = std::move(e.saved);
+    if (keptEntries_ < kKeptEntries) {
+        looked.fd = std::move(e.fd);
+        ++keptEntries_;
+    }
+    return true;
+}
+
+void PosixFileSystem::Reread(OpenFolder& folder, FolderEntry& entry) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    if (entry.slot == 0 || entry.slot > f.looked.size()) return;
+    const int fd = Descriptor(f);
+    if (fd == -1) return;
+    Looked& old = f.looked[entry.slot - 1];
+    if (old.fd) --keptEntries_;
+    Looked fresh;
+    FolderEntry again;
+    if (!LookUp(f, fd, entry.name, DT_UNKNOWN, again, fresh)) {
+        old = Looked{};
+        entry.word.reset();
+        return;
+    }
+    old = std::move(fresh);
+    entry.word = again.word;
+    entry.folder = again.folder;
+}
+
+// The entry as the path calls know it, its descriptor again if it let it
+// go: by its name, which must still give the entry listed.
+bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
+    if (entry.slot == 0 || entry.slot > f.looked.size()) return false;
+    Looked& l = f.looked[entry.slot - 1];
+    if (!l.store) return false;
+    e.path = Shown(f) + '/' + entry.name;
+    const int dirfd = Descriptor(f);
+    if (dirfd == -1) {
+        Fail(e.path, errno == ELOOP ? Problem::SwappedForLink : Problem::Access, errno);
+        return false;
+    }
+    if (l.fd) {
+        e.fd = std::move(l.fd);
+        --keptEntries_;
+    } else {
+        UniqueFd fd(openat(dirfd, entry.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct statx sx;
+        if (!fd || statx(fd.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &sx) != 0) {
+            if (errno != ENOENT) Fail(e.path, Problem::Access, errno);
+            return false;
+        }
+        if (DevOf(sx) != l.dev || sx.stx_ino != l.ino) {
+            Fail(e.path, Problem::SwappedForLink, ELOOP);
+            return false;
+        }
+        if (!l.pathOnly) {
+            fd.reset(S_ISDIR(sx.stx_mode) ? openat(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                          : open(ProcFdPath(fd.get()).c_str(),
+                                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+            if (!fd) {
+                Fail(e.path, Problem::Access, errno);
+                return false;
+            }
+        }
+        e.fd = std::move(fd);
+    }
+    e.found = true;
+    e.folder = entry.folder;
+    e.dev = l.dev;
+    e.ino = l.ino;
+    e.mode = l.mode;
+    e.links = l.links;
+    e.dotName = l.dotName;
+    e.pathOnly = l.pathOnly;
+    e.store = l.store;
+    e.readable = entry.word.has_value();
+    e.word = entry.word.value_or(0);
+    e.saved = std::move(l.saved);
+    e.holder = StoreFolder{dirfd, f.dev, f.ino};
+    l.store = nullptr;  // taken
+    return true;
+}
+
+bool PosixFileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {
+    Entry e;
+    if (!entry.word || !Take(static_cast<WalkFolder&>(folder), entry, e)) return false;
+    return Apply(e, word);
+}
+
+// What SetAttributes does with an entry once it is found.
+bool PosixFileSystem::Apply(Entry& e, AttributeWord word) {
+    if (settings_.list) {
+        if (settings_.report) settings_.report->Listed(e.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
+        if (settings_.save) SaveListed(e);
+        return true;
+    }
+    if (settings_.save) return Defer(e, word);
+    return Write(e, word);
+}
+
+bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    const int dirfd = Descriptor(f);
+    if (dirfd == -1) return false;
+    UniqueFd fd(openat(dirfd, sub.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct statx sx;
+    if (!fd || statx(fd.get(), "", AT_EMPTY_PATH, STATX_INO, &sx) != 0) return false;
+    if (DevOf(sx) != static_cast<dev_t>(sub.key.volume) || sx.stx_ino != sub.key.object) return false;
+    const bool holds = FolderHolds(fd.get(), name);
+    if (holds && settings_.report && !settings_.list) settings_.report->KeptReadOnly(Shown(f) + '/' + sub.name);
+    return holds;
+}
+
+void PosixFileSystem::Visited(OpenFolder& folder) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    for (Looked& l : f.looked)
+        if (l.fd) --keptEntries_;
+    std::vector<Looked>().swap(f.looked);
+    Path().swap(f.shown);
+}
+
+}  // namespace rivak::posix
