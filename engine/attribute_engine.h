@@ -1,7 +1,9 @@
 #pragma once
 // The batch procedures: entry processor, folder walker and batch run. One
 // object serves the whole run; the file-system object lives for one batch.
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "engine/progress.h"
 #include "engine/shortcut.h"
 #include "engine/walk_events.h"
+#include "engine/work_pool.h"
 
 namespace rivak {
 
@@ -23,6 +26,10 @@ inline constexpr std::int32_t kMaxDepth = 25;
 // the bit as it is but takes system files as any other (a listing, which
 // changes nothing, shows them).
 enum class SystemBit { Keep, Clear, Set, Pass };
+
+// Thrown out of a batch stopped on request (`stop`), once every entry
+// changed so far is told.
+struct BatchStopped {};
 
 class AttributeEngine {
 public:
@@ -36,6 +43,12 @@ public:
     SystemBit system = SystemBit::Keep;
     // Told what the progress display cannot show; may be null.
     WalkEvents* events = nullptr;
+    // Threads that work on a folder's entries, where the file system allows
+    // them (rivak.exe: 1), and what each runs first.
+    unsigned jobs = 1;
+    std::function<void()> workerStart;
+    // Once true, the batch stops at the next entry (BatchStopped); may be null.
+    const std::atomic<bool>* stop = nullptr;
 
     // Runs one batch over paths with the options as they are when it starts.
     // An error that escapes (out of memory, say) still hides the progress
@@ -86,12 +99,6 @@ private:
         FolderEntry entry;
         Path elsewhere;  // "" for an entry of the folder
     };
-    // A row of a folder's listing: an entry, or the target a shortcut entry
-    // leads to instead.
-    struct Row {
-        FolderEntry entry;
-        std::optional<Path> target;
-    };
     // A folder reached: its subfolders to walk next, and whether something
     // there is left to walk when it is reached from higher up.
     struct Entered {
@@ -101,8 +108,28 @@ private:
         bool leftOut = false;
     };
 
+    // An entry decided, waiting to be changed and told.
+    struct Pending {
+        FolderEntry* entry = nullptr;
+        bool counted = false;
+        bool change = false;
+        bool keepsMark = false;  // a folder losing read-only: desktop.ini keeps it
+        bool systemLeftAlone = false;
+        bool stopped = false;
+        AttributeWord word = 0;
+    };
+    // Entries looked up ahead of their decisions at most.
+    static constexpr std::size_t kStretch = 4096;
+
     Descent Process(const Path& path, bool rewrite = true);
-    bool ProcessListed(OpenFolder& folder, const Path& path, FolderEntry& entry, bool rewrite);
+    void Decide(FolderEntry& entry, bool rewrite);
+    void Settle(OpenFolder& folder, const Path& path);
+    void Tell(OpenFolder& folder, const Path& path, Pending& p);
+    bool SharedAgain(const FolderEntry& entry);
+    bool Stopping() const { return stop && stop->load(std::memory_order_relaxed); }
+    void CheckStop() const {
+        if (Stopping()) throw BatchStopped{};
+    }
     void Count();
     AttributeWord Rewritten(AttributeWord word) const;
     void ApplyAttributes(const std::optional<FsObject>& item);
@@ -125,7 +152,9 @@ private:
     std::int64_t processedCount_ = 0;
     // The listing buffers: one folder's entries at a time, reused.
     std::vector<FolderEntry> listing_;
-    std::vector<Row> rows_;
+    std::vector<Pending> pending_;
+    std::vector<FolderKey> shared_;  // the shared entries of the stretch decided so far
+    std::unique_ptr<WorkPool> pool_;
     // Every folder met in this batch, by its identity.
     std::unordered_map<FolderKey, Walked, KeyHash> walks_;
     // The folders the limit keeps out, in the order met; a slot is emptied

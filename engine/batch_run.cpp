@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 
 #include "engine/attribute_engine.h"
@@ -13,6 +14,7 @@ AttributeEngine::AttributeEngine(const OptionSource& options, ShortcutReader& sh
 
 void AttributeEngine::OpenFileSystem() {
     fs_ = openFileSystem_ ? openFileSystem_() : nullptr;
+    pool_ = std::make_unique<WorkPool>(fs_ ? std::max(1u, std::min(jobs, fs_->Workers())) : 1u, workerStart);
     walks_ = {};
     leftOut_ = {};
     leftOutCount_ = 0;
@@ -21,11 +23,12 @@ void AttributeEngine::OpenFileSystem() {
 }
 
 void AttributeEngine::ReleaseFileSystem() {
+    pool_.reset();
     fs_.reset();
     SettleLeftOut();
     walks_ = {};
-    rows_ = {};
     listing_ = {};
+    pending_ = {};
 }
 
 // What the limit kept out stays to be read after the batch.
@@ -62,6 +65,7 @@ void AttributeEngine::RunBatch() {
     progress_.Show();
     const std::size_t count = paths.size();
     for (std::size_t i = 0; i < count; ++i) {
+        CheckStop();
         const Descent d = Process(paths[i]);
         if (d.walk) Walk(d.folder, 1);
     }

@@ -51,33 +51,6 @@ AttributeEngine::Descent AttributeEngine::Process(const Path& path, bool rewrite
     return Descent{std::move(s), folder.has_value()};
 }
 
-// An entry of a listing, classified as Process classifies a path: a file
-// (a system file too, unless the batch keeps the system bit), a folder to
-// walk, or a system file that is counted but keeps its word. True for a
-// folder to walk.
-bool AttributeEngine::ProcessListed(OpenFolder& folder, const Path& path, FolderEntry& entry, bool rewrite) {
-    if (entry.shared && rewrite) fs_->Reread(folder, entry);
-    const bool system = entry.word && (*entry.word & attr::kSystem);
-    if (!entry.folder && !(system && this->system == SystemBit::Keep)) {
-        if (!rewrite) return false;
-        Count();
-        if (entry.word) fs_->Change(folder, entry, Rewritten(*entry.word));
-        return false;
-    }
-    if (rewrite && !On(Option::LeaveFoldersAlone)) {
-        Count();
-        if (entry.folder && entry.word) {
-            AttributeWord word = Rewritten(*entry.word);
-            // As for a named folder (ApplyAttributes says why).
-            if ((*entry.word & ~word & attr::kReadOnly) && fs_->SubfolderHolds(folder, entry, RIVAK_T("desktop.ini")))
-                word |= attr::kReadOnly;
-            fs_->Change(folder, entry, word);
-        }
-    }
-    if (rewrite && !entry.folder && events) events->SystemFileLeftAlone(path + kPathSeparator + entry.name);
-    return entry.folder;
-}
-
 void AttributeEngine::Count() {
     ++processedCount_;
     // Every count goes to the display; it draws at its own pace (the window

@@ -51,8 +51,10 @@ struct FolderEntry {
     // an entry is counted and never written.
     std::optional<AttributeWord> word;
     // The entry may be met again under another name (a file with several
-    // links): its word is read again just before it is decided.
+    // links): its word is read again (LookUp) just before it is decided.
     bool shared = false;
+    // Whether kind and word are read (LookUp gives them where not).
+    bool looked = true;
     // The entry's identity where the listing gives it (device and inode on
     // POSIX), for the backend's own checks; zeros elsewhere.
     FolderKey key;
@@ -98,24 +100,34 @@ public:
     // walker asks this once for each folder it reaches, and remembers it.
     virtual std::optional<FolderKey> Identity(OpenFolder& folder) = 0;
     // Every entry but "." and "..", each once, in the order the walk takes
-    // them. False when the folder could not be listed (to the end). `path`
-    // is the folder's path, as the engine reached it, for what the backend
-    // tells of it and its entries until Visited.
+    // them, with what the listing itself tells (all of it on Windows; the
+    // name and kind on POSIX, where `looked` is false until LookUp). False
+    // when the folder could not be listed (to the end). `path` is the
+    // folder's path as the engine reached it, for what the backend tells of
+    // it and its entries until Visited.
     virtual bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) = 0;
-    // Reads a shared entry's word again.
-    virtual void Reread(OpenFolder& folder, FolderEntry& entry) = 0;
+    // Reads what the listing did not give (or a shared entry's word again).
+    // False: the entry is not one to decide about (gone, swapped for a link,
+    // unreadable: the backend tells why).
+    virtual bool LookUp(OpenFolder& folder, FolderEntry& entry) = 0;
     // Writes the rewritten word of a listed entry, as SetAttributes does.
     virtual bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) = 0;
     // Whether the listed folder `sub` holds a file of this name (HoldsFile).
     virtual bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) = 0;
+    // What LookUp and Change had to tell of the entry, told now: they may
+    // run on other threads, and the engine tells entries in walk order.
+    virtual void Tell(OpenFolder& folder, FolderEntry& entry) { (void)folder, (void)entry; }
     // The entries of the last listing of `folder` are all decided: what the
     // backend kept for them may go. The folder stays open for its walk.
     virtual void Visited(OpenFolder& folder) { (void)folder; }
 
-    // How many threads may make the walk's calls at once, each on folders
-    // of its own (the path calls above always come from one thread at a
-    // time). 1: all calls come from one thread.
+    // How many threads may make LookUp, Change and SubfolderHolds calls at
+    // once, on entries of the folder listed last (every other call comes
+    // from one thread); 1: all calls come from one thread.
     virtual unsigned Workers() const { return 1; }
+    // How many entries may be looked up before they are decided (each may
+    // hold a descriptor meanwhile).
+    virtual std::size_t LookAhead() const { return static_cast<std::size_t>(-1); }
 };
 
 // One file-system object per batch: created at its start, released at its end.

@@ -131,37 +131,125 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
 }
 
 // Lists one folder, rewrites its entries (unless they were rewritten by an
-// earlier walk) and gives the subfolders to walk.
+// earlier walk) and gives the subfolders to walk. The entries are taken in
+// listing order, a stretch at a time: looked up (on every worker), decided
+// in order, changed (on every worker), then told in order. A shortcut's
+// target is another path, which may be an entry of this very folder: what
+// was decided before it is changed and told first.
 std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folder, const Path& path, bool rewrite) {
-    // The whole listing is read, and its shortcuts resolved, before the
-    // first entry is changed: a shortcut's target may be an entry of the
-    // same folder, which the listing then tells as it was.
     listing_.clear();
     fs_->List(folder, path, listing_);
-    rows_.clear();
     const bool follow = On(Option::FollowShortcuts);
-    Path full;
-    for (FolderEntry& entry : listing_) {
-        Row row{std::move(entry), std::nullopt};
-        if (follow && !row.entry.folder && IsShortcutName(row.entry.name)) {
-            full = path + kPathSeparator + row.entry.name;
-            // A shortcut that cannot be read stays as it is, as for listed paths.
-            row.target = shortcuts_.Target(full);
-        }
-        rows_.push_back(std::move(row));
-    }
-
+    const std::size_t stretch = std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch));
     std::vector<Subfolder> subfolders;
-    for (Row& row : rows_) {
-        if (row.target) {
-            Descent d = Process(*row.target, rewrite);
-            if (d.walk) subfolders.push_back(Subfolder{FolderEntry{}, std::move(d.folder)});
-            continue;
+    Path full;
+    for (std::size_t start = 0; start < listing_.size(); start += stretch) {
+        const std::size_t end = std::min(listing_.size(), start + stretch);
+        CheckStop();
+        pool_->ForEach(end - start, [&](std::size_t i) {
+            FolderEntry& entry = listing_[start + i];
+            if (!entry.looked) entry.looked = fs_->LookUp(folder, entry);
+        });
+        for (std::size_t i = start; i < end; ++i) {
+            FolderEntry& entry = listing_[i];
+            if (!entry.looked) {
+                pending_.push_back(Pending{&entry});
+                continue;
+            }
+            if (follow && !entry.folder && IsShortcutName(entry.name)) {
+                full = path + kPathSeparator + entry.name;
+                // A shortcut that cannot be read stays as it is, as for listed paths.
+                if (std::optional<Path> target = shortcuts_.Target(full)) {
+                    Settle(folder, path);
+                    Descent d = Process(*target, rewrite);
+                    if (d.walk) subfolders.push_back(Subfolder{FolderEntry{}, std::move(d.folder)});
+                    continue;
+                }
+            }
+            if (entry.shared && rewrite && SharedAgain(entry)) {
+                Settle(folder, path);  // a link of the same file decided before this one is changed first
+                entry.looked = fs_->LookUp(folder, entry);
+                if (!entry.looked) {
+                    pending_.push_back(Pending{&entry});
+                    continue;
+                }
+            }
+            Decide(entry, rewrite);
+            if (entry.folder) subfolders.push_back(Subfolder{entry, Path()});
+            if (pool_->Threads() == 1) Settle(folder, path);
         }
-        if (ProcessListed(folder, path, row.entry, rewrite)) subfolders.push_back(Subfolder{std::move(row.entry), Path()});
+        Settle(folder, path);
+        shared_.clear();
     }
     fs_->Visited(folder);
     return subfolders;
+}
+
+// An entry of the listing decided as Process decides a path: a file (a
+// system file too, unless the batch keeps the system bit), a folder, or a
+// system file that is counted but keeps its word.
+void AttributeEngine::Decide(FolderEntry& entry, bool rewrite) {
+    Pending p{&entry};
+    const bool system = entry.word && (*entry.word & attr::kSystem);
+    const bool file = !entry.folder && !(system && this->system == SystemBit::Keep);
+    p.counted = rewrite && (file || !On(Option::LeaveFoldersAlone));
+    p.change = p.counted && entry.word && (file || entry.folder);
+    p.systemLeftAlone = rewrite && !file && !entry.folder;
+    if (p.change) {
+        p.word = Rewritten(*entry.word);
+        // As for a named folder (ApplyAttributes says why).
+        p.keepsMark = entry.folder && (*entry.word & ~p.word & attr::kReadOnly);
+    }
+    pending_.push_back(p);
+}
+
+// Makes the changes decided, on every worker, then tells each entry in
+// order. A stop asked for meanwhile leaves the rest unchanged and uncounted.
+void AttributeEngine::Settle(OpenFolder& folder, const Path& path) {
+    if (pending_.empty()) return;
+    const auto change = [&](Pending& p) {
+        if (!p.change) return;
+        if (Stopping()) {
+            p.change = p.counted = false;
+            p.stopped = true;
+            return;
+        }
+        AttributeWord word = p.word;
+        if (p.keepsMark && fs_->SubfolderHolds(folder, *p.entry, RIVAK_T("desktop.ini"))) word |= attr::kReadOnly;
+        fs_->Change(folder, *p.entry, word);
+    };
+    bool stopped = false;
+    if (pool_->Threads() == 1) {
+        for (Pending& p : pending_) {
+            if (Stopping()) p.counted = p.change = false, p.stopped = true;
+            if (p.counted) Count();
+            change(p);
+            Tell(folder, path, p);
+            stopped = stopped || p.stopped;
+        }
+    } else {
+        pool_->ForEach(pending_.size(), [&](std::size_t i) { change(pending_[i]); });
+        for (Pending& p : pending_) {
+            if (p.counted) Count();
+            Tell(folder, path, p);
+            stopped = stopped || p.stopped;
+        }
+    }
+    pending_.clear();
+    if (stopped) throw BatchStopped{};
+}
+
+void AttributeEngine::Tell(OpenFolder& folder, const Path& path, Pending& p) {
+    fs_->Tell(folder, *p.entry);
+    if (p.systemLeftAlone && events) events->SystemFileLeftAlone(path + kPathSeparator + p.entry->name);
+}
+
+// Whether another link of this file was decided in this stretch.
+bool AttributeEngine::SharedAgain(const FolderEntry& entry) {
+    for (const FolderKey& k : shared_)
+        if (k == entry.key) return true;
+    shared_.push_back(entry.key);
+    return false;
 }
 
 }  // namespace rivak

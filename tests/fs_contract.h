@@ -30,6 +30,10 @@ protected:
     std::vector<FolderEntry> ListRoot(FileSystem& fs, OpenFolder& root) {
         std::vector<FolderEntry> entries;
         EXPECT_TRUE(fs.List(root, fx.Root(), entries));
+        for (FolderEntry& e : entries) {
+            if (e.looked) continue;
+            EXPECT_TRUE(fs.LookUp(root, e)) << testing::PrintToString(e.name);
+        }
         std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
         return entries;
     }
@@ -125,9 +129,10 @@ TYPED_TEST_P(FsContract, ChangesGoThroughTheOpenFolder) {
     std::vector<FolderEntry> inner;
     ASSERT_TRUE(fs->List(*d, this->Join(this->fx.Root(), RIVAK_T("d")), inner));
     ASSERT_EQ(inner.size(), 1u);
+    ASSERT_TRUE(fs->LookUp(*d, inner[0]));
     ASSERT_TRUE(fs->Change(*d, inner[0], attr::kSystem));
     EXPECT_EQ(this->fx.WordOf(this->Join(RIVAK_T("d"), RIVAK_T("f"))) & 7u, attr::kSystem);
-    fs->Reread(*d, inner[0]);
+    ASSERT_TRUE(fs->LookUp(*d, inner[0]));
     ASSERT_TRUE(inner[0].word.has_value());
     EXPECT_EQ(*inner[0].word & 7u, attr::kSystem);
     ASSERT_TRUE(fs->Change(*root, entries[0], attr::kDirectory));

@@ -135,9 +135,12 @@ public:
         return true;
     }
 
-    void Reread(OpenFolder& open, FolderEntry& entry) override {
+    bool LookUp(OpenFolder& open, FolderEntry& entry) override {
         const auto child = Child(static_cast<MemoryFolder&>(open).node, entry.name);
-        entry.word = child ? WordOf(*child) : std::nullopt;
+        if (!child) return false;
+        entry.folder = store_.IsFolder(*child);
+        entry.word = WordOf(*child);
+        return true;
     }
 
     bool Change(OpenFolder& open, const FolderEntry& entry, AttributeWord word) override {

@@ -122,11 +122,18 @@ int PosixFileSystem::NamedFd(const Path& path) {
 
 void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
     ++failures_;
-    if (settings_.report) settings_.report->Failed(path, problem, error);
+    if (Report* r = Reporter()) r->Failed(path, problem, error);
+}
+
+// A mount with no known place for attributes is told in full once; an
+// entry's recorder leaves that to the moment the entry is told (Tell).
+Problem PosixFileSystem::OnMount(Problem p, dev_t dev) {
+    if (Reporter() != settings_.report || (p != Problem::NotStorable && p != Problem::NotStorableAgain)) return p;
+    return notStorableTold_.insert(dev).second ? Problem::NotStorable : Problem::NotStorableAgain;
 }
 
 void PosixFileSystem::Refuse(const Path& path, Problem problem, const std::string& detail) {
-    if (settings_.report) settings_.report->Refused(path, problem, detail);
+    if (Report* r = Reporter()) r->Refused(path, problem, detail);
 }
 
 // ---- the folder chain ----------------------------------------------------
@@ -416,7 +423,7 @@ bool PosixFileSystem::Inspect(Entry& e) {
 void PosixFileSystem::ReadRecord(Entry& e, const StoreFolder& holder) {
     e.store = &StoreFor(e).Within(View(e), holder);
     e.holder = holder;
-    const auto fail = [&](Problem p, int error) { Fail(e.path, p, error); };
+    const auto fail = [&](Problem p, int error) { Fail(e.path, OnMount(p, e.dev), error); };
     const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
     e.readable = word.has_value();
     e.word = word.value_or(0);
@@ -435,6 +442,7 @@ std::optional<AttributeWord> PosixFileSystem::StoredWord(const Entry& e, const S
 // A mount's store is chosen at the first entry met on it; an entry of
 // another device (a mount below, a btrfs subvolume) may need another.
 AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
+    std::lock_guard<std::mutex> lock(sharedState_);
     auto it = stores_.find(e.dev);
     if (it != stores_.end()) return *it->second;
     const StoreSettings settings{settings_.dryRun, settings_.umask, settings_.changeReadOnly, settings_.changeHidden,
@@ -593,7 +601,7 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
     Entry& e = Locate(object.path);
     if (!e.found || e.folder != object.folder || !e.KnownWord() || !e.store) return false;
     if (settings_.list) {
-        if (settings_.report) settings_.report->Listed(object.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
+        if (Report* r = Reporter()) r->Listed(object.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
         if (settings_.save) SaveListed(e);
         return true;
     }
@@ -607,7 +615,7 @@ bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
 bool PosixFileSystem::Write(Entry& e, AttributeWord word, std::vector<Told>* told) {
     const StoreFailure fail = [&](Problem p, int error) {
         if (told) told->push_back(Told{false, p, error, 0, 0});
-        else Fail(e.path, p, error);
+        else Fail(e.path, OnMount(p, e.dev), error);
     };
     StoreEntry view = View(e);
     const StoreOutcome out = e.store->Write(view, e.word, word, fail);
@@ -629,9 +637,12 @@ void PosixFileSystem::TellChange(const Entry& e, StoreEntry& view, const StoreOu
     if (!out.touched && after == before) return;
     // A dry run changes nothing: an entry met again (a shortcut's target, a
     // bind mount) is told as the real run would tell it, once.
-    if (settings_.dryRun && !dryRunChanged_.emplace(e.dev, e.ino).second) return;
+    if (settings_.dryRun) {
+        std::lock_guard<std::mutex> lock(sharedState_);
+        if (!dryRunChanged_.emplace(e.dev, e.ino).second) return;
+    }
     if (told) told->push_back(Told{true, Problem::Access, 0, before, after});
-    else if (settings_.report) settings_.report->Changed(e.path, before, after);
+    else if (Report* r = Reporter()) r->Changed(e.path, before, after);
 }
 
 // Windows matches the name without regard to case, and so does Samba on a
@@ -642,7 +653,8 @@ bool PosixFileSystem::HoldsFile(const FsObject& folder, const Path& name) {
     const Entry& e = Locate(folder.path);
     if (!e.found || !e.folder) return false;
     const bool holds = FolderHolds(e.fd.get(), name);
-    if (holds && settings_.report && !settings_.list) settings_.report->KeptReadOnly(folder.path);
+    if (holds && !settings_.list)
+        if (Report* r = Reporter()) r->KeptReadOnly(folder.path);
     return holds;
 }
 

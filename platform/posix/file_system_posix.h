@@ -25,7 +25,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -159,7 +161,10 @@ public:
     std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) override;
     std::optional<FolderKey> Identity(OpenFolder& folder) override;
     bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) override;
-    void Reread(OpenFolder& folder, FolderEntry& entry) override;
+    bool LookUp(OpenFolder& folder, FolderEntry& entry) override;
+    void Tell(OpenFolder& folder, FolderEntry& entry) override;
+    unsigned Workers() const override { return settings_.save ? 1 : 64; }
+    std::size_t LookAhead() const override { return lookAhead_; }
     bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) override;
     bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) override;
     void Visited(OpenFolder& folder) override;
@@ -207,8 +212,15 @@ private:
         bool listed = false;
     };
     struct WalkFolder;
+    class Recorder;
     // What a listing found of an entry, kept until the engine decides it.
     struct Looked {
+        Looked();
+        Looked(Looked&&) noexcept;
+        Looked& operator=(Looked&&) noexcept;
+        ~Looked();
+        std::unique_ptr<Recorder> told;  // what its look-up and change had to tell, in order
+        unsigned char type = 0;          // d_type, as the listing gave it
         UniqueFd fd;  // O_PATH, or open for reading where the store needs it; may be closed
         AttributeStore* store = nullptr;
         dev_t dev = 0;
@@ -247,13 +259,18 @@ private:
     bool IsFollowed(const Path& path) const {
         return followedLengths_.count(path.size()) != 0 && followed_.count(path) != 0;
     }
+    static std::size_t LookAheadLimit();
+    Problem OnMount(Problem p, dev_t dev);
+    // Where the calls tell: the entry's recorder on a walk, else the report.
+    Report* Reporter() const;
     // The walk's folders (folder_walk_posix.cpp).
     int Descriptor(WalkFolder& f);
+    int SharedDescriptor(WalkFolder& f);
     void Touch(WalkFolder& f);
     void Forget(WalkFolder& f);
     const Path& Shown(WalkFolder& f);
-    bool LookUp(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
-                Looked& looked);
+    bool LookUpIn(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
+                  Looked& looked);
     bool Take(WalkFolder& f, const FolderEntry& entry, Entry& e);
     bool Apply(Entry& e, AttributeWord word);
     bool FolderHolds(int dirfd, const Path& name);
@@ -311,10 +328,14 @@ private:
     // first, and how many entry descriptors its listings keep.
     std::vector<WalkFolder*> openWalk_;
     std::size_t walkOpen_ = 0;
-    std::size_t keptEntries_ = 0;
+    std::atomic<std::size_t> keptEntries_{0};
+    std::size_t lookAhead_ = LookAheadLimit();
+    std::mutex walkFolders_;   // openWalk_ and the folders' descriptors, while workers look up
+    std::mutex sharedState_;   // stores_ and their choice, dryRunChanged_
+    std::set<dev_t> notStorableTold_;  // mounts whose "no known place" is told
     std::unordered_map<dev_t, std::unique_ptr<AttributeStore>> stores_;  // one a mounted device
     std::set<std::pair<dev_t, ino_t>> dryRunChanged_;  // entries a dry run has told of
-    std::size_t failures_ = 0;  // reported so far
+    std::atomic<std::size_t> failures_{0};  // reported so far
     // --save: the batch being gathered, the one on its way to the disk (its
     // changes made there by the save file's thread, which touches nothing
     // else of this object but the stores), and the entries either holds; a

@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "platform/posix/entry_calls.h"
 #include "platform/posix/file_system_posix.h"
@@ -38,6 +40,80 @@ bool IsDotOrDotDot(const char* name) {
 dev_t DevOf(const struct statx& sx) { return makedev(sx.stx_dev_major, sx.stx_dev_minor); }
 
 }  // namespace
+
+// What the calls on one entry had to tell, kept in order until the engine
+// tells the entry: the calls may run on any worker.
+class PosixFileSystem::Recorder final : public Report {
+public:
+    void Changed(const Path& path, AttributeWord before, AttributeWord after) override {
+        calls_.push_back(Call{Call::Kind::Changed, path, before, after, Problem::Access, 0, std::nullopt, {}});
+    }
+    void Failed(const Path& path, Problem problem, int error) override {
+        calls_.push_back(Call{Call::Kind::Failed, path, 0, 0, problem, error, std::nullopt, {}});
+    }
+    void KeptReadOnly(const Path& path) override {
+        calls_.push_back(Call{Call::Kind::KeptReadOnly, path, 0, 0, Problem::Access, 0, std::nullopt, {}});
+    }
+    void Listed(const Path& path, std::optional<AttributeWord> word) override {
+        calls_.push_back(Call{Call::Kind::Listed, path, 0, 0, Problem::Access, 0, word, {}});
+    }
+    void Refused(const Path& path, Problem problem, const std::string& detail) override {
+        calls_.push_back(Call{Call::Kind::Refused, path, 0, 0, problem, 0, std::nullopt, detail});
+    }
+    // `firstOfMount`: whether a mount with no known place for attributes is
+    // told in full here (the first entry told of it), whichever worker met
+    // it first.
+    void Replay(Report& to, const std::function<bool()>& firstOfMount) const {
+        for (const Call& c : calls_) {
+            switch (c.kind) {
+            case Call::Kind::Changed: to.Changed(c.path, c.before, c.after); break;
+            case Call::Kind::KeptReadOnly: to.KeptReadOnly(c.path); break;
+            case Call::Kind::Listed: to.Listed(c.path, c.word); break;
+            case Call::Kind::Refused: to.Refused(c.path, c.problem, c.detail); break;
+            case Call::Kind::Failed: {
+                Problem p = c.problem;
+                if (p == Problem::NotStorable || p == Problem::NotStorableAgain)
+                    p = firstOfMount() ? Problem::NotStorable : Problem::NotStorableAgain;
+                to.Failed(c.path, p, c.error);
+                break;
+            }
+            }
+        }
+    }
+
+private:
+    struct Call {
+        enum class Kind { Changed, Failed, KeptReadOnly, Listed, Refused } kind;
+        Path path;
+        AttributeWord before = 0, after = 0;
+        Problem problem = Problem::Access;
+        int error = 0;
+        std::optional<AttributeWord> word;
+        std::string detail;
+    };
+    std::vector<Call> calls_;
+};
+
+namespace {
+// The recorder of the entry the calls on this thread are about, if any.
+thread_local Report* recording = nullptr;
+
+class Recording {
+public:
+    explicit Recording(Report* r) : before_(std::exchange(recording, r)) {}
+    ~Recording() { recording = before_; }
+
+private:
+    Report* before_;
+};
+}  // namespace
+
+Report* PosixFileSystem::Reporter() const { return recording ? recording : settings_.report; }
+
+PosixFileSystem::Looked::Looked() = default;
+PosixFileSystem::Looked::Looked(Looked&&) noexcept = default;
+PosixFileSystem::Looked& PosixFileSystem::Looked::operator=(Looked&&) noexcept = default;
+PosixFileSystem::Looked::~Looked() = default;
 
 struct PosixFileSystem::WalkFolder final : OpenFolder {
     WalkFolder* parent = nullptr;  // null for a folder reached by a path
@@ -137,6 +213,11 @@ int PosixFileSystem::Descriptor(WalkFolder& f) {
     return f.fd.get();
 }
 
+int PosixFileSystem::SharedDescriptor(WalkFolder& f) {
+    std::lock_guard<std::mutex> lock(walkFolders_);
+    return Descriptor(f);
+}
+
 // The folder's path, for what is told of it and its entries: the one the
 // engine gave with the listing, else built from the names (a folder that
 // could not be opened to be listed).
@@ -204,11 +285,7 @@ bool PosixFileSystem::List(OpenFolder& folder, const Path& path, std::vector<Fol
         return false;
     }
     f.listed = true;
-    struct Name {
-        std::string name;
-        unsigned char type;
-    };
-    std::vector<Name> names;
+    const std::size_t first = entries.size();
     bool complete = true;
     alignas(8) char buffer[32768];
     for (;;) {
@@ -225,28 +302,70 @@ bool PosixFileSystem::List(OpenFolder& folder, const Path& path, std::vector<Fol
             if (IsDotOrDotDot(d->d_name)) continue;
             // Links, FIFOs, sockets and devices are never touched.
             if (d->d_type != DT_UNKNOWN && d->d_type != DT_REG && d->d_type != DT_DIR) continue;
-            names.push_back(Name{d->d_name, d->d_type});
+            FolderEntry entry;
+            entry.name = d->d_name;
+            entry.folder = d->d_type == DT_DIR;
+            entry.looked = false;
+            entry.slot = d->d_type;  // until sorted: what the listing said it is
+            entries.push_back(std::move(entry));
         }
     }
-    std::sort(names.begin(), names.end(), [](const Name& a, const Name& b) { return a.name < b.name; });
-    f.looked.reserve(names.size());
-    for (Name& n : names) {
-        FolderEntry entry;
-        Looked looked;
-        if (!LookUp(f, fd, n.name, n.type, entry, looked)) continue;
-        entry.name = std::move(n.name);
-        f.looked.push_back(std::move(looked));
-        entry.slot = static_cast<std::uint32_t>(f.looked.size());
-        entries.push_back(std::move(entry));
+    std::sort(entries.begin() + static_cast<std::ptrdiff_t>(first), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    f.looked.resize(entries.size() - first);
+    for (std::size_t i = first; i < entries.size(); ++i) {
+        f.looked[i - first].type = static_cast<unsigned char>(entries[i].slot);
+        entries[i].slot = static_cast<std::uint32_t>(i - first + 1);
     }
     return complete;
+}
+
+// Any worker: the entry is looked up through its folder's descriptor, which
+// the listing opened; what goes wrong is kept for Tell.
+bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    if (entry.slot == 0 || entry.slot > f.looked.size()) return false;
+    Looked& looked = f.looked[entry.slot - 1];
+    if (!looked.told) looked.told = std::make_unique<Recorder>();
+    const Recording into(looked.told.get());
+    const int dirfd = SharedDescriptor(f);
+    if (dirfd == -1) {
+        const int error = errno;
+        Fail(Shown(f) + '/' + entry.name, error == ELOOP ? Problem::SwappedForLink : Problem::Access, error);
+        return false;
+    }
+    if (looked.fd) {
+        looked.fd.reset();
+        --keptEntries_;
+    }
+    const unsigned char type = entry.looked ? static_cast<unsigned char>(DT_UNKNOWN) : looked.type;
+    return LookUpIn(f, dirfd, entry.name, type, entry, looked);
+}
+
+void PosixFileSystem::Tell(OpenFolder& folder, FolderEntry& entry) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    if (entry.slot == 0 || entry.slot > f.looked.size()) return;
+    Looked& looked = f.looked[entry.slot - 1];
+    if (!looked.told || !settings_.report) return;
+    looked.told->Replay(*settings_.report, [&] { return notStorableTold_.insert(looked.dev).second; });
+    looked.told.reset();
+}
+
+// Entries looked up ahead hold a descriptor each until they are changed:
+// half of what the process may open, after the folders and a margin.
+std::size_t PosixFileSystem::LookAheadLimit() {
+    struct rlimit limit;
+    std::size_t most = 1024;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) most = limit.rlim_cur;
+    const std::size_t reserve = 2 * kOpenLevels + 64;
+    return std::clamp<std::size_t>(most > reserve ? (most - reserve) / 2 : 0, 16, 4096);
 }
 
 // One entry: its type, identity and mode from the descriptor O_PATH gave,
 // its word from its mount's store. The descriptor is kept for the change
 // while few are kept.
-bool PosixFileSystem::LookUp(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
-                             Looked& looked) {
+bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name, unsigned char type,
+                               FolderEntry& out, Looked& looked) {
     const auto path = [&] { return Shown(f) + '/' + name; };
     UniqueFd fd(openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
@@ -291,12 +410,16 @@ bool PosixFileSystem::LookUp(WalkFolder& f, int dirfd, const std::string& name, 
         e.pathOnly = false;
     }
     const StoreFolder holder{dirfd, f.dev, f.ino};
-    e.store = &mount.Within(View(e), holder);
+    {
+        std::lock_guard<std::mutex> lock(sharedState_);
+        e.store = &mount.Within(View(e), holder);
+    }
     const auto fail = [&](Problem p, int error) { Fail(path(), p, error); };
     const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
 
     out.folder = e.folder;
     out.word = word;
+    out.looked = true;
     out.shared = !e.folder && e.links > 1;
     out.key = FolderKey{static_cast<std::uint64_t>(e.dev), static_cast<std::uint64_t>(e.ino)};
     looked.store = e.store;
@@ -307,30 +430,9 @@ bool PosixFileSystem::LookUp(WalkFolder& f, int dirfd, const std::string& name, 
     looked.dotName = e.dotName;
     looked.pathOnly = e.pathOnly;
     looked.saved = std::move(e.saved);
-    if (keptEntries_ < kKeptEntries) {
-        looked.fd = std::move(e.fd);
-        ++keptEntries_;
-    }
+    if (keptEntries_.fetch_add(1) < lookAhead_ + 2 * kOpenLevels) looked.fd = std::move(e.fd);
+    else --keptEntries_;
     return true;
-}
-
-void PosixFileSystem::Reread(OpenFolder& folder, FolderEntry& entry) {
-    auto& f = static_cast<WalkFolder&>(folder);
-    if (entry.slot == 0 || entry.slot > f.looked.size()) return;
-    const int fd = Descriptor(f);
-    if (fd == -1) return;
-    Looked& old = f.looked[entry.slot - 1];
-    if (old.fd) --keptEntries_;
-    Looked fresh;
-    FolderEntry again;
-    if (!LookUp(f, fd, entry.name, DT_UNKNOWN, again, fresh)) {
-        old = Looked{};
-        entry.word.reset();
-        return;
-    }
-    old = std::move(fresh);
-    entry.word = again.word;
-    entry.folder = again.folder;
 }
 
 // The entry as the path calls know it, its descriptor again if it let it
@@ -340,9 +442,10 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
     Looked& l = f.looked[entry.slot - 1];
     if (!l.store) return false;
     e.path = Shown(f) + '/' + entry.name;
-    const int dirfd = Descriptor(f);
+    const int dirfd = SharedDescriptor(f);
     if (dirfd == -1) {
-        Fail(e.path, errno == ELOOP ? Problem::SwappedForLink : Problem::Access, errno);
+        const int error = errno;
+        Fail(e.path, error == ELOOP ? Problem::SwappedForLink : Problem::Access, error);
         return false;
     }
     if (l.fd) {
@@ -388,15 +491,20 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
 }
 
 bool PosixFileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {
+    auto& f = static_cast<WalkFolder&>(folder);
+    if (entry.slot == 0 || entry.slot > f.looked.size()) return false;
+    Looked& looked = f.looked[entry.slot - 1];
+    if (!looked.told) looked.told = std::make_unique<Recorder>();
+    const Recording into(looked.told.get());
     Entry e;
-    if (!entry.word || !Take(static_cast<WalkFolder&>(folder), entry, e)) return false;
+    if (!entry.word || !Take(f, entry, e)) return false;
     return Apply(e, word);
 }
 
 // What SetAttributes does with an entry once it is found.
 bool PosixFileSystem::Apply(Entry& e, AttributeWord word) {
     if (settings_.list) {
-        if (settings_.report) settings_.report->Listed(e.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
+        if (Report* r = Reporter()) r->Listed(e.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
         if (settings_.save) SaveListed(e);
         return true;
     }
@@ -406,14 +514,19 @@ bool PosixFileSystem::Apply(Entry& e, AttributeWord word) {
 
 bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
     auto& f = static_cast<WalkFolder&>(folder);
-    const int dirfd = Descriptor(f);
+    if (sub.slot == 0 || sub.slot > f.looked.size()) return false;
+    Looked& looked = f.looked[sub.slot - 1];
+    if (!looked.told) looked.told = std::make_unique<Recorder>();
+    const Recording into(looked.told.get());
+    const int dirfd = SharedDescriptor(f);
     if (dirfd == -1) return false;
     UniqueFd fd(openat(dirfd, sub.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct statx sx;
     if (!fd || statx(fd.get(), "", AT_EMPTY_PATH, STATX_INO, &sx) != 0) return false;
     if (DevOf(sx) != static_cast<dev_t>(sub.key.volume) || sx.stx_ino != sub.key.object) return false;
     const bool holds = FolderHolds(fd.get(), name);
-    if (holds && settings_.report && !settings_.list) settings_.report->KeptReadOnly(Shown(f) + '/' + sub.name);
+    if (holds && !settings_.list)
+        if (Report* r = Reporter()) r->KeptReadOnly(Shown(f) + '/' + sub.name);
     return holds;
 }
 

@@ -73,7 +73,10 @@ public:
     }
     std::optional<FolderKey> Identity(OpenFolder& f) override { return inner_->Identity(f); }
     bool List(OpenFolder& f, const Path& p, std::vector<FolderEntry>& e) override { return inner_->List(f, p, e); }
-    void Reread(OpenFolder& f, FolderEntry& e) override { inner_->Reread(f, e); }
+    bool LookUp(OpenFolder& f, FolderEntry& e) override { return inner_->LookUp(f, e); }
+    void Tell(OpenFolder& f, FolderEntry& e) override { inner_->Tell(f, e); }
+    unsigned Workers() const override { return inner_->Workers(); }
+    std::size_t LookAhead() const override { return inner_->LookAhead(); }
     bool Change(OpenFolder& f, const FolderEntry& e, AttributeWord w) override { return inner_->Change(f, e, w); }
     bool SubfolderHolds(OpenFolder& f, const FolderEntry& e, const Path& n) override {
         return inner_->SubfolderHolds(f, e, n);

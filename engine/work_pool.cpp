@@ -1,0 +1,82 @@
+#include "engine/work_pool.h"
+
+#include <utility>
+
+namespace rivak {
+
+WorkPool::WorkPool(unsigned threads, const std::function<void()>& onStart) {
+    for (unsigned i = 1; i < threads; ++i)
+        threads_.emplace_back([this, onStart] {
+            if (onStart) onStart();
+            Serve();
+        });
+}
+
+WorkPool::~WorkPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& t : threads_) t.join();
+}
+
+void WorkPool::ForEach(std::size_t count, const std::function<void(std::size_t)>& task) {
+    if (threads_.empty() || count < 2) {
+        for (std::size_t i = 0; i < count; ++i) task(i);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task_ = &task;
+        count_ = count;
+        next_ = 0;
+        error_ = nullptr;
+        ++round_;
+    }
+    start_.notify_all();
+    Work();
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [&] { return busy_ == 0 && next_ >= count_; });
+    task_ = nullptr;
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+}
+
+void WorkPool::Serve() {
+    std::size_t seen = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            start_.wait(lock, [&] { return closing_ || (round_ != seen && task_ && next_ < count_); });
+            if (closing_) return;
+            seen = round_;
+        }
+        Work();
+    }
+}
+
+// Takes indices until none is left; an exception stops the handing out.
+void WorkPool::Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (task_ && next_ < count_) {
+        const std::size_t i = next_++;
+        ++busy_;
+        const auto* task = task_;
+        lock.unlock();
+        std::exception_ptr error;
+        try {
+            (*task)(i);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        --busy_;
+        if (error && !error_) {
+            error_ = error;
+            next_ = count_;
+        }
+    }
+    if (busy_ == 0) finished_.notify_all();
+}
+
+}  // namespace rivak

@@ -1,0 +1,42 @@
+#pragma once
+// Threads that share out the entries of one folder: ForEach hands out the
+// indices one at a time, works on them on the calling thread too, and
+// returns when every one is done. A pool of one runs everything inline.
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace rivak {
+
+class WorkPool {
+public:
+    // `onStart` runs first on each thread the pool starts (a front end
+    // keeps signals for its main thread there).
+    WorkPool(unsigned threads, const std::function<void()>& onStart);
+    ~WorkPool();
+    WorkPool(const WorkPool&) = delete;
+    WorkPool& operator=(const WorkPool&) = delete;
+
+    unsigned Threads() const { return static_cast<unsigned>(threads_.size()) + 1; }
+    // The first exception a task throws comes out here, once all are done.
+    void ForEach(std::size_t count, const std::function<void(std::size_t)>& task);
+
+private:
+    void Serve();
+    void Work();
+
+    std::mutex mutex_;
+    std::condition_variable start_, finished_;
+    const std::function<void(std::size_t)>* task_ = nullptr;
+    std::size_t count_ = 0, next_ = 0, busy_ = 0;
+    std::size_t round_ = 0;
+    bool closing_ = false;
+    std::exception_ptr error_;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace rivak
