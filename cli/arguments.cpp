@@ -27,6 +27,14 @@ std::optional<std::int32_t> ParseDepth(const std::string& value) {
     return static_cast<std::int32_t>(n);
 }
 
+std::optional<unsigned> ParseJobs(const std::string& value) {
+    if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned n = static_cast<unsigned>(std::stoul(value));
+    if (n < 1 || n > kMaxJobs) return std::nullopt;
+    return n;
+}
+
 // Long options that have no short form are told apart by these values.
 enum : int {
     kReadOnly = 256,
@@ -56,6 +64,7 @@ constexpr option kOptions[] = {
     {"map", required_argument, nullptr, kMap},
     {"codepage", required_argument, nullptr, kCodePage},
     {"follow-outside", no_argument, nullptr, kFollowOutside},
+    {"jobs", required_argument, nullptr, 'j'},
     {"dry-run", no_argument, nullptr, 'n'},
     {"verbose", no_argument, nullptr, 'v'},
     {"list", no_argument, nullptr, 'l'},
@@ -157,7 +166,7 @@ std::variant<Arguments, UsageError> ParseArguments(int count, char* const* typed
     optind = 0;  // a fresh scan, whatever ran before
     opterr = 0;  // the messages are ours, in the user's language
     for (;;) {
-        const int c = getopt_long(argc, argv, ":nvl0", kOptions, nullptr);
+        const int c = getopt_long(argc, argv, ":nvl0j:", kOptions, nullptr);
         if (c == -1) break;
         // The element just read; getopt reorders the others behind it.
         const char* current = argv[optind > 0 ? optind - 1 : 0];
@@ -204,6 +213,12 @@ std::variant<Arguments, UsageError> ParseArguments(int count, char* const* typed
         }
         case kCodePage: a.codePage = value; break;
         case kFollowOutside: a.followOutside = true; break;
+        case 'j': {
+            const std::optional<unsigned> jobs = ParseJobs(value);
+            if (!jobs) return UsageError{Text::BadJobs, {value}};
+            a.jobs = *jobs;
+            break;
+        }
         case 'n': a.dryRun = true; break;
         case 'v': a.verbose = true; break;
         case 'l': a.list = true; break;

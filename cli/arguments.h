@@ -26,6 +26,7 @@ struct Arguments {
     std::string smbConf;         // the Samba configuration to read; empty: the one smbd reads
     std::string save;            // --save: where each entry's state goes before it changes
     std::string restore;         // --restore: the save file whose states are put back
+    unsigned jobs = 0;           // -j: threads for a folder's entries; 0: as the volume suits
     bool dryRun = false;
     bool list = false;          // -l: show each entry's attributes, change nothing
     bool verbose = false;
@@ -41,6 +42,7 @@ struct UsageError {
 };
 
 inline constexpr std::int32_t kMaxDepthLimit = 1000000;
+inline constexpr unsigned kMaxJobs = 64;
 
 // getopt_long underneath: it may reorder argv (options ahead of paths).
 std::variant<Arguments, UsageError> ParseArguments(int argc, char* const* argv);

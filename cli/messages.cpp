@@ -45,6 +45,8 @@ const Pair& Lookup(Text text) {
          "  --save=FILE                write each entry's state to FILE before it is\n"
          "                             changed (with --list: of each entry listed)\n"
          "  --restore=FILE             put back the states FILE saved; no PATH\n"
+         "  -j, --jobs=N               work with N threads (default: one a CPU, 16\n"
+         "                             on an SMB share; at most 64)\n"
          "  -n, --dry-run              show what would change; change nothing\n"
          "  -l, --list                 show each entry's attributes; change nothing\n"
          "  -v, --verbose              show each entry whose attributes changed, and\n"
@@ -90,6 +92,8 @@ const Pair& Lookup(Text text) {
          "  --save=ファイル            変更する前に各項目の状態をファイルに保存する\n"
          "                             (--list と共に: 表示する各項目の状態)\n"
          "  --restore=ファイル         ファイルに保存した状態に戻す (パスは指定しない)\n"
+         "  -j, --jobs=N               N 個のスレッドで処理する (既定: CPU の数、\n"
+         "                             SMB 共有では 16、最大 64)\n"
          "  -n, --dry-run              変更される内容を表示し、何も変更しない\n"
          "  -l, --list                 各項目の属性を表示し、何も変更しない\n"
          "  -v, --verbose              属性が変わった項目を 1 行ずつ表示する\n"
@@ -116,6 +120,8 @@ const Pair& Lookup(Text text) {
         {"%s takes clear, set or keep, not '%s'", "%s には clear、set、keep のどれかを指定します ('%s' は使えません)"},
         {"--max-depth takes a whole number from 0 to 1000000, not '%s'",
          "--max-depth には 0 から 1000000 までの整数を指定します ('%s' は使えません)"},
+        {"--jobs takes a whole number from 1 to 64, not '%s'",
+         "--jobs には 1 から 64 までの整数を指定します ('%s' は使えません)"},
         {"--map takes X:=FOLDER or \\\\server\\share=FOLDER, not '%s'",
          "--map には X:=フォルダ または \\\\server\\share=フォルダ を指定します ('%s' は使えません)"},
         {"unknown code page '%s'", "不明なコードページ '%s'"},

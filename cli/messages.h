@@ -17,6 +17,7 @@ enum class Text {
     UnexpectedValue,
     BadChange,
     BadDepth,
+    BadJobs,
     BadMap,
     BadCodePage,
     NoPaths,

@@ -1,9 +1,12 @@
 #include "cli/run.h"
 
+#include <poll.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +31,19 @@
 namespace rivak::cli {
 
 namespace {
+
+// An SMB share answers each call a round trip later: many calls in flight
+// hide that. A local disk is kept busy by one thread a CPU.
+unsigned DefaultJobs(const PathList& paths) {
+    constexpr long kCifsMagic = 0xFF534D42, kSmb2Magic = 0xFE534D42;
+    constexpr unsigned kShareJobs = 16;
+    for (const Path& p : paths) {
+        struct statfs fs;
+        if (statfs(p.c_str(), &fs) == 0 && (fs.f_type == kCifsMagic || fs.f_type == kSmb2Magic)) return kShareJobs;
+    }
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    return static_cast<unsigned>(std::clamp<long>(cpus, 1, kMaxJobs));
+}
 
 using posix::Problem;
 
@@ -154,7 +170,8 @@ public:
     }
 
     // The notes and the count on standard error; false when something failed.
-    bool Summarize(const AttributeEngine& engine, std::optional<std::int64_t> restored = std::nullopt) const {
+    // A run stopped by a signal tells how far it came.
+    bool Summarize(const AttributeEngine& engine, std::optional<std::int64_t> restored, bool stopped) const {
         const auto line = [&](Text text, const std::vector<std::string>& args) {
             std::fprintf(streams_.err, "rivak: %s\n", Format(language_, text, args).c_str());
         };
@@ -164,7 +181,7 @@ public:
         if (!hiddenByName_.empty()) line(Text::HiddenByNameNote, {std::to_string(hiddenByName_.size())});
         const std::string entries = std::to_string(restored.value_or(engine.ProcessedCount()));
         const std::string failed = std::to_string(failed_.size());
-        const bool sumUp = verbose_ || streams_.errIsTerminal;
+        const bool sumUp = verbose_ || streams_.errIsTerminal || stopped;
         if (sumUp && list_) line(Text::SummaryList, {entries, failed});
         else if (sumUp)
             line(dryRun_ ? Text::SummaryDryRun : Text::Summary, {entries, std::to_string(changed_), failed});
@@ -371,13 +388,34 @@ int Run(const Arguments& a, Language language, const Streams& streams, Undo* und
                     : a.list                    ? SystemBit::Pass
                                               : SystemBit::Keep;
     engine.events = &printer;
+    engine.jobs = a.jobs ? a.jobs : DefaultJobs(paths);
+    engine.workerStart = KeepStopSignalsForMainThread;
+    engine.stop = &StopWindow::Asked();
     engine.paths = std::move(paths);
     std::optional<std::int64_t> restored;  // the entries a restore went over
-    if (undo && undo->restore) restored = RestoreSaved(*undo, settings, language, streams);
-    else engine.RunBatch();
+    bool stopped = false;
+    HandleStopSignals();
+    if (undo && undo->restore) {
+        restored = RestoreSaved(*undo, settings, language, streams);
+    } else {
+        try {
+            const StopWindow window;
+            engine.RunBatch();
+        } catch (const BatchStopped&) {
+            stopped = true;
+        }
+    }
     shortcuts.Use(nullptr);
     bool ok = !undo || FinishSave(*undo, language, streams);
-    ok = printer.Summarize(engine, restored) && ok;
+    ok = printer.Summarize(engine, restored, stopped) && ok;
+    if (stopped) {
+        // A reader that stopped reading is not waited for: what it did not
+        // take of the listing is left, the count above says how far it came.
+        pollfd out{fileno(streams.out), POLLOUT, 0};
+        if (poll(&out, 1, 0) == 1 && (out.revents & POLLOUT)) std::fflush(streams.out);
+        std::fflush(streams.err);
+        DieByStopSignal();
+    }
     // Changes that could not be listed are a failure too (a full disk, a closed pipe).
     if (const int error = printer.WriteError()) {
         std::fprintf(streams.err, "rivak: %s\n", Format(language, Text::WriteError, {SystemError(language, error)}).c_str());

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 
@@ -27,30 +28,74 @@ void WriteAll(int fd, const char* text, std::size_t size) {
     }
 }
 
+// While a batch runs, the first signal asks it to stop at the next entry.
+volatile sig_atomic_t stopping = 0;
+volatile sig_atomic_t stopSignal = 0;
+constexpr unsigned kStopGraceSeconds = 2;
+std::atomic<bool> stopAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 // Takes the count off the terminal, then ends the program by the same
-// signal: the handler was reset on entry, so the exit status is the
-// signal's, as without a handler. Only async-signal-safe calls.
-extern "C" void EraseAndDie(int signal) {
+// signal, its handler reset first, so the exit status is the signal's, as
+// without a handler. Only async-signal-safe calls.
+extern "C" [[noreturn]] void EraseAndDie(int signal) {
     if (countShown) {
         const ssize_t ignored = write(countFd, kEraseLine, sizeof kEraseLine - 1);
         (void)ignored;
     }
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
     raise(signal);
     _exit(128 + signal);
 }
 
-void EraseOnSignals() {
+// A second signal, or one outside a batch, ends the program at once.
+extern "C" void StopOrDie(int signal) {
+    if (!stopping || stopAsked.load()) EraseAndDie(signal);
+    stopSignal = signal;
+    stopAsked.store(true);
+    // A batch held up (a reader that stopped reading, a share that stopped
+    // answering) would never reach the next entry: it gets a moment.
+    alarm(kStopGraceSeconds);
+}
+
+extern "C" void StopTooLate(int) { EraseAndDie(stopSignal ? stopSignal : SIGINT); }
+
+}  // namespace
+
+void HandleStopSignals() {
+    struct sigaction late = {};
+    late.sa_handler = StopTooLate;
+    sigemptyset(&late.sa_mask);
+    sigaction(SIGALRM, &late, nullptr);
     for (const int signal : {SIGINT, SIGTERM}) {
         struct sigaction old;
         // A signal the caller ignores (a job started with &) stays ignored.
         if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
         struct sigaction action = {};
-        action.sa_handler = EraseAndDie;
-        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        action.sa_handler = StopOrDie;
+        action.sa_flags = SA_NODEFER;
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }
 }
+
+StopWindow::StopWindow() { stopping = 1; }
+StopWindow::~StopWindow() { stopping = 0; }
+const std::atomic<bool>& StopWindow::Asked() { return stopAsked; }
+
+void DieByStopSignal() { EraseAndDie(stopSignal ? stopSignal : SIGINT); }
+
+void KeepStopSignalsForMainThread() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+namespace {
 
 }  // namespace
 
@@ -58,7 +103,6 @@ TerminalProgress::TerminalProgress(std::FILE* out, bool terminal, Language langu
     : out_(out), terminal_(terminal), language_(language) {
     if (!terminal_) return;
     countFd = fileno(out_);
-    EraseOnSignals();
 }
 
 void TerminalProgress::Show() {

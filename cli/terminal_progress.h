@@ -2,6 +2,7 @@
 // The live count on standard error: only on a terminal, only once a batch
 // has run for a second, at most ten times a second, erased before any other
 // line and at the end.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 
@@ -10,10 +11,25 @@
 
 namespace rivak::cli {
 
+// Ctrl-C (SIGINT) and SIGTERM: within a StopWindow the first one asks the
+// batch to stop at the next entry (Asked), so that what was done is told;
+// otherwise, or the second time, they erase the count and end the program.
+void HandleStopSignals();
+class StopWindow {
+public:
+    StopWindow();
+    ~StopWindow();
+    StopWindow(const StopWindow&) = delete;
+    StopWindow& operator=(const StopWindow&) = delete;
+    static const std::atomic<bool>& Asked();
+};
+// Ends the program by the signal that asked it to stop.
+[[noreturn]] void DieByStopSignal();
+// For the batch's worker threads: the signals go to the main thread.
+void KeepStopSignalsForMainThread();
+
 class TerminalProgress final : public ProgressDisplay {
 public:
-    // On a terminal, Ctrl-C (SIGINT) and SIGTERM erase the count before the
-    // program ends by them.
     TerminalProgress(std::FILE* out, bool terminal, Language language);
     void Show() override;
     void SetCounter(const NativeString& text) override { counter_ = text; }

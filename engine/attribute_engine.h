@@ -120,6 +120,8 @@ private:
     };
     // Entries looked up ahead of their decisions at most.
     static constexpr std::size_t kStretch = 4096;
+    // Entries changed on the workers before they are told.
+    static constexpr std::size_t kSlice = 256;
 
     Descent Process(const Path& path, bool rewrite = true);
     void Decide(FolderEntry& entry, bool rewrite);

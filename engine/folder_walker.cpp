@@ -228,11 +228,16 @@ void AttributeEngine::Settle(OpenFolder& folder, const Path& path) {
             stopped = stopped || p.stopped;
         }
     } else {
-        pool_->ForEach(pending_.size(), [&](std::size_t i) { change(pending_[i]); });
-        for (Pending& p : pending_) {
-            if (p.counted) Count();
-            Tell(folder, path, p);
-            stopped = stopped || p.stopped;
+        // A slice at a time, so that what is done is told as it goes.
+        for (std::size_t start = 0; start < pending_.size(); start += kSlice) {
+            const std::size_t end = std::min(pending_.size(), start + kSlice);
+            pool_->ForEach(end - start, [&](std::size_t i) { change(pending_[start + i]); });
+            for (std::size_t i = start; i < end; ++i) {
+                Pending& p = pending_[i];
+                if (p.counted) Count();
+                Tell(folder, path, p);
+                stopped = stopped || p.stopped;
+            }
         }
     }
     pending_.clear();

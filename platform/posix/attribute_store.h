@@ -25,6 +25,15 @@ class Readers;
 // engine passes along and never sets.
 inline constexpr AttributeWord kReadOnlyToOne = 0x80000000u;
 
+// The first read of an entry's extended attribute, kept for the write that
+// follows: a store reads it once an entry.
+struct RecordCache {
+    bool valid = false;
+    long size = -1;  // what the read returned
+    int error = 0;   // its errno, when it failed
+    std::vector<unsigned char> bytes;
+};
+
 // One file or folder as a store sees it.
 struct StoreEntry {
     int fd = -1;              // the entry itself: open for reading, or O_PATH (see pathOnly)
@@ -35,6 +44,7 @@ struct StoreEntry {
     mode_t mode = 0;          // permission bits
     nlink_t links = 0;
     dev_t dev = 0;
+    RecordCache* record = nullptr;  // may be null: read each time
 };
 
 // The folder that holds an entry, where the walk knows it.

@@ -456,7 +456,8 @@ AttributeStore& PosixFileSystem::StoreFor(const Entry& e) {
 }
 
 StoreEntry PosixFileSystem::View(const Entry& e) {
-    return StoreEntry{e.fd.get(), e.pathOnly, e.folder, e.dotName, e.ino, e.mode, e.links, e.dev};
+    return StoreEntry{e.fd.get(), e.pathOnly, e.folder, e.dotName, e.ino, e.mode, e.links, e.dev,
+                      &e.record};
 }
 
 // A listing shows system files too, which the engine's plain-file probe

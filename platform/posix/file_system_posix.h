@@ -195,6 +195,7 @@ private:
         AttributeStore* store = nullptr;  // of the entry's mount
         bool readable = false;
         bool pathOnly = false;   // fd is O_PATH: the store's calls go through its /proc link
+        mutable RecordCache record;  // the store's read of it (kept by any view of the entry)
         AttributeWord word = 0;  // also what the probe masks test
         std::optional<SavedState> saved;  // --save
         StoreFolder holder;               // the folder the walk found it in, for the store's reader
@@ -230,6 +231,7 @@ private:
         bool dotName = false;
         bool pathOnly = false;
         std::optional<SavedState> saved;
+        RecordCache record;
     };
     // A followed path, and what its name gave the first time.
     struct Named {

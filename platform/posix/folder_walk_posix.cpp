@@ -430,6 +430,7 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
     looked.dotName = e.dotName;
     looked.pathOnly = e.pathOnly;
     looked.saved = std::move(e.saved);
+    looked.record = std::move(e.record);
     if (keptEntries_.fetch_add(1) < lookAhead_ + 2 * kOpenLevels) looked.fd = std::move(e.fd);
     else --keptEntries_;
     return true;
@@ -485,6 +486,7 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
     e.readable = entry.word.has_value();
     e.word = entry.word.value_or(0);
     e.saved = std::move(l.saved);
+    e.record = std::move(l.record);
     e.holder = StoreFolder{dirfd, f.dev, f.ino};
     l.store = nullptr;  // taken
     return true;

@@ -85,29 +85,37 @@ struct Value {
 
 Value ReadValue(const StoreEntry& e) {
     Value v;
-    unsigned char buffer[256];
-    ssize_t n = GetAttr(e.fd, e.pathOnly, kDosAttribName, buffer, sizeof buffer);
-    if (n >= 0) {
-        v.raw.assign(buffer, buffer + n);
-    } else if (errno == ERANGE) {
-        // Larger than any record Samba writes; read it whole all the same.
-        const ssize_t size = GetAttr(e.fd, e.pathOnly, kDosAttribName, nullptr, 0);
-        if (size > 0) {
-            v.raw.resize(static_cast<std::size_t>(size));
-            n = GetAttr(e.fd, e.pathOnly, kDosAttribName, v.raw.data(), v.raw.size());
-            if (n >= 0) v.raw.resize(static_cast<std::size_t>(n));
+    RecordCache own;
+    RecordCache& read = e.record ? *e.record : own;
+    if (!read.valid) {
+        unsigned char buffer[256];
+        ssize_t n = GetAttr(e.fd, e.pathOnly, kDosAttribName, buffer, sizeof buffer);
+        if (n >= 0) {
+            read.bytes.assign(buffer, buffer + n);
+        } else if (errno == ERANGE) {
+            // Larger than any record Samba writes; read it whole all the same.
+            const ssize_t size = GetAttr(e.fd, e.pathOnly, kDosAttribName, nullptr, 0);
+            if (size > 0) {
+                read.bytes.resize(static_cast<std::size_t>(size));
+                n = GetAttr(e.fd, e.pathOnly, kDosAttribName, read.bytes.data(), read.bytes.size());
+                if (n >= 0) read.bytes.resize(static_cast<std::size_t>(n));
+            }
         }
+        read.size = n;
+        read.error = n >= 0 ? 0 : errno;
+        read.valid = true;
     }
-    if (n >= 0) {
+    if (read.size >= 0) {
+        v.raw = read.bytes;
         std::optional<DosAttrib> parsed = ParseDosAttrib(v.raw);
         v.state = parsed ? Value::State::Present : Value::State::Unparsable;
         if (parsed) v.parsed = *parsed;
-    } else if (errno == ENODATA) {
+    } else if (read.error == ENODATA) {
         v.state = Value::State::None;
-    } else if (errno == ENOTSUP) {
+    } else if (read.error == ENOTSUP) {
         v.state = Value::State::Unsupported;
     } else {
-        v.error = errno;
+        v.error = read.error;
         v.state = Value::State::Unreadable;
     }
     return v;
@@ -355,6 +363,7 @@ private:
     bool SetValue(StoreEntry& e, const std::vector<unsigned char>* value, StoreOutcome& out, const StoreFailure& fail) {
         out.touched = true;
         if (settings_.dryRun) return true;
+        if (e.record) e.record->valid = false;  // read afresh after a change
         auto write = [&] {
             if (!value) return RemoveAttr(e.fd, e.pathOnly, kDosAttribName);
             return SetAttr(e.fd, e.pathOnly, kDosAttribName, value->data(), value->size());
