@@ -220,8 +220,8 @@ private:
         Looked(Looked&&) noexcept;
         Looked& operator=(Looked&&) noexcept;
         ~Looked();
+        std::size_t index = 0;           // of the entry in the listing that has this place
         std::unique_ptr<Recorder> told;  // what its look-up and change had to tell, in order
-        unsigned char type = 0;          // d_type, as the listing gave it
         UniqueFd fd;  // O_PATH, or open for reading where the store needs it; may be closed
         AttributeStore* store = nullptr;
         dev_t dev = 0;
@@ -268,6 +268,7 @@ private:
     // The walk's folders (folder_walk_posix.cpp).
     int Descriptor(WalkFolder& f);
     int SharedDescriptor(WalkFolder& f);
+    Looked* PlaceOf(WalkFolder& f, const FolderEntry& entry);
     void Touch(WalkFolder& f);
     void Forget(WalkFolder& f);
     const Path& Shown(WalkFolder& f);

@@ -33,6 +33,11 @@ namespace {
 
 constexpr unsigned kEntryStatx = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE;
 
+// An entry's slot: its index in the listing (from 1), above what the
+// listing said it is.
+constexpr std::uint32_t kSaysFile = 1, kSaysFolder = 2, kSaysMask = 3;
+constexpr unsigned kSlotShift = 2;
+
 bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
@@ -306,26 +311,40 @@ bool PosixFileSystem::List(OpenFolder& folder, const Path& path, std::vector<Fol
             entry.name = d->d_name;
             entry.folder = d->d_type == DT_DIR;
             entry.looked = false;
-            entry.slot = d->d_type;  // until sorted: what the listing said it is
+            entry.slot = d->d_type == DT_REG ? kSaysFile : d->d_type == DT_DIR ? kSaysFolder : 0;
             entries.push_back(std::move(entry));
         }
     }
     std::sort(entries.begin() + static_cast<std::ptrdiff_t>(first), entries.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-    f.looked.resize(entries.size() - first);
-    for (std::size_t i = first; i < entries.size(); ++i) {
-        f.looked[i - first].type = static_cast<unsigned char>(entries[i].slot);
-        entries[i].slot = static_cast<std::uint32_t>(i - first + 1);
-    }
+    // Only the entries between their look-up and their telling need a
+    // place: a ring as long as the engine looks ahead.
+    f.looked.resize(std::min(entries.size() - first, lookAhead_));
+    for (std::size_t i = first; i < entries.size(); ++i)
+        entries[i].slot |= static_cast<std::uint32_t>(i - first + 1) << kSlotShift;
     return complete;
+}
+
+// The place of an entry of the last listing, emptied for it when another
+// entry had it before.
+PosixFileSystem::Looked* PosixFileSystem::PlaceOf(WalkFolder& f, const FolderEntry& entry) {
+    const std::size_t index = entry.slot >> kSlotShift;
+    if (index == 0 || f.looked.empty()) return nullptr;
+    Looked& place = f.looked[(index - 1) % f.looked.size()];
+    if (place.index == index) return &place;
+    if (place.fd) --keptEntries_;
+    place = Looked{};
+    place.index = index;
+    return &place;
 }
 
 // Any worker: the entry is looked up through its folder's descriptor, which
 // the listing opened; what goes wrong is kept for Tell.
 bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
     auto& f = static_cast<WalkFolder&>(folder);
-    if (entry.slot == 0 || entry.slot > f.looked.size()) return false;
-    Looked& looked = f.looked[entry.slot - 1];
+    Looked* place = PlaceOf(f, entry);
+    if (!place) return false;
+    Looked& looked = *place;
     if (!looked.told) looked.told = std::make_unique<Recorder>();
     const Recording into(looked.told.get());
     const int dirfd = SharedDescriptor(f);
@@ -338,14 +357,16 @@ bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
         looked.fd.reset();
         --keptEntries_;
     }
-    const unsigned char type = entry.looked ? static_cast<unsigned char>(DT_UNKNOWN) : looked.type;
+    const std::uint32_t says = entry.looked ? 0 : entry.slot & kSaysMask;
+    const unsigned char type = says == kSaysFile ? DT_REG : says == kSaysFolder ? DT_DIR : DT_UNKNOWN;
     return LookUpIn(f, dirfd, entry.name, type, entry, looked);
 }
 
 void PosixFileSystem::Tell(OpenFolder& folder, FolderEntry& entry) {
     auto& f = static_cast<WalkFolder&>(folder);
-    if (entry.slot == 0 || entry.slot > f.looked.size()) return;
-    Looked& looked = f.looked[entry.slot - 1];
+    Looked* place = PlaceOf(f, entry);
+    if (!place) return;
+    Looked& looked = *place;
     if (!looked.told || !settings_.report) return;
     looked.told->Replay(*settings_.report, [&] { return notStorableTold_.insert(looked.dev).second; });
     looked.told.reset();
@@ -439,8 +460,9 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
 // The entry as the path calls know it, its descriptor again if it let it
 // go: by its name, which must still give the entry listed.
 bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
-    if (entry.slot == 0 || entry.slot > f.looked.size()) return false;
-    Looked& l = f.looked[entry.slot - 1];
+    Looked* place = PlaceOf(f, entry);
+    if (!place) return false;
+    Looked& l = *place;
     if (!l.store) return false;
     e.path = Shown(f) + '/' + entry.name;
     const int dirfd = SharedDescriptor(f);
@@ -494,8 +516,9 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
 
 bool PosixFileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {
     auto& f = static_cast<WalkFolder&>(folder);
-    if (entry.slot == 0 || entry.slot > f.looked.size()) return false;
-    Looked& looked = f.looked[entry.slot - 1];
+    Looked* place = PlaceOf(f, entry);
+    if (!place) return false;
+    Looked& looked = *place;
     if (!looked.told) looked.told = std::make_unique<Recorder>();
     const Recording into(looked.told.get());
     Entry e;
@@ -516,8 +539,9 @@ bool PosixFileSystem::Apply(Entry& e, AttributeWord word) {
 
 bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
     auto& f = static_cast<WalkFolder&>(folder);
-    if (sub.slot == 0 || sub.slot > f.looked.size()) return false;
-    Looked& looked = f.looked[sub.slot - 1];
+    Looked* place = PlaceOf(f, sub);
+    if (!place) return false;
+    Looked& looked = *place;
     if (!looked.told) looked.told = std::make_unique<Recorder>();
     const Recording into(looked.told.get());
     const int dirfd = SharedDescriptor(f);
