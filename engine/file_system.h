@@ -125,6 +125,8 @@ public:
     // once, on entries of the folder listed last (every other call comes
     // from one thread); 1: all calls come from one thread.
     virtual unsigned Workers() const { return 1; }
+    // Whether Change may run on several threads too (else only LookUp).
+    virtual bool ChangesInParallel() const { return true; }
     // How many entries may be looked up before they are decided (each may
     // hold a descriptor meanwhile).
     virtual std::size_t LookAhead() const { return static_cast<std::size_t>(-1); }

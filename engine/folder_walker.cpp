@@ -176,7 +176,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
             }
             Decide(entry, rewrite);
             if (entry.folder) subfolders.push_back(Subfolder{entry, Path()});
-            if (pool_->Threads() == 1) Settle(folder, path);
+            if (pool_->Threads() == 1 || !fs_->ChangesInParallel()) Settle(folder, path);
         }
         Settle(folder, path);
         shared_.clear();
@@ -219,7 +219,7 @@ void AttributeEngine::Settle(OpenFolder& folder, const Path& path) {
         fs_->Change(folder, *p.entry, word);
     };
     bool stopped = false;
-    if (pool_->Threads() == 1) {
+    if (pool_->Threads() == 1 || !fs_->ChangesInParallel()) {
         for (Pending& p : pending_) {
             if (Stopping()) p.counted = p.change = false, p.stopped = true;
             if (p.counted) Count();

@@ -163,7 +163,9 @@ public:
     bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) override;
     bool LookUp(OpenFolder& folder, FolderEntry& entry) override;
     void Tell(OpenFolder& folder, FolderEntry& entry) override;
-    unsigned Workers() const override { return settings_.save ? 1 : 64; }
+    unsigned Workers() const override { return 64; }
+    // A save file's batches are gathered in the order the changes come.
+    bool ChangesInParallel() const override { return !settings_.save; }
     std::size_t LookAhead() const override { return lookAhead_; }
     bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) override;
     bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) override;

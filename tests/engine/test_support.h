@@ -77,6 +77,7 @@ public:
     void Tell(OpenFolder& f, FolderEntry& e) override { inner_->Tell(f, e); }
     unsigned Workers() const override { return inner_->Workers(); }
     std::size_t LookAhead() const override { return inner_->LookAhead(); }
+    bool ChangesInParallel() const override { return inner_->ChangesInParallel(); }
     bool Change(OpenFolder& f, const FolderEntry& e, AttributeWord w) override { return inner_->Change(f, e, w); }
     bool SubfolderHolds(OpenFolder& f, const FolderEntry& e, const Path& n) override {
         return inner_->SubfolderHolds(f, e, n);

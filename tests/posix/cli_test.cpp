@@ -51,7 +51,7 @@ Result Rivak(const std::vector<std::string>& args, const std::string& input = ""
     // No share of this machine's own smb.conf may decide how a test tree is read.
     std::vector<std::string> all = {"--smb-conf=/dev/null"};
     all.insert(all.end(), args.begin(), args.end());
-    return RunProgram(RIVAK_CLI, all, input, full);
+    return RunProgram(RIVAK_CLI, WithJobs(all), input, full);
 }
 
 bool HasJapaneseLocale() {

@@ -40,7 +40,7 @@ ProgramResult Program(const std::string& program, const std::vector<std::string>
             path = folder + program;
             break;
         }
-    return RunProgram(path, args, "", {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}});
+    return RunProgram(path, program == RIVAK_CLI ? WithJobs(args) : args, "", {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}});
 }
 
 bool Running(const std::string& arg) {

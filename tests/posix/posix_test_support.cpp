@@ -127,6 +127,11 @@ std::size_t Differences(const TreeState& then, const TreeState& now) {
     return n;
 }
 
+std::vector<std::string> WithJobs(std::vector<std::string> args) {
+    if (const char* jobs = std::getenv("RIVAK_TEST_JOBS")) args.insert(args.begin(), std::string("--jobs=") + jobs);
+    return args;
+}
+
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input, const std::map<std::string, std::string>& env) {
     std::signal(SIGPIPE, SIG_IGN);  // a program that does not read its input

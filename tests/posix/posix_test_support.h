@@ -53,6 +53,10 @@ struct ProgramResult {
 };
 // Runs `program` with `args`, `input` on its standard input, and an
 // environment of PATH plus `env` only.
+// rivak's arguments as a test gives them, after --jobs=N when the test runs
+// as its -j column (RIVAK_TEST_JOBS=N).
+std::vector<std::string> WithJobs(std::vector<std::string> args);
+
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input = "", const std::map<std::string, std::string>& env = {});
 

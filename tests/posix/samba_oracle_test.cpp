@@ -171,7 +171,7 @@ protected:
     // Without the shares, rivak reads every folder as both Samba and Wine do.
     ProgramResult Rivak(std::vector<std::string> args, bool knowsShares = false) const {
         args.insert(args.begin(), "--smb-conf=" + (knowsShares ? *dir / "smb.conf" : std::string("/dev/null")));
-        return RunProgram(RIVAK_CLI, args, "", {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}});
+        return RunProgram(RIVAK_CLI, WithJobs(args), "", {{"HOME", "/nonexistent"}, {"LANG", "C.UTF-8"}});
     }
 };
 
