@@ -929,7 +929,8 @@ TEST_F(Cli, LimitsAndWhatIsLeftAloneAreTold) {
 
 // A chain of folders far deeper than descriptors or stack would allow one a
 // level: every level is walked, to the file at the bottom, in memory that
-// grows with the depth only (a path kept per level would need gigabytes).
+// grows with the depth only (a path kept per level would need gigabytes);
+// and a folder of a million entries, by eight workers, under 256 descriptors.
 TEST_F(Cli, DeepTreeUnderSmallLimits) {
     constexpr int kLevels = 30000;
     // In memory where there is a tmpfs: a disk that discards each removed
@@ -953,9 +954,28 @@ TEST_F(Cli, DeepTreeUnderSmallLimits) {
     close(file);
     close(bottom);
 
-    const Result r = RunProgram("/bin/sh", {"-c", "ulimit -s 1024 && ulimit -n 256 && exec \"$0\" --max-depth=1000000 \"$1\"",
-                                            RIVAK_CLI, top + "/d"}, "", {{"LANG", "C.UTF-8"}, {"HOME", "/nonexistent"}});
+    // A folder of a million entries beside it, walked in the same run.
+    constexpr int kEntries = 1000000;
+    const std::string wide = top + "/wide";
+    ASSERT_EQ(mkdir(wide.c_str(), 0755), 0);
+    const int wideFd = open(wide.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(wideFd, 0);
+    for (int i = 0; i < kEntries; ++i) {
+        const int f = openat(wideFd, ("f" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0444);
+        ASSERT_GE(f, 0) << i;
+        close(f);
+    }
+    const Result r = RunProgram("/bin/sh", {"-c", "ulimit -s 1024 && ulimit -n 256 && exec \"$0\" -j 8 --max-depth=1000000 \"$1\" \"$2\"",
+                                            RIVAK_CLI, top + "/d", wide}, "", {{"LANG", "C.UTF-8"}, {"HOME", "/nonexistent"}});
     EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+    for (const int i : {0, kEntries / 2, kEntries - 1}) {
+        struct stat entry;
+        ASSERT_EQ(fstatat(wideFd, ("f" + std::to_string(i)).c_str(), &entry, 0), 0);
+        EXPECT_EQ(entry.st_mode & 07777, 0644u) << i;
+    }
+    for (int i = 0; i < kEntries; ++i) unlinkat(wideFd, ("f" + std::to_string(i)).c_str(), 0);
+    close(wideFd);
+    rmdir(wide.c_str());
     rusage usage;
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kB at most, for any child so far";
