@@ -139,6 +139,27 @@ inline AttributeWord WrittenBits(const StoreSettings& s, AttributeWord before, A
            ((before ^ want) & (attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive));
 }
 
+// The step the stores that keep a whole word share: the bits the run writes
+// come from `want`, every other bit stays as `old` has it (a word that would
+// be 0 is `normal` instead, where the volume has such a bit); a word that
+// does not change is not written, nor is anything in a dry run. `put(word)`
+// writes it.
+template <class Put>
+StoreOutcome MergeAndCommit(const StoreSettings& s, const std::optional<std::uint32_t>& old, AttributeWord before,
+                            AttributeWord want, Put put, std::uint32_t normal = 0) {
+    StoreOutcome out{false, false, before};
+    if (!old) return out;
+    out.ok = true;
+    const AttributeWord bits = WrittenBits(s, before, want);
+    std::uint32_t word = (*old & ~(bits | normal)) | (want & bits);
+    if (word == 0) word = normal;
+    out.planned = word;
+    if ((word & ~normal) == (*old & ~normal)) return out;
+    out.touched = true;
+    if (!s.dryRun) out.ok = put(word);
+    return out;
+}
+
 // The store of the mount that holds the open entry `fd`, and how the mount is
 // named for the listing: its mount point and file-system type, from
 // /proc/self/mountinfo where it can be read.

@@ -24,17 +24,10 @@ public:
     }
 
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
-        StoreOutcome out{false, false, before};
-        const std::optional<std::uint32_t> old = ReadWordAttribute(e, kName, false, fail);
-        if (!old) return out;
-        out.ok = true;
         const AttributeWord bits = WrittenBits(settings_, before, want);
-        std::uint32_t word = (*old & ~(bits | kNormal)) | (want & bits);
-        if (word == 0) word = kNormal;
-        out.planned = word;
-        if ((word & ~kNormal) == (*old & ~kNormal)) return out;
-        out.ok = Put(e, word, bits, out, fail);
-        return out;
+        return MergeAndCommit(
+            settings_, ReadWordAttribute(e, kName, false, fail), before, want,
+            [&](std::uint32_t word) { return Put(e, word, bits, fail); }, kNormal);
     }
 
     const char* Kind() const override { return "cifs"; }
@@ -45,15 +38,14 @@ public:
         if (!now) return out;
         out.ok = true;
         if ((*now & ~kNormal) == (saved.word & ~kNormal)) return out;
-        out.ok = Put(e, saved.word & ~kNormal ? saved.word : kNormal, ~kNormal, out, fail);
+        out.touched = true;
+        out.ok = settings_.dryRun || Put(e, saved.word & ~kNormal ? saved.word : kNormal, ~kNormal, fail);
         return out;
     }
 
 private:
     // Sends `word` and reads it back: the server must have kept `bits` of it.
-    bool Put(StoreEntry& e, std::uint32_t word, std::uint32_t bits, StoreOutcome& out, const StoreFailure& fail) {
-        out.touched = true;
-        if (settings_.dryRun) return true;
+    bool Put(StoreEntry& e, std::uint32_t word, std::uint32_t bits, const StoreFailure& fail) {
         if (!WriteWordAttribute(e, kName, word, false, fail)) return false;
         const std::optional<std::uint32_t> now = ReadWordAttribute(e, kName, false, fail);
         if (now && ((*now ^ word) & bits)) fail(Problem::NotKept, 0);

@@ -63,11 +63,7 @@ public:
             out.ok = false;
             return out;
         }
-        const std::uint32_t word = (old & ~bits) | (want & bits);
-        out.planned = word;
-        if (word == old) return out;
-        out.ok = SetWord(e, old, word, out, fail);
-        return out;
+        return MergeAndCommit(settings_, old, before, want, [&](std::uint32_t word) { return SetWord(e, old, word, fail); });
     }
 
     const char* Kind() const override { return noIoctl_ ? "exfat-mode" : exfat_ ? "exfat" : "fat"; }
@@ -91,14 +87,14 @@ public:
             out.ok = false;
             return out;
         }
-        if (now != saved.word) out.ok = SetWord(e, now, saved.word, out, fail);
+        out.touched = now != saved.word;
+        if (out.touched && !settings_.dryRun) out.ok = SetWord(e, now, saved.word, fail);
         return out;
     }
 
 private:
-    bool SetWord(StoreEntry& e, std::uint32_t old, std::uint32_t word, StoreOutcome& out, const StoreFailure& fail) {
-        out.touched = true;
-        if (settings_.dryRun || ioctl(e.fd, FAT_IOCTL_SET_ATTRIBUTES, &word) == 0) return true;
+    bool SetWord(StoreEntry& e, std::uint32_t old, std::uint32_t word, const StoreFailure& fail) {
+        if (ioctl(e.fd, FAT_IOCTL_SET_ATTRIBUTES, &word) == 0) return true;
         // exFAT always, and FAT mounted with sys_immutable, guard the
         // system bit (old or new) with CAP_LINUX_IMMUTABLE.
         const int error = errno;

@@ -19,10 +19,16 @@ namespace rivak::posix {
 std::optional<std::uint32_t> ReadWordAttribute(const StoreEntry& e, const char* name, bool bigEndian,
                                               const StoreFailure& fail) {
     unsigned char b[4];
-    const ssize_t n = GetAttr(e.fd, e.pathOnly, name, b, sizeof b);
-    if (n != 4) {
-        fail(Problem::Access, n < 0 ? errno : EINVAL);
-        return std::nullopt;
+    RecordCache* kept = e.record;
+    if (kept && kept->valid && kept->size == 4) {
+        std::memcpy(b, kept->bytes.data(), 4);
+    } else {
+        const ssize_t n = GetAttr(e.fd, e.pathOnly, name, b, sizeof b);
+        if (n != 4) {
+            fail(Problem::Access, n < 0 ? errno : EINVAL);
+            return std::nullopt;
+        }
+        if (kept) *kept = RecordCache{true, 4, 0, {b, b + 4}};
     }
     if (bigEndian) return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
     std::uint32_t word;
@@ -38,6 +44,7 @@ bool WriteWordAttribute(const StoreEntry& e, const char* name, std::uint32_t wor
     } else {
         std::memcpy(b, &word, 4);
     }
+    if (e.record) e.record->valid = false;  // what the volume kept is read again
     if (SetAttr(e.fd, e.pathOnly, name, b, sizeof b) == 0) return true;
     fail(Problem::Write, errno);
     return false;
@@ -56,17 +63,8 @@ public:
     }
 
     StoreOutcome Write(StoreEntry& e, AttributeWord before, AttributeWord want, const StoreFailure& fail) override {
-        StoreOutcome out{false, false, before};
-        const std::optional<std::uint32_t> old = ReadWordAttribute(e, name_, bigEndian_, fail);
-        if (!old) return out;
-        out.ok = true;
-        const AttributeWord bits = WrittenBits(settings_, before, want);
-        const std::uint32_t word = (*old & ~bits) | (want & bits);
-        out.planned = word;
-        if (word == *old) return out;
-        out.touched = true;
-        out.ok = settings_.dryRun || WriteWordAttribute(e, name_, word, bigEndian_, fail);
-        return out;
+        return MergeAndCommit(settings_, ReadWordAttribute(e, name_, bigEndian_, fail), before, want,
+                              [&](std::uint32_t word) { return WriteWordAttribute(e, name_, word, bigEndian_, fail); });
     }
 
     const char* Kind() const override { return bigEndian_ ? "ntfs-3g" : "ntfs3"; }
