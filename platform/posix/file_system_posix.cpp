@@ -1,5 +1,7 @@
 #include "platform/posix/file_system_posix.h"
 
+#include "platform/posix/path_names.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -23,36 +25,7 @@ constexpr AttributeWord kMaskable = attr::kHidden | attr::kSystem | attr::kVolum
 
 bool Admitted(AttributeWord word, unsigned mask) { return (word & kMaskable & ~mask) == 0; }
 
-bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."; }
-
-// The last name of a path and the folder before it, split the way the walker
-// joins them (folder + "/" + name), so the folder is the walker's own string.
-struct Split {
-    Path folder;
-    std::string name;
-    bool hasFolder;
-};
-Split SplitPath(const Path& path) {
-    std::size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
-    const std::size_t slash = end == 0 ? Path::npos : path.rfind('/', end - 1);
-    if (slash == Path::npos || end == 1) return {Path(), path.substr(0, end), false};  // a name, or "/" itself
-    return {slash == 0 ? Path("/") : path.substr(0, slash), path.substr(slash + 1, end - slash - 1), true};
-}
-
 bool IsDotName(const std::string& name) { return !name.empty() && name[0] == '.' && !IsDotOrDotDot(name); }
-
-// O_DIRECTORY | O_NOFOLLOW on a symbolic link fails with ENOTDIR, as on a
-// file: tell a folder swapped for a link (ELOOP) from a file.
-int OpenFolderNamed(int dirfd, const char* name) {
-    const int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd == -1 && errno == ENOTDIR) {
-        struct statx sx;
-        if (statx(dirfd, name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &sx) == 0 && S_ISLNK(sx.stx_mode)) errno = ELOOP;
-        else errno = ENOTDIR;
-    }
-    return fd;
-}
 
 int StatxFd(int fd, struct statx& sx) {
     return statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID | STATX_INO | STATX_SIZE, &sx);
@@ -136,184 +109,6 @@ void PosixFileSystem::Refuse(const Path& path, Problem problem, const std::strin
     if (Report* r = Reporter()) r->Refused(path, problem, detail);
 }
 
-// ---- the folder chain ----------------------------------------------------
-
-// The deepest level of the chain whose path is `folder` or a folder above it;
-// npos when the chain does not hold `folder` below its root. A level that
-// holds it has every level above it holding it too: the deepest two are
-// tried first (the walk asks about them nearly always), then by halves.
-std::size_t PosixFileSystem::CoveredLevel(const Path& folder) const {
-    const auto holds = [&](std::size_t i) {
-        const std::size_t end = chain_[i].end;
-        return end <= folder.size() && std::memcmp(folder.data(), chainPath_.data(), end) == 0 &&
-               (end == folder.size() || folder[end] == '/' || (end > 0 && folder[end - 1] == '/'));
-    };
-    const std::size_t n = chain_.size();
-    if (n == 0 || !holds(0)) return Path::npos;
-    if (holds(n - 1)) return n - 1;
-    if (n >= 2 && holds(n - 2)) return n - 2;
-    std::size_t low = 0, high = n - 1;  // holds(low), not holds(high)
-    while (high - low > 1) {
-        const std::size_t mid = low + (high - low) / 2;
-        (holds(mid) ? low : high) = mid;
-    }
-    return low;
-}
-
-// A descriptor of `folder`: from the chain when it holds the folder or one
-// above it (each name below opened without following), else from the
-// followed path nearest above it.
-int PosixFileSystem::FolderFd(const Path& folder) {
-    if (folder.empty()) return AT_FDCWD;
-    const bool isRoot = !chain_.empty() && chain_[0].end == folder.size() && chainPath_.starts_with(folder);
-    if (IsFollowed(folder) && !isRoot) return StartChain(folder);
-    const std::size_t level = CoveredLevel(folder);
-    if (level != Path::npos) {
-        if (Reopen(level) == -1) return -1;
-        Truncate(level + 1);
-        return Descend(folder, chain_[level].end);
-    }
-    std::size_t anchor = Path::npos;
-    for (std::size_t slash = folder.rfind('/'); slash != Path::npos && slash > 0; slash = folder.rfind('/', slash - 1)) {
-        if (IsFollowed(folder.substr(0, slash))) {
-            anchor = slash;
-            break;
-        }
-    }
-    if (anchor == Path::npos && folder[0] == '/' && IsFollowed("/")) anchor = 1;
-    if (anchor == Path::npos) {
-        // Nothing was given to follow: a caller that names full paths itself
-        // (tests); the path is taken as it stands.
-        if (!followed_.empty()) {
-            errno = EACCES;
-            return -1;
-        }
-        return StartChain(folder);
-    }
-    if (StartChain(folder.substr(0, anchor)) == -1) return -1;
-    return Descend(folder, chain_[0].end);
-}
-
-// A followed path becomes the root of a new chain: its links are followed,
-// but nothing other than a folder is opened.
-int PosixFileSystem::StartChain(const Path& root) {
-    Truncate(0);
-    UniqueFd own;
-    if (!IsFollowed(root)) own.reset(open(root.c_str(), O_PATH | O_CLOEXEC));
-    const int path = own ? own.get() : NamedFd(root);
-    if (path == -1) return -1;
-    UniqueFd fd(openat(path, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return -1;
-    chainPath_ = root;
-    return PushLevel(std::move(fd), root.size()) ? chain_.back().fd.get() : -1;
-}
-
-// Opens the names of `folder` past its first `from` bytes, one at a time,
-// below the deepest level of the chain, never following a link nor climbing.
-int PosixFileSystem::Descend(const Path& folder, std::size_t from) {
-    std::size_t pos = from;
-    while (pos < folder.size()) {
-        while (pos < folder.size() && folder[pos] == '/') ++pos;
-        std::size_t end = folder.find('/', pos);
-        if (end == Path::npos) end = folder.size();
-        if (end == pos) break;
-        const std::string name = folder.substr(pos, end - pos);
-        if (IsDotOrDotDot(name)) {  // would leave the chain's root
-            errno = EACCES;
-            return -1;
-        }
-        UniqueFd next(OpenFolderNamed(chain_.back().fd.get(), name.c_str()));
-        if (!next) return -1;
-        chainPath_.resize(chain_.back().end);
-        chainPath_.append(folder, chain_.back().end, end - chain_.back().end);
-        if (!PushLevel(std::move(next), end)) {
-            chainPath_.resize(chain_.back().end);
-            return -1;
-        }
-        pos = end;
-    }
-    return chain_.back().fd.get();
-}
-
-bool PosixFileSystem::PushLevel(UniqueFd fd, std::size_t end) {
-    struct statx sx;
-    if (statx(fd.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO, &sx) != 0) return false;
-    chain_.push_back(Level{end, std::move(fd), makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino});
-    ++open_;
-    // Only the deepest levels keep their descriptor (the root always does):
-    // the walk goes on from the bottom and climbs back one level at a time.
-    if (chain_.size() > kOpenLevels + 1) {
-        Level& old = chain_[chain_.size() - 1 - kOpenLevels];
-        if (old.fd) {
-            old.fd.reset();
-            --open_;
-        }
-    }
-    return true;
-}
-
-void PosixFileSystem::Truncate(std::size_t levels) {
-    while (chain_.size() > levels) {
-        if (chain_.back().fd) --open_;
-        chain_.pop_back();
-    }
-    chainPath_.resize(chain_.empty() ? 0 : chain_.back().end);
-}
-
-// The descriptor of a level that left the cache: through ".." from the
-// nearest open level below it, or by name from the nearest one above it;
-// either way it must be the very folder the level was.
-int PosixFileSystem::Reopen(std::size_t level) {
-    Level& target = chain_[level];
-    if (target.fd) return target.fd.get();
-    const auto same = [](const UniqueFd& fd, const Level& l) {
-        struct statx sx;
-        return fd && statx(fd.get(), "", AT_EMPTY_PATH, STATX_INO, &sx) == 0 &&
-               makedev(sx.stx_dev_major, sx.stx_dev_minor) == l.dev && sx.stx_ino == l.ino;
-    };
-    std::size_t below = level + 1;
-    while (below < chain_.size() && !chain_[below].fd) ++below;
-    if (below < chain_.size()) {
-        UniqueFd up;
-        int from = chain_[below].fd.get();
-        for (std::size_t i = below; i-- > level;) {
-            up.reset(openat(from, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!same(up, chain_[i])) break;  // moved meanwhile: try by name from above
-            from = up.get();
-        }
-        if (same(up, target)) {
-            target.fd = std::move(up);
-            ++open_;
-            return target.fd.get();
-        }
-    }
-    std::size_t above = level;
-    while (above > 0 && !chain_[above].fd) --above;
-    UniqueFd down;
-    int from = chain_[above].fd.get();
-    for (std::size_t i = above + 1; i <= level; ++i) {
-        if (chain_[i].fd) {
-            from = chain_[i].fd.get();
-            continue;
-        }
-        std::size_t start = chain_[i - 1].end;
-        while (start < chain_[i].end && chainPath_[start] == '/') ++start;
-        const std::string name = chainPath_.substr(start, chain_[i].end - start);
-        down.reset(OpenFolderNamed(from, name.c_str()));
-        if (!down) return -1;
-        if (!same(down, chain_[i])) {
-            errno = ELOOP;  // another folder now stands where this one was
-            return -1;
-        }
-        from = down.get();
-        if (i == level) {
-            target.fd = std::move(down);
-            ++open_;
-        }
-    }
-    return target.fd.get();
-}
-
 // ---- looking entries up ----------------------------------------------------
 
 PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
@@ -328,7 +123,7 @@ PosixFileSystem::Entry& PosixFileSystem::Locate(const Path& path) {
         if (OpenFollowed(entry_)) ReadRecord(entry_);
         return entry_;
     }
-    const Split split = SplitPath(path);
+    const LastName split = SplitLast(path);
     if (IsDotOrDotDot(split.name)) return entry_;
     const int dirfd = FolderFd(split.folder);
     if (dirfd == -1) {
@@ -395,7 +190,7 @@ bool PosixFileSystem::OpenFollowed(Entry& e) {
         Fail(e.path, Problem::Access, errno);
         return false;
     }
-    e.dotName = IsDotName(SplitPath(e.path).name);
+    e.dotName = IsDotName(SplitLast(e.path).name);
     return Inspect(e);
 }
 
@@ -489,99 +284,12 @@ std::optional<std::vector<unsigned char>> PosixFileSystem::ReadFile(const Path& 
     return data;
 }
 
-// ---- shortcut targets --------------------------------------------------------
-
-namespace {
-
-// "a/./b/../c" as "a/c"; false when ".." would climb above the start.
-bool Plain(const std::string& rest, std::string& out) {
-    std::vector<std::string> names;
-    for (std::size_t pos = 0; pos <= rest.size();) {
-        std::size_t end = rest.find('/', pos);
-        if (end == std::string::npos) end = rest.size();
-        std::string name = rest.substr(pos, end - pos);
-        pos = end + 1;
-        if (name.empty() || name == ".") continue;
-        if (name == "..") {
-            if (names.empty()) return false;
-            names.pop_back();
-            continue;
-        }
-        names.push_back(std::move(name));
-    }
-    out.clear();
-    for (const std::string& name : names) out += (out.empty() ? "" : "/") + name;
-    return true;
-}
-
-// The part of `target` below `root`, when the one names a place below the other.
-std::optional<std::string> Below(const Path& root, const Path& target) {
-    if (target == root) return std::string();
-    const std::size_t n = root.size();
-    if (target.compare(0, n, root) != 0) return std::nullopt;
-    if (root.back() == '/') return target.substr(n);
-    if (target[n] != '/') return std::nullopt;
-    return target.substr(n + 1);
-}
-
-}  // namespace
-
-// The root is the path named on the command line (or the followed target)
-// that the chain of `shortcut`'s folder starts from. The target is resolved
-// from the root's descriptor without following any link, and may not climb
-// above it; the kernel checks it where it can (openat2).
-PosixFileSystem::Reach PosixFileSystem::Beneath(const Path& shortcut, const Path& target, Path& inside) {
-    const Split split = SplitPath(shortcut);
-    const Path folder = split.hasFolder ? split.folder : Path(".");
-    if (IsFollowed(shortcut) && !HoldsNamed(folder, split.name, shortcut)) return Reach::Outside;
-    if (FolderFd(folder) == -1 || chain_.empty()) return Reach::Outside;
-    const Path root = chainPath_.substr(0, chain_[0].end);
-    const int rootFd = chain_[0].fd.get();
-    std::optional<std::string> rest = Below(root, target);
-    if (!rest) {
-        // The target may name the root as the kernel does (a drive folder
-        // resolved, a named path through a link).
-        char real[PATH_MAX];
-        const std::string self = "/proc/self/fd/" + std::to_string(rootFd);
-        const ssize_t n = readlink(self.c_str(), real, sizeof real - 1);
-        if (n <= 0) return Reach::Outside;
-        rest = Below(Path(real, static_cast<std::size_t>(n)), target);
-        if (!rest) return Reach::Outside;
-    }
-    std::string plain;
-    if (!Plain(*rest, plain)) return Reach::Outside;
-
-    UniqueFd found;
-    const Reach reach = OpenBeneath(rootFd, *rest, found);
-    if (reach == Reach::Inside) inside = plain.empty() ? root : root + (root.back() == '/' ? "" : "/") + plain;
-    return reach;
-}
-
-// A shortcut named itself leads, as root and of another user, only below
-// the folder that holds it: the folder is followed from then on, and must
-// hold the very file that was read, not a link to it.
-bool PosixFileSystem::HoldsNamed(const Path& folder, const std::string& name, const Path& shortcut) {
-    const Named named = followed_[shortcut];
-    Follow(folder);
-    const int fd = NamedFd(folder);
-    struct statx sx;
-    return named.known && fd != -1 && statx(fd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO, &sx) == 0 &&
-           makedev(sx.stx_dev_major, sx.stx_dev_minor) == named.dev && sx.stx_ino == named.ino;
-}
-
-bool PosixFileSystem::LeadsAnywhere(const Path& shortcut) {
-    if (!IsFollowed(shortcut)) return false;
-    if (!owners_.guarded) return true;
-    const Entry& e = Locate(shortcut);
-    return e.found && owners_.Trusts(e.owner);
-}
-
 // ---- the engine's calls ----------------------------------------------------
 
 Path PosixFileSystem::Dir(const Path& path, unsigned mask) {
     Entry& e = Locate(path);
     if (!e.found || !Admitted(e.word, Admits(mask))) return Path();
-    return SplitPath(path).name;
+    return SplitLast(path).name;
 }
 
 std::optional<FsObject> PosixFileSystem::GetFile(const Path& path) {

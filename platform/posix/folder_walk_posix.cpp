@@ -26,6 +26,7 @@
 
 #include "platform/posix/entry_calls.h"
 #include "platform/posix/file_system_posix.h"
+#include "platform/posix/path_names.h"
 
 namespace rivak::posix {
 
@@ -37,10 +38,6 @@ constexpr unsigned kEntryStatx = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_U
 // listing said it is.
 constexpr std::uint32_t kSaysFile = 1, kSaysFolder = 2, kSaysMask = 3;
 constexpr unsigned kSlotShift = 2;
-
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
 
 dev_t DevOf(const struct statx& sx) { return makedev(sx.stx_dev_major, sx.stx_dev_minor); }
 

@@ -1,5 +1,7 @@
 #include "platform/posix/named_path.h"
 
+#include "platform/posix/path_names.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/openat2.h>
@@ -26,11 +28,9 @@ int OpenAt2(int dirfd, const char* path, unsigned long long resolve) {
 // The rule of RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, for kernels older than 5.6.
 Reach BeneathByNames(int root, const std::string& rest, UniqueFd& found) {
     std::vector<UniqueFd> folders;
-    for (std::size_t pos = 0; pos <= rest.size();) {
-        std::size_t end = rest.find('/', pos);
-        if (end == std::string::npos) end = rest.size();
-        const std::string name = rest.substr(pos, end - pos);
-        pos = end + 1;
+    PathNames names(rest);
+    for (std::string_view view; names.Next(view);) {
+        const std::string name(view);
         if (name.empty() || name == ".") continue;
         if (name == "..") {
             if (folders.empty()) return Reach::Outside;
@@ -42,7 +42,7 @@ Reach BeneathByNames(int root, const std::string& rest, UniqueFd& found) {
         if (!next || statx(next.get(), "", AT_EMPTY_PATH, STATX_TYPE, &sx) != 0)
             return errno == ENOENT || errno == ENOTDIR ? Reach::Missing : Reach::Outside;
         if (S_ISLNK(sx.stx_mode)) return Reach::Outside;
-        if (!S_ISDIR(sx.stx_mode) && pos <= rest.size()) return Reach::Missing;  // a file used as a folder
+        if (!S_ISDIR(sx.stx_mode) && !names.Last()) return Reach::Missing;  // a file used as a folder
         folders.push_back(std::move(next));
     }
     found = folders.empty() ? UniqueFd(openat(root, ".", O_PATH | O_CLOEXEC)) : std::move(folders.back());

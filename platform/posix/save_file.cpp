@@ -12,6 +12,8 @@
 #include <charconv>
 #include <ctime>
 
+#include "platform/posix/path_names.h"
+
 namespace rivak::posix {
 
 namespace {
@@ -149,13 +151,9 @@ std::optional<std::string> UnescapeName(std::string_view text) {
 
 bool IsPlainBelow(std::string_view path) {
     if (path.empty()) return false;
-    for (std::size_t start = 0; start <= path.size();) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string_view::npos) end = path.size();
-        const std::string_view name = path.substr(start, end - start);
+    PathNames names(path);
+    for (std::string_view name; names.Next(name);)
         if (name.empty() || name == "." || name == "..") return false;
-        start = end + 1;
-    }
     return true;
 }
 
