@@ -19,16 +19,24 @@ bool Admitted(DWORD attributes, unsigned mask) { return (attributes & kMaskable 
 
 bool IsDot(const Path& name) { return name == L"." || name == L".."; }
 
-// A walk's folder: its path, as the engine reached it.
+// A walk's folder: the "\\?\" form of the path the engine reached it by,
+// made once; a listed name is added to it as it is, as ExtendedPath would.
 struct Win32Folder final : OpenFolder {
-    explicit Win32Folder(Path p) : path(std::move(p)) {}
-    Path path;
+    explicit Win32Folder(std::wstring extended) : path(std::move(extended)) {}
+    std::wstring path;
 };
 
-Path PathOf(OpenFolder& folder, const Path& name) { return static_cast<Win32Folder&>(folder).path + L'\\' + name; }
+std::wstring PathOf(OpenFolder& folder, const Path& name) {
+    std::wstring path = static_cast<Win32Folder&>(folder).path;
+    if (!path.empty() && path.back() != L'\\') path += L'\\';  // a volume's root ends in one
+    return path += name;
+}
 
-bool WriteAttributes(const Path& path, DWORD merged) {
-    const std::wstring target = ExtendedPath(path);
+bool IsFile(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WriteAttributes(const std::wstring& target, DWORD merged) {
     if (SetFileAttributesW(target.c_str(), merged)) return true;
     // A file system that knows none of the newer bits may refuse them all.
     if (GetLastError() != ERROR_INVALID_PARAMETER) return false;
@@ -46,7 +54,7 @@ DWORD MergedAttributes(DWORD disk, AttributeWord rewritten) {
 
 DWORD Win32FileSystem::Attributes(const Path& path) {
     if (reuseProbe_ && cacheValid_ && cachedPath_ == path) return cachedAttributes_;
-    const DWORD attributes = FreshAttributes(path);
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ReadAttributes(ExtendedPath(path));
     if (reuseProbe_) {
         cachedPath_ = path;
         cachedAttributes_ = attributes;
@@ -55,11 +63,10 @@ DWORD Win32FileSystem::Attributes(const Path& path) {
     return attributes;
 }
 
-DWORD Win32FileSystem::FreshAttributes(const Path& path) {
-    if (path.empty()) return INVALID_FILE_ATTRIBUTES;
+DWORD Win32FileSystem::ReadAttributes(const std::wstring& extended) {
     ++attributeReads_;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(extended.c_str(), GetFileExInfoStandard, &data))
         return INVALID_FILE_ATTRIBUTES;
     return data.dwFileAttributes;
 }
@@ -106,15 +113,18 @@ bool Win32FileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
         if (disk == INVALID_FILE_ATTRIBUTES) return false;
     }
     Forget();
-    return WriteAttributes(object.path, MergedAttributes(disk, word));
+    return WriteAttributes(ExtendedPath(object.path), MergedAttributes(disk, word));
 }
 
-bool Win32FileSystem::HoldsFile(const FsObject& folder, const Path& name) { return IsFileAt(folder.path + L'\\' + name); }
+// Not through Attributes(): the probe's answer for the folder stays valid.
+bool Win32FileSystem::HoldsFile(const FsObject& folder, const Path& name) {
+    return IsFile(ReadAttributes(ExtendedPath(folder.path + L'\\' + name)));
+}
 
 std::unique_ptr<OpenFolder> Win32FileSystem::OpenFolderAt(const Path& path) {
     const DWORD attributes = Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
-    return std::make_unique<Win32Folder>(path);
+    return std::make_unique<Win32Folder>(ExtendedPath(path));
 }
 
 std::unique_ptr<OpenFolder> Win32FileSystem::OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) {
@@ -123,7 +133,7 @@ std::unique_ptr<OpenFolder> Win32FileSystem::OpenSubfolder(OpenFolder& parent, c
 }
 
 std::optional<FolderKey> Win32FileSystem::Identity(OpenFolder& folder) {
-    UniqueFile handle(CreateFileW(ExtendedPath(static_cast<Win32Folder&>(folder).path).c_str(), FILE_READ_ATTRIBUTES,
+    UniqueFile handle(CreateFileW(static_cast<Win32Folder&>(folder).path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return std::nullopt;
@@ -139,7 +149,7 @@ std::optional<FolderKey> Win32FileSystem::Identity(OpenFolder& folder) {
 // The listing gives each entry's word too, so the walk reads nothing per entry.
 bool Win32FileSystem::List(OpenFolder& folder, std::vector<FolderEntry>& entries) {
     WIN32_FIND_DATAW data;
-    UniqueFind find(FindFirstFileExW(ExtendedPath(PathOf(folder, L"*")).c_str(), FindExInfoBasic, &data,
+    UniqueFind find(FindFirstFileExW(PathOf(folder, L"*").c_str(), FindExInfoBasic, &data,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     // Only a volume's root can be empty: other folders list "." and "..".
     if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -155,7 +165,7 @@ bool Win32FileSystem::List(OpenFolder& folder, std::vector<FolderEntry>& entries
 }
 
 void Win32FileSystem::Reread(OpenFolder& folder, FolderEntry& entry) {
-    const DWORD attributes = FreshAttributes(PathOf(folder, entry.name));
+    const DWORD attributes = ReadAttributes(PathOf(folder, entry.name));
     entry.word = attributes == INVALID_FILE_ATTRIBUTES ? std::nullopt : std::optional<AttributeWord>(attributes);
 }
 
@@ -170,13 +180,7 @@ bool Win32FileSystem::Change(OpenFolder& folder, const FolderEntry& entry, Attri
 }
 
 bool Win32FileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
-    return IsFileAt(PathOf(folder, sub.name) + L'\\' + name);
-}
-
-// Not through Attributes(): the probe's answer for the folder stays valid.
-bool Win32FileSystem::IsFileAt(const Path& path) {
-    const DWORD attributes = FreshAttributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return IsFile(ReadAttributes(PathOf(folder, sub.name) + L'\\' + name));
 }
 
 FolderKey KeyOf(const FILE_ID_INFO& id) {

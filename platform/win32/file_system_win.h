@@ -52,9 +52,9 @@ public:
 private:
     // The attributes of `path`, or INVALID_FILE_ATTRIBUTES.
     DWORD Attributes(const Path& path);
-    // The same, never from the probe's answer, which it leaves as it is.
-    DWORD FreshAttributes(const Path& path);
-    bool IsFileAt(const Path& path);
+    // The attributes at a path in "\\?\" form, never from the probe's
+    // answer, which this leaves as it is.
+    DWORD ReadAttributes(const std::wstring& extended);
     void Forget() { cacheValid_ = false; }
 
     bool reuseProbe_;

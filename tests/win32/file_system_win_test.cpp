@@ -329,7 +329,8 @@ TEST_F(Win32Backend, ChangeWritesOnlyWhatTheRewriteAlters) {
         {L"dir", true, 0, false},
         {L"hdir", true, FILE_ATTRIBUTE_HIDDEN, true},
     };
-    for (const Row& r : rows) ASSERT_TRUE(r.folder ? MakeFolderAt(temp_.At(r.name), r.start) : MakeFileAt(temp_.At(r.name), r.start));
+    for (const Row& r : rows)
+        ASSERT_TRUE(r.folder ? MakeFolderAt(temp_.At(r.name), r.start) : MakeFileAt(temp_.At(r.name), r.start));
     Sleep(50);  // past the clock tick the change times were taken at
     Win32FileSystem fs;
     const auto root = fs.OpenFolderAt(temp_.path());
@@ -342,7 +343,6 @@ TEST_F(Win32Backend, ChangeWritesOnlyWhatTheRewriteAlters) {
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(r.name)));
         EXPECT_EQ(DiskWord(temp_.At(r.name)) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
-        EXPECT_NE(before.at(r.name), -1);
         EXPECT_EQ(ChangeTime(temp_.At(r.name)) != before.at(r.name), r.written);
     }
 }
