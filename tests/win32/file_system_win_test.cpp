@@ -49,12 +49,25 @@ namespace {
 using win::ExtendedPath;
 using win::LastComponent;
 
+// A folder opened for a walk, and its listing.
+struct Listed {
+    std::unique_ptr<OpenFolder> folder;
+    std::vector<FolderEntry> entries;
+    const FolderEntry* operator[](const Path& name) const {
+        const auto it = std::find_if(entries.begin(), entries.end(), [&](auto& e) { return e.name == name; });
+        return it == entries.end() ? nullptr : &*it;
+    }
+};
+
+Listed ListFolder(FileSystem& fs, const Path& folder) {
+    Listed listed{fs.OpenFolderAt(folder), {}};
+    EXPECT_TRUE(listed.folder && fs.List(*listed.folder, listed.entries)) << testing::PrintToString(folder);
+    return listed;
+}
+
 std::vector<Path> ListAll(FileSystem& fs, const Path& folder) {
     std::vector<Path> names;
-    std::vector<FolderEntry> entries;
-    const auto open = fs.OpenFolderAt(folder);
-    EXPECT_TRUE(open && fs.List(*open, entries)) << testing::PrintToString(folder);
-    for (FolderEntry& e : entries) names.push_back(std::move(e.name));
+    for (FolderEntry& e : ListFolder(fs, folder).entries) names.push_back(std::move(e.name));
     return names;
 }
 
@@ -298,13 +311,10 @@ TEST_F(Win32Backend, ProbeAnswerServesOnlyTheCallsThatFollowIt) {
     fs.Dir(a, probe::kAnything);
     EXPECT_EQ(fs.AttributeReads(), 5u);
     // A change made through a walk's folder is seen by the next probe.
-    const auto root = fs.OpenFolderAt(temp_.path());
-    std::vector<FolderEntry> entries;
-    ASSERT_TRUE(root && fs.List(*root, entries));
-    const auto listedA = std::find_if(entries.begin(), entries.end(), [](auto& e) { return e.name == L"a.txt"; });
-    ASSERT_NE(listedA, entries.end());
+    const Listed root = ListFolder(fs, temp_.path());
+    ASSERT_TRUE(root[L"a.txt"]);
     fs.Dir(a, probe::kAnything);
-    ASSERT_TRUE(fs.Change(*root, *listedA, FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(fs.Change(*root.folder, *root[L"a.txt"], FILE_ATTRIBUTE_SYSTEM));
     EXPECT_EQ(fs.Dir(a, probe::kPlainFiles), Path()) << "a system file now, which the probe must see";
     EXPECT_EQ(fs.AttributeReads(), 8u);
     // Changed behind the backend's back between two calls on another path.
@@ -333,13 +343,12 @@ TEST_F(Win32Backend, ChangeWritesOnlyWhatTheRewriteAlters) {
         ASSERT_TRUE(r.folder ? MakeFolderAt(temp_.At(r.name), r.start) : MakeFileAt(temp_.At(r.name), r.start));
     Sleep(50);  // past the clock tick the change times were taken at
     Win32FileSystem fs;
-    const auto root = fs.OpenFolderAt(temp_.path());
-    std::vector<FolderEntry> entries;
-    ASSERT_TRUE(root && fs.List(*root, entries));
-    ASSERT_EQ(entries.size(), std::size(rows));
+    const Listed root = ListFolder(fs, temp_.path());
+    ASSERT_EQ(root.entries.size(), std::size(rows));
     std::map<std::wstring, LONGLONG> before;
-    for (const FolderEntry& e : entries) before[e.name] = ChangeTime(temp_.At(e.name));
-    for (const FolderEntry& e : entries) EXPECT_TRUE(fs.Change(*root, e, RewriteWord(*e.word, DefaultOptions())));
+    for (const FolderEntry& e : root.entries) before[e.name] = ChangeTime(temp_.At(e.name));
+    for (const FolderEntry& e : root.entries)
+        EXPECT_TRUE(fs.Change(*root.folder, e, RewriteWord(*e.word, DefaultOptions())));
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(r.name)));
         EXPECT_EQ(DiskWord(temp_.At(r.name)) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
@@ -356,17 +365,12 @@ TEST_F(Win32Backend, LinkedFolderIsAReparsePoint) {
     const DWORD word = DiskWord(link);
     if (word == INVALID_FILE_ATTRIBUTES || !(word & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "a directory symbolic link made here does not lead to its folder as a reparse point";
-    const auto root = fs.OpenFolderAt(temp_.path());
-    std::vector<FolderEntry> entries;
-    ASSERT_TRUE(root && fs.List(*root, entries));
-    ASSERT_EQ(entries.size(), 2u);
-    for (const FolderEntry& e : entries) {
-        EXPECT_TRUE(e.folder);
-        EXPECT_EQ(*e.word & FILE_ATTRIBUTE_REPARSE_POINT, e.name == L"link" ? FILE_ATTRIBUTE_REPARSE_POINT : 0u);
-    }
-    const auto viaListing = entries[0].name == L"link" ? fs.OpenSubfolder(*root, entries[0])
-                                                       : fs.OpenSubfolder(*root, entries[1]);
-    const auto viaLink = fs.OpenFolderAt(link), real = fs.OpenFolderAt(temp_.At(L"real"));
+    const Listed root = ListFolder(fs, temp_.path());
+    ASSERT_TRUE(root[L"link"] && root[L"real"]);
+    EXPECT_TRUE(root[L"link"]->folder && (*root[L"link"]->word & FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(*root[L"real"]->word & FILE_ATTRIBUTE_REPARSE_POINT);
+    const auto viaListing = fs.OpenSubfolder(*root.folder, *root[L"link"]), viaLink = fs.OpenFolderAt(link);
+    const auto real = fs.OpenFolderAt(temp_.At(L"real"));
     ASSERT_TRUE(viaListing && viaLink && real);
     const auto key = fs.Identity(*real);
     ASSERT_TRUE(key);
