@@ -110,7 +110,8 @@ TYPED_TEST_P(FsContract, ListingGivesEachEntryWithItsKindAndWord) {
         ASSERT_TRUE(e) << testing::PrintToString(Path(r.name));
         EXPECT_EQ(e->folder, r.folder) << testing::PrintToString(Path(r.name));
         ASSERT_TRUE(e->word.has_value()) << testing::PrintToString(Path(r.name));
-        EXPECT_EQ(*e->word & kBits, r.extra | (r.folder ? attr::kDirectory : 0)) << testing::PrintToString(Path(r.name));
+        // The word the disk holds, which need not be the one asked for: Wine keeps no read-only bit on folders.
+        EXPECT_EQ(*e->word & kBits, this->fx.WordOf(r.name) & kBits) << testing::PrintToString(Path(r.name));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/attribute_engine.h"
 #include "platform/win32/file_system_win.h"
@@ -20,8 +21,8 @@
 namespace {
 
 struct Counts {
-    unsigned long long probes = 0, listings = 0, nexts = 0, lookups = 0, writes = 0, linkChecks = 0,
-                       identities = 0, reads = 0;
+    unsigned long long probes = 0, lookups = 0, writes = 0, opens = 0, identities = 0, listings = 0, changes = 0,
+                       reads = 0;
 };
 
 // Passes every call on to the backend and counts it.
@@ -30,12 +31,8 @@ public:
     Counting(bool reuse, Counts& counts) : fs_(reuse), counts_(counts) {}
     ~Counting() override { counts_.reads += fs_.AttributeReads(); }
     rivak::Path Dir(const rivak::Path& p, unsigned mask) override {
-        (p.find_first_of(L"*?") == rivak::Path::npos ? counts_.probes : counts_.listings)++;
+        ++counts_.probes;
         return fs_.Dir(p, mask);
-    }
-    rivak::Path Dir() override {
-        ++counts_.nexts;
-        return fs_.Dir();
     }
     std::optional<rivak::FsObject> GetFile(const rivak::Path& p) override {
         ++counts_.lookups;
@@ -53,13 +50,34 @@ public:
         ++counts_.lookups;
         return fs_.HoldsFile(folder, name);
     }
-    bool IsLinkedFolder(const rivak::Path& p) override {
-        ++counts_.linkChecks;
-        return fs_.IsLinkedFolder(p);
+    std::unique_ptr<rivak::OpenFolder> OpenFolderAt(const rivak::Path& p) override {
+        ++counts_.opens;
+        return fs_.OpenFolderAt(p);
     }
-    std::optional<rivak::FolderKey> FolderIdentity(const rivak::Path& p) override {
+    std::unique_ptr<rivak::OpenFolder> OpenSubfolder(rivak::OpenFolder& parent,
+                                                     const rivak::FolderEntry& sub) override {
+        ++counts_.opens;
+        return fs_.OpenSubfolder(parent, sub);
+    }
+    std::optional<rivak::FolderKey> Identity(rivak::OpenFolder& folder) override {
         ++counts_.identities;
-        return fs_.FolderIdentity(p);
+        return fs_.Identity(folder);
+    }
+    bool List(rivak::OpenFolder& folder, std::vector<rivak::FolderEntry>& entries) override {
+        ++counts_.listings;
+        return fs_.List(folder, entries);
+    }
+    void Reread(rivak::OpenFolder& folder, rivak::FolderEntry& entry) override {
+        ++counts_.lookups;
+        fs_.Reread(folder, entry);
+    }
+    bool Change(rivak::OpenFolder& folder, const rivak::FolderEntry& entry, rivak::AttributeWord w) override {
+        ++counts_.changes;
+        return fs_.Change(folder, entry, w);
+    }
+    bool SubfolderHolds(rivak::OpenFolder& folder, const rivak::FolderEntry& sub, const rivak::Path& name) override {
+        ++counts_.lookups;
+        return fs_.SubfolderHolds(folder, sub, name);
     }
 
 private:
@@ -120,9 +138,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("engine (%s, %s%s%s): %lld entries, %.3f s inside the process\n", reuse ? "probe reused" : "no reuse",
                 window ? "progress window" : "no window", window && !text ? ", no counter text" : "",
                 window && !repaint ? ", no repaint" : "", static_cast<long long>(engine.ProcessedCount()), s);
-    std::printf("  calls: %llu probes, %llu listings, %llu next, %llu lookups, %llu writes, %llu link checks, "
-                "%llu identities; %llu attribute reads sent to the system\n",
-                counts.probes, counts.listings, counts.nexts, counts.lookups, counts.writes, counts.linkChecks,
-                counts.identities, counts.reads);
+    std::printf("  calls: %llu probes, %llu lookups, %llu writes, %llu folders opened, %llu identities, "
+                "%llu listings, %llu changes; %llu attribute reads sent to the system\n",
+                counts.probes, counts.lookups, counts.writes, counts.opens, counts.identities, counts.listings,
+                counts.changes, counts.reads);
     return 0;
 }

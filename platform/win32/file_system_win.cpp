@@ -1,8 +1,10 @@
 #include "platform/win32/file_system_win.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/win32/path_win.h"
+#include "platform/win32/unique_handle.h"
 
 namespace rivak::win {
 
@@ -17,6 +19,32 @@ bool Admitted(DWORD attributes, unsigned mask) { return (attributes & kMaskable 
 
 bool IsDot(const Path& name) { return name == L"." || name == L".."; }
 
+// A walk's folder: the "\\?\" form of the path the engine reached it by,
+// made once; a listed name is added to it as it is, as ExtendedPath would.
+struct Win32Folder final : OpenFolder {
+    explicit Win32Folder(std::wstring extended) : path(std::move(extended)) {}
+    std::wstring path;
+};
+
+std::wstring PathOf(OpenFolder& folder, const Path& name) {
+    std::wstring path = static_cast<Win32Folder&>(folder).path;
+    if (!path.empty() && path.back() != L'\\') path += L'\\';  // a volume's root ends in one
+    return path += name;
+}
+
+bool IsFile(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WriteAttributes(const std::wstring& target, DWORD merged) {
+    if (SetFileAttributesW(target.c_str(), merged)) return true;
+    // A file system that knows none of the newer bits may refuse them all.
+    if (GetLastError() != ERROR_INVALID_PARAMETER) return false;
+    constexpr DWORD kClassic = kSettableAttributes & 0x000031A7;
+    const DWORD classic = merged & kClassic;
+    return SetFileAttributesW(target.c_str(), classic ? classic : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
 }  // namespace
 
 DWORD MergedAttributes(DWORD disk, AttributeWord rewritten) {
@@ -26,13 +54,7 @@ DWORD MergedAttributes(DWORD disk, AttributeWord rewritten) {
 
 DWORD Win32FileSystem::Attributes(const Path& path) {
     if (reuseProbe_ && cacheValid_ && cachedPath_ == path) return cachedAttributes_;
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    if (!path.empty()) {
-        ++attributeReads_;
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
-            attributes = data.dwFileAttributes;
-    }
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ReadAttributes(ExtendedPath(path));
     if (reuseProbe_) {
         cachedPath_ = path;
         cachedAttributes_ = attributes;
@@ -41,8 +63,15 @@ DWORD Win32FileSystem::Attributes(const Path& path) {
     return attributes;
 }
 
+DWORD Win32FileSystem::ReadAttributes(const std::wstring& extended) {
+    ++attributeReads_;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(extended.c_str(), GetFileExInfoStandard, &data))
+        return INVALID_FILE_ATTRIBUTES;
+    return data.dwFileAttributes;
+}
+
 Path Win32FileSystem::Dir(const Path& path, unsigned mask) {
-    find_.reset();
     const Path last = LastComponent(path);
     if (!HasWildcard(last)) {
         // A single name: one look-up, whatever the size of its folder.
@@ -60,20 +89,6 @@ Path Win32FileSystem::Dir(const Path& path, unsigned mask) {
     while (!Admitted(data.dwFileAttributes, mask)) {
         if (!FindNextFileW(find.get(), &data)) return Path();
     }
-    find_ = std::move(find);
-    findMask_ = mask;
-    return data.cFileName;
-}
-
-Path Win32FileSystem::Dir() {
-    if (!find_) return Path();
-    WIN32_FIND_DATAW data;
-    do {
-        if (!FindNextFileW(find_.get(), &data)) {
-            find_.reset();
-            return Path();
-        }
-    } while (!Admitted(data.dwFileAttributes, findMask_));
     return data.cFileName;
 }
 
@@ -98,30 +113,27 @@ bool Win32FileSystem::SetAttributes(const FsObject& object, AttributeWord word) 
         if (disk == INVALID_FILE_ATTRIBUTES) return false;
     }
     Forget();
-    const std::wstring target = ExtendedPath(object.path);
-    const DWORD merged = MergedAttributes(disk, word);
-    if (SetFileAttributesW(target.c_str(), merged)) return true;
-    // A file system that knows none of the newer bits may refuse them all.
-    if (GetLastError() != ERROR_INVALID_PARAMETER) return false;
-    constexpr DWORD kClassic = kSettableAttributes & 0x000031A7;
-    const DWORD classic = merged & kClassic;
-    return SetFileAttributesW(target.c_str(), classic ? classic : FILE_ATTRIBUTE_NORMAL) != 0;
+    return WriteAttributes(ExtendedPath(object.path), MergedAttributes(disk, word));
 }
 
 // Not through Attributes(): the probe's answer for the folder stays valid.
 bool Win32FileSystem::HoldsFile(const FsObject& folder, const Path& name) {
-    ++attributeReads_;
-    const DWORD attributes = GetFileAttributesW(ExtendedPath(folder.path + L'\\' + name).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return IsFile(ReadAttributes(ExtendedPath(folder.path + L'\\' + name)));
 }
 
-bool Win32FileSystem::IsLinkedFolder(const Path& folder) {
-    const DWORD attributes = Attributes(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+std::unique_ptr<OpenFolder> Win32FileSystem::OpenFolderAt(const Path& path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
+    return std::make_unique<Win32Folder>(ExtendedPath(path));
 }
 
-std::optional<FolderKey> Win32FileSystem::FolderIdentity(const Path& folder) {
-    UniqueFile handle(CreateFileW(ExtendedPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+std::unique_ptr<OpenFolder> Win32FileSystem::OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) {
+    if (!sub.folder) return nullptr;
+    return std::make_unique<Win32Folder>(PathOf(parent, sub.name));
+}
+
+std::optional<FolderKey> Win32FileSystem::Identity(OpenFolder& folder) {
+    UniqueFile handle(CreateFileW(static_cast<Win32Folder&>(folder).path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return std::nullopt;
@@ -132,6 +144,43 @@ std::optional<FolderKey> Win32FileSystem::FolderIdentity(const Path& folder) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
     return KeyOf(info);
+}
+
+// The listing gives each entry's word too, so the walk reads nothing per entry.
+bool Win32FileSystem::List(OpenFolder& folder, std::vector<FolderEntry>& entries) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileExW(PathOf(folder, L"*").c_str(), FindExInfoBasic, &data,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    // Only a volume's root can be empty: other folders list "." and "..".
+    if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (IsDot(data.cFileName)) continue;
+        FolderEntry entry;
+        entry.name = data.cFileName;
+        entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.word = data.dwFileAttributes;
+        entries.push_back(std::move(entry));
+    } while (FindNextFileW(find.get(), &data));
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+void Win32FileSystem::Reread(OpenFolder& folder, FolderEntry& entry) {
+    const DWORD attributes = ReadAttributes(PathOf(folder, entry.name));
+    entry.word = attributes == INVALID_FILE_ATTRIBUTES ? std::nullopt : std::optional<AttributeWord>(attributes);
+}
+
+bool Win32FileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {
+    if (!entry.word) return false;
+    const DWORD disk = static_cast<DWORD>(*entry.word);
+    const DWORD merged = MergedAttributes(disk, word);
+    // The listing gave the word on disk: an entry it already has is not touched.
+    if ((merged & kSettableAttributes) == (disk & kSettableAttributes)) return true;
+    Forget();
+    return WriteAttributes(PathOf(folder, entry.name), merged);
+}
+
+bool Win32FileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
+    return IsFile(ReadAttributes(PathOf(folder, sub.name) + L'\\' + name));
 }
 
 FolderKey KeyOf(const FILE_ID_INFO& id) {

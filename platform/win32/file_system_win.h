@@ -1,13 +1,14 @@
 #pragma once
-// The engine's file system on Win32: the probe and enumeration on
-// FindFirstFileExW/GetFileAttributesExW, the attribute word on
-// Get/SetFileAttributesW. Every call gets the "\\?\" form of its path.
+// The engine's file system on Win32: the probe on GetFileAttributesExW and
+// FindFirstFileExW, a walk's listing on one FindFirstFileExW loop per
+// folder, the attribute word on SetFileAttributesW. Every call gets the
+// "\\?\" form of its path.
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "engine/file_system.h"
-#include "platform/win32/unique_handle.h"
 
 namespace rivak::win {
 
@@ -32,13 +33,18 @@ public:
     explicit Win32FileSystem(bool reuseProbe = true) : reuseProbe_(reuseProbe) {}
 
     Path Dir(const Path& path, unsigned mask) override;
-    Path Dir() override;
     std::optional<FsObject> GetFile(const Path& path) override;
     std::optional<FsObject> GetFolder(const Path& path) override;
     bool SetAttributes(const FsObject& object, AttributeWord word) override;
     bool HoldsFile(const FsObject& folder, const Path& name) override;
-    bool IsLinkedFolder(const Path& folder) override;
-    std::optional<FolderKey> FolderIdentity(const Path& folder) override;
+
+    std::unique_ptr<OpenFolder> OpenFolderAt(const Path& path) override;
+    std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) override;
+    std::optional<FolderKey> Identity(OpenFolder& folder) override;
+    bool List(OpenFolder& folder, std::vector<FolderEntry>& entries) override;
+    void Reread(OpenFolder& folder, FolderEntry& entry) override;
+    bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) override;
+    bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) override;
 
     // Calls made to the system for single paths (tests count them).
     unsigned long long AttributeReads() const { return attributeReads_; }
@@ -46,11 +52,12 @@ public:
 private:
     // The attributes of `path`, or INVALID_FILE_ATTRIBUTES.
     DWORD Attributes(const Path& path);
+    // The attributes at a path in "\\?\" form, never from the probe's
+    // answer, which this leaves as it is.
+    DWORD ReadAttributes(const std::wstring& extended);
     void Forget() { cacheValid_ = false; }
 
     bool reuseProbe_;
-    UniqueFind find_;
-    unsigned findMask_ = 0;
     Path cachedPath_;
     DWORD cachedAttributes_ = INVALID_FILE_ATTRIBUTES;
     bool cacheValid_ = false;

@@ -184,6 +184,22 @@ TEST_F(RivakExeTest, HundredSubfolders) {
     EXPECT_EQ(Named(top), 0u);
 }
 
+// Only what the batch changes is written: the change time, which any
+// attribute write moves, stays on the rest.
+TEST_F(RivakExeTest, EntriesTheBatchLeavesAsTheyWereAreNotWritten) {
+    const std::wstring top = Dir(L"top");
+    const std::wstring changed = File(L"top\\ro.txt", RO | H);
+    const std::wstring same[] = {File(L"top\\plain.txt", A), File(L"top\\system.txt", RO | H | S), Dir(L"top\\sub", 0),
+                                 File(L"top\\sub\\inner.txt", 0)};
+    Sleep(50);  // past the clock tick the change times were taken at
+    std::map<std::wstring, LONGLONG> before;
+    for (const std::wstring& p : same) before[p] = ChangeTime(p);
+    before[changed] = ChangeTime(changed);
+    EXPECT_EQ(Run(Q(top)), 0u);
+    EXPECT_NE(ChangeTime(changed), before[changed]);
+    for (const std::wstring& p : same) EXPECT_EQ(ChangeTime(p), before[p]) << testing::PrintToString(p);
+}
+
 TEST_F(RivakExeTest, LongAndJapaneseNames) {
     const std::wstring jp = Dir(L"日本語のフォルダ \U0001F600");
     const std::wstring jpFile = File(L"日本語のフォルダ \U0001F600\\表示・ソース 能力.txt");

@@ -21,6 +21,17 @@ inline std::wstring Long(const std::wstring& path) {
 
 inline DWORD DiskWord(const std::wstring& path) { return GetFileAttributesW(Long(path).c_str()); }
 
+// The time of the last change to the entry's metadata (st_ctime under Wine):
+// every attribute write moves it, even one that keeps the word. -1 when unread.
+inline LONGLONG ChangeTime(const std::wstring& path) {
+    win::UniqueFile f(CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_BASIC_INFO info{};
+    if (!f || !GetFileInformationByHandleEx(f.get(), FileBasicInfo, &info, sizeof info)) return -1;
+    return info.ChangeTime.QuadPart;
+}
+
 // Removes `path` and everything below it, read-only or not.
 inline void RemoveTree(const std::wstring& path) {
     const std::wstring lp = Long(path);
