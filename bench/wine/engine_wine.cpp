@@ -63,13 +63,13 @@ public:
         ++counts_.identities;
         return fs_.Identity(folder);
     }
-    bool List(rivak::OpenFolder& folder, std::vector<rivak::FolderEntry>& entries) override {
+    bool List(rivak::OpenFolder& folder, const rivak::Path& path, std::vector<rivak::FolderEntry>& entries) override {
         ++counts_.listings;
-        return fs_.List(folder, entries);
+        return fs_.List(folder, path, entries);
     }
-    void Reread(rivak::OpenFolder& folder, rivak::FolderEntry& entry) override {
+    bool LookUp(rivak::OpenFolder& folder, rivak::FolderEntry& entry) override {
         ++counts_.lookups;
-        fs_.Reread(folder, entry);
+        return fs_.LookUp(folder, entry);
     }
     bool Change(rivak::OpenFolder& folder, const rivak::FolderEntry& entry, rivak::AttributeWord w) override {
         ++counts_.changes;

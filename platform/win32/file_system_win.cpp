@@ -147,7 +147,7 @@ std::optional<FolderKey> Win32FileSystem::Identity(OpenFolder& folder) {
 }
 
 // The listing gives each entry's word too, so the walk reads nothing per entry.
-bool Win32FileSystem::List(OpenFolder& folder, std::vector<FolderEntry>& entries) {
+bool Win32FileSystem::List(OpenFolder& folder, const Path&, std::vector<FolderEntry>& entries) {
     WIN32_FIND_DATAW data;
     UniqueFind find(FindFirstFileExW(PathOf(folder, L"*").c_str(), FindExInfoBasic, &data,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
@@ -164,9 +164,12 @@ bool Win32FileSystem::List(OpenFolder& folder, std::vector<FolderEntry>& entries
     return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-void Win32FileSystem::Reread(OpenFolder& folder, FolderEntry& entry) {
+bool Win32FileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
     const DWORD attributes = ReadAttributes(PathOf(folder, entry.name));
-    entry.word = attributes == INVALID_FILE_ATTRIBUTES ? std::nullopt : std::optional<AttributeWord>(attributes);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    entry.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.word = attributes;
+    return true;
 }
 
 bool Win32FileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {

@@ -41,8 +41,8 @@ public:
     std::unique_ptr<OpenFolder> OpenFolderAt(const Path& path) override;
     std::unique_ptr<OpenFolder> OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) override;
     std::optional<FolderKey> Identity(OpenFolder& folder) override;
-    bool List(OpenFolder& folder, std::vector<FolderEntry>& entries) override;
-    void Reread(OpenFolder& folder, FolderEntry& entry) override;
+    bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) override;
+    bool LookUp(OpenFolder& folder, FolderEntry& entry) override;
     bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) override;
     bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) override;
 

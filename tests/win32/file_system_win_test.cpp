@@ -61,7 +61,7 @@ struct Listed {
 
 Listed ListFolder(FileSystem& fs, const Path& folder) {
     Listed listed{fs.OpenFolderAt(folder), {}};
-    EXPECT_TRUE(listed.folder && fs.List(*listed.folder, listed.entries)) << testing::PrintToString(folder);
+    EXPECT_TRUE(listed.folder && fs.List(*listed.folder, folder, listed.entries)) << testing::PrintToString(folder);
     return listed;
 }
 
