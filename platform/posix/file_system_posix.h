@@ -271,6 +271,7 @@ private:
     int Descriptor(WalkFolder& f);
     int SharedDescriptor(WalkFolder& f);
     Looked* PlaceOf(WalkFolder& f, const FolderEntry& entry);
+    Looked* Recorded(WalkFolder& f, const FolderEntry& entry);
     void Touch(WalkFolder& f);
     void Forget(WalkFolder& f);
     const Path& Shown(WalkFolder& f);

@@ -335,14 +335,20 @@ PosixFileSystem::Looked* PosixFileSystem::PlaceOf(WalkFolder& f, const FolderEnt
     return &place;
 }
 
+// The entry's place, with what its calls tell kept there.
+PosixFileSystem::Looked* PosixFileSystem::Recorded(WalkFolder& f, const FolderEntry& entry) {
+    Looked* place = PlaceOf(f, entry);
+    if (place && !place->told) place->told = std::make_unique<Recorder>();
+    return place;
+}
+
 // Any worker: the entry is looked up through its folder's descriptor, which
 // the listing opened; what goes wrong is kept for Tell.
 bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Looked* place = PlaceOf(f, entry);
+    Looked* place = Recorded(f, entry);
     if (!place) return false;
     Looked& looked = *place;
-    if (!looked.told) looked.told = std::make_unique<Recorder>();
     const Recording into(looked.told.get());
     const int dirfd = SharedDescriptor(f);
     if (dirfd == -1) {
@@ -513,10 +519,9 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
 
 bool PosixFileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Looked* place = PlaceOf(f, entry);
+    Looked* place = Recorded(f, entry);
     if (!place) return false;
     Looked& looked = *place;
-    if (!looked.told) looked.told = std::make_unique<Recorder>();
     const Recording into(looked.told.get());
     Entry e;
     if (!entry.word || !Take(f, entry, e)) return false;
@@ -536,11 +541,9 @@ bool PosixFileSystem::Apply(Entry& e, AttributeWord word) {
 
 bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Looked* place = PlaceOf(f, sub);
+    Looked* place = Recorded(f, sub);
     if (!place) return false;
-    Looked& looked = *place;
-    if (!looked.told) looked.told = std::make_unique<Recorder>();
-    const Recording into(looked.told.get());
+    const Recording into(place->told.get());
     const int dirfd = SharedDescriptor(f);
     if (dirfd == -1) return false;
     UniqueFd fd(openat(dirfd, sub.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

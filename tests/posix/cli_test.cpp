@@ -183,6 +183,7 @@ TEST_F(Cli, BadUsageTouchesNothing) {
         {"--map=nonsense"},   {"--map=Q=/srv"},       {"--map=\\\\server=/srv"},
         {"--codepage=NOPE"},  {"--dry-run=yes"},      {"--help=me"},        {"--system=off"},
         {"--smb-conf="},      {"--save"},             {"--save=x", "-n"},   {"--restore=x"},
+        {"--jobs=0"},         {"-j", "65"},           {"--jobs=two"},
     };
     for (std::vector<std::string> args : rows) {
         const std::string label = ::testing::PrintToString(args);
@@ -204,14 +205,21 @@ TEST_F(Cli, ListShowsEveryEntryAndChangesNothing) {
     MakeFile(At("d/system"), 0644);
     SetRecord(At("d/system"), "0x26");  // left out by a change run, shown by a listing
     WriteBytes(At("d/to-f.lnk"), Shortcut("X:\\f"));  // listed itself, not followed
+    MakeFile(At("d/B"), 0644);  // before "f" as bytes, after it in a dictionary's order
     const Result r = Rivak({"--list", "-v", "--map=X:=" + At("d"), At("d")});
     EXPECT_EQ(r.status, 0) << r.err;
+    // A folder's entries, sorted as bytes, then its subfolders'.
     const std::string expected[] = {
         ": ",  // the mount, before its first entry
-        "RH--  " + At("d") + "\n", "RH--  " + At("d/f") + "\n", "-HSA  " + At("d/system") + "\n",
-        "----  " + At("d/sub") + "\n", "R---  " + At("d/sub/g") + "\n", "----  " + At("d/to-f.lnk") + "\n",
+        "RH--  " + At("d") + "\n", "----  " + At("d/B") + "\n", "RH--  " + At("d/f") + "\n",
+        "----  " + At("d/sub") + "\n", "-HSA  " + At("d/system") + "\n", "----  " + At("d/to-f.lnk") + "\n",
+        "R---  " + At("d/sub/g") + "\n",
     };
-    for (const std::string& line : expected) EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    std::size_t at = 0;
+    for (const std::string& line : expected) {
+        at = r.out.find(line, at);
+        EXPECT_NE(at, std::string::npos) << line << r.out;
+    }
     EXPECT_LT(r.out.find("(Samba/Wine user.DOSATTRIB)\n"), r.out.find(At("d") + "\n"));
     EXPECT_EQ(WordOnDisk(At("d/f")), attr::kReadOnly | attr::kHidden);
     EXPECT_EQ(RecordOf(At("d/system")), "0x26");
