@@ -45,12 +45,12 @@ printf "$row" store op fixed calls calls/file
 # measure STORE FOLDER PROGRAM...: set and clear on FOLDER's "files", whose
 # empty sibling "empty" gives the fixed part.
 measure() {
-  local store=$1 folder=$2 set clear fixed n
+  local store=$1 folder=$2 op args fixed n
   shift 2
-  if [[ $1 == "$floor" ]]; then set=("$floor" set) clear=("$floor" clear)
-  else set=("$@" --readonly=set --hidden=set) clear=("$@"); fi
   for op in set clear; do
-    local -n args=$op
+    args=("$@")
+    if [[ $1 == "$floor" ]]; then args+=("$op")
+    elif [[ $op == set ]]; then args+=(--readonly=set --hidden=set); fi
     fixed=$(calls "${args[@]}" "$folder/empty")
     n=$(calls "${args[@]}" "$folder/files")
     printf "$row" "$store" "$op" "$fixed" "$n" "$(awk "BEGIN{printf \"%.1f\", $n / $files}")"

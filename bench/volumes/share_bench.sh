@@ -39,7 +39,7 @@ if [[ ${1:-} == --guest ]]; then
       "$floor" --cifs clear "$tree" 16 || exit 1
       start=$(date +%s%N)
       # shellcheck disable=SC2086
-      ${programs[p]} >/dev/null || echo "${names[p]}: exit $?"
+      ${programs[p]} >/dev/null 2>/tmp/bench.err || { echo "${names[p]}: exit $?"; cat /tmp/bench.err; }
       times[p]+=" $((($(date +%s%N) - start) / 1000000))"
     done
   done

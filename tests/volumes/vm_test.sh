@@ -190,7 +190,8 @@ fi
 # ---- on the host -------------------------------------------------------------
 rivak=$(realpath "$1") work=$(realpath -m "$2") script=$here/vm_test.sh files=$here/vm_tools.py
 if (($# > 2)); then
-  script=$(realpath "$3") files=$(realpath "${@:4}" | paste -sd,)
+  script=$(realpath "$3") files=
+  (($# > 3)) && files=$(realpath "${@:4}" | paste -sd,)
 fi
 skip() { echo "SKIP: $*"; exit 77; }
 [[ $(id -u) == 0 ]] || skip "the test machine's images are made and read as root"
