@@ -9,6 +9,14 @@
 // of --save: the same change runs with and without it, in alternating
 // rounds (each from the same starting tree), their median wall and CPU
 // times and the save file's size per entry (trees up to 100000 files).
+// posix_bench jobs [FILES [FOLDERS]]: the threads' figures over FILES files
+// (default 100000) in FOLDERS folders (default 100): the floor on one and on
+// two threads, rivak -j 1, rivak -j 2 and rivak --save -j 1, each setting
+// read-only and hidden and clearing them again, every run from the same
+// tree; the median of RIVAK_BENCH_RUNS rounds (default 3), the programs'
+// order turning each round. RIVAK_NO_JOBS=1 leaves -j out, for a rivak
+// without it.
+// $RIVAK names the rivak to run instead of the one built with this.
 // Not a test: it prints figures.
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -55,6 +63,11 @@ Run Time(const std::vector<std::string>& args) {
                seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
+std::string Cli() {
+    const char* rivak = std::getenv("RIVAK");
+    return rivak && *rivak ? rivak : RIVAK_CLI;
+}
+
 void RemoveTree(const std::string& tree) {
     if (std::system(("rm -rf '" + tree + "'").c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", tree.c_str());
 }
@@ -72,9 +85,9 @@ constexpr long kSaveSize = 100000;  // larger trees are not compared: 28 runs ea
 void CompareSave(const std::string& root, const std::string& shape, const std::string& tree, long entries) {
     const std::string file = root + "/before.rivak";
     for (const bool set : {true, false}) {
-        std::vector<std::string> change = {RIVAK_CLI};
+        std::vector<std::string> change = {Cli()};
         if (set) change.insert(change.end(), {"--readonly=set", "--hidden=set"});
-        std::vector<std::string> undo = {RIVAK_CLI};
+        std::vector<std::string> undo = {Cli()};
         if (!set) undo.insert(undo.end(), {"--readonly=set", "--hidden=set"});
         undo.push_back(tree);
         std::vector<double> wall[2], cpu[2];
@@ -129,16 +142,92 @@ long Deep(const std::string& root, long files, int& depth) {
     return entries;
 }
 
+// `files` files shared among `folders` folders of `tree`.
+void Spread(const std::string& tree, long files, long folders) {
+    for (long d = 0; d < folders; ++d) {
+        const std::string folder = tree + "/d" + std::to_string(d);
+        mkdir(folder.c_str(), 0755);
+        for (long i = d; i < files; i += folders) Touch(folder + "/f" + std::to_string(i));
+    }
+}
+
+// The threads' table (see the top of the file).
+int Jobs(const std::string& root, long files, long folders) {
+    const std::string tree = root + "/tree", save = root + "/before.rivak";
+    mkdir(tree.c_str(), 0755);
+    Spread(tree, files, folders);
+    const long entries = files + folders + 1;
+    const bool jobs = !std::getenv("RIVAK_NO_JOBS") || !*std::getenv("RIVAK_NO_JOBS");
+    const char* runs = std::getenv("RIVAK_BENCH_RUNS");
+    const int rounds = std::max(1, runs ? std::atoi(runs) : 3);
+    struct Program {
+        const char* name;
+        std::vector<std::string> set, clear;
+        bool saves;
+    };
+    const auto floor = [&](const char* op, const char* threads) {
+        return std::vector<std::string>{RIVAK_FLOOR, op, tree, threads};
+    };
+    const auto rivak = [&](bool set, const char* threads, bool saves) {
+        std::vector<std::string> args = {Cli()};
+        if (jobs) args.insert(args.end(), {"-j", threads});
+        if (saves) args.push_back("--save=" + save);
+        if (set) args.insert(args.end(), {"--readonly=set", "--hidden=set"});
+        args.push_back(tree);
+        return args;
+    };
+    const std::vector<Program> programs = {
+        {"floor, 1 thread", floor("set", "1"), floor("clear", "1"), false},
+        {"floor, 2 threads", floor("set", "2"), floor("clear", "2"), false},
+        {"rivak -j 1", rivak(true, "1", false), rivak(false, "1", false), false},
+        {"rivak -j 2", rivak(true, "2", false), rivak(false, "2", false), false},
+        {"rivak --save -j 1", rivak(true, "1", true), rivak(false, "1", true), true},
+    };
+    // [program][op]: wall seconds of each round; every set starts from the
+    // plain tree, every clear from the floor's read-only hidden one.
+    std::vector<std::vector<double>> wall[2];
+    wall[0].resize(programs.size()), wall[1].resize(programs.size());
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t k = 0; k < programs.size(); ++k) {
+            const std::size_t p = round % 2 ? programs.size() - 1 - k : k;
+            for (int op = 0; op < 2; ++op) {
+                if (op == 1) Time(floor("set", "1"));
+                unlink(save.c_str());
+                wall[op][p].push_back(Time(op == 0 ? programs[p].set : programs[p].clear).seconds);
+                if (op == 0) Time(floor("clear", "1"));
+            }
+        }
+    }
+    unlink(save.c_str());
+    std::printf("%ld entries (%ld files in %ld folders), median of %d rounds%s; rivak %s\n", entries, files, folders,
+                rounds, jobs ? "" : ", -j left out", Cli().c_str());
+    std::printf("%-18s %9s %7s %9s %7s  %s\n", "", "set s", "ratio", "clear s", "ratio", "ratio to");
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+        const std::size_t base = programs[p].saves ? 2 : 0;
+        const double set = Median(wall[0][p]), clear = Median(wall[1][p]);
+        std::printf("%-18s %9.3f %7.2f %9.3f %7.2f  %s\n", programs[p].name, set, set / Median(wall[0][base]), clear,
+                    clear / Median(wall[1][base]), programs[base].name);
+    }
+    RemoveTree(tree);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool jobs = argc > 1 && !std::strcmp(argv[1], "jobs");
     std::vector<long> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
-    if (sizes.empty()) sizes = {10000, 100000, 1000000};
+    for (int i = jobs ? 2 : 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/rivak-bench-XXXXXX";
     if (!mkdtemp(pattern.data())) return 1;
     const std::string root = pattern;
+    if (jobs) {
+        const int status = Jobs(root, sizes.size() > 0 ? sizes[0] : 100000, sizes.size() > 1 ? sizes[1] : 100);
+        rmdir(root.c_str());
+        return status;
+    }
+    if (sizes.empty()) sizes = {10000, 100000, 1000000};
     struct SaveRow {
         std::string shape, tree;
         long entries;
@@ -178,9 +267,10 @@ int main(int argc, char** argv) {
                     for (int op = 0; op < 3; ++op) {
                         const bool set = op == 0;
                         const std::vector<std::string> args =
-                            program == 0 ? std::vector<std::string>{RIVAK_FLOOR, set ? "set" : "clear", tree}
-                                         : set ? std::vector<std::string>{RIVAK_CLI, "--readonly=set", "--hidden=set", tree}
-                                               : std::vector<std::string>{RIVAK_CLI, tree};
+                            program == 0
+                                ? std::vector<std::string>{RIVAK_FLOOR, "--write-only", set ? "set" : "clear", tree}
+                            : set ? std::vector<std::string>{Cli(), "--readonly=set", "--hidden=set", tree}
+                                  : std::vector<std::string>{Cli(), tree};
                         const Run r = Time(args);
                         best[program][op].seconds = std::min(best[program][op].seconds, r.seconds);
                         best[program][op].peakKb = std::max(best[program][op].peakKb, r.peakKb);

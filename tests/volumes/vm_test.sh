@@ -5,6 +5,10 @@
 # root read-only over 9p and runs this script again inside it (--guest) in a
 # chroot, on a FAT, an exFAT and an NTFS image attached as virtio disks and on
 # a share of an smbd of its own, mounted with mount.cifs.
+# vm_test.sh RIVAK WORKDIR SCRIPT [FILE...]: the same machine runs SCRIPT
+# --guest RIVAK instead, next to the FILEs (in /run/rivak-test), and what it
+# prints is the result (the benchmarks). $RIVAK_VM_TIMEOUT: seconds (900).
+# Sourced with --source, it only defines the guest's functions.
 #
 # Each row of the table below is an entry made on one volume with a starting
 # word set by a tool that is not rivak; rivak runs with the row's options on
@@ -180,6 +184,7 @@ guest() {
   start_smbd && guest_fs cifs //127.0.0.1/share
 }
 
+[[ ${1:-} == --source ]] && return 0
 if [[ ${1:-} == --guest ]]; then
   RIVAK=$2
   guest
@@ -187,7 +192,11 @@ if [[ ${1:-} == --guest ]]; then
 fi
 
 # ---- on the host -------------------------------------------------------------
-rivak=$(realpath "$1") work=$(realpath -m "$2")
+rivak=$(realpath "$1") work=$(realpath -m "$2") script=$here/vm_test.sh files=$here/vm_tools.py
+if (($# > 2)); then
+  script=$(realpath "$3") files=
+  (($# > 3)) && files=$(realpath "${@:4}" | paste -sd,)
+fi
 skip() { echo "SKIP: $*"; exit 77; }
 [[ $(id -u) == 0 ]] || skip "the test machine's images are made and read as root"
 for t in qemu-system-x86_64 mkfs.vfat mkfs.exfat mkfs.ntfs mattrib ntfsinfo smbd smbclient mount.cifs setfattr; do
@@ -211,7 +220,7 @@ if [[ $(cat "$kdir/ready" 2>/dev/null) != "$stamp" ]]; then
   rm -f ./*.deb
   mkdir -p "$kdir/initrd/"{bin,dev,proc,sys,host,mod} && cp /bin/busybox "$kdir/initrd/bin/" || exit 1
   python3 "$here/vm_tools.py" modules "$kdir/lib/modules" "$kdir/initrd/mod" \
-    virtio_blk 9pnet_virtio 9p vfat exfat ntfs3 cifs ghash_generic nls_cp437 nls_ascii nls_utf8 >"$kdir/initrd/mod/order" || exit 1
+    virtio_blk 9pnet_virtio 9p vfat exfat ntfs3 cifs sch_netem ghash_generic nls_cp437 nls_ascii nls_utf8 >"$kdir/initrd/mod/order" || exit 1
   cat >"$kdir/initrd/init" <<'EOF'
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
@@ -221,14 +230,14 @@ ip link set lo up
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro host /host || echo "no 9p root"
 # The checkout may lie below a folder the guest mounts its own tmpfs on
 # (/tmp, /run, /var/log): the script, its tool and rivak are copied out first.
-mkdir /test && cp "/host$script" "/host${script%/*}/vm_tools.py" /test/ && cp "/host$rivak" /test/rivak ||
-  echo "cannot copy the test from the host"
+mkdir /test && cp "/host$rivak" /test/rivak || echo "cannot copy rivak from the host"
+for f in $script $(echo "$files" | tr , ' '); do cp "/host$f" /test/ || echo "cannot copy $f from the host"; done
 for d in tmp run var/log var/lib/samba var/cache/samba; do mount -t tmpfs tmpfs /host/$d; done
 mount -t devtmpfs dev /host/dev && mount -t proc proc /host/proc && mount -t sysfs sys /host/sys
 ln -s /proc/self/fd /host/dev/fd
 mkdir /host/run/rivak-test && cp -p /test/* /host/run/rivak-test/
 echo "BOOTED $(cut -d' ' -f1 /proc/uptime)"
-chroot /host /bin/bash /run/rivak-test/vm_test.sh --guest /run/rivak-test/rivak
+chroot /host /bin/bash "/run/rivak-test/${script##*/}" --guest /run/rivak-test/rivak
 echo "GUEST DONE $?"
 poweroff -f
 EOF
@@ -242,15 +251,16 @@ truncate -s 32M vfat.img exfat.img ntfs3.img &&
   mkfs.vfat vfat.img >/dev/null && mkfs.exfat exfat.img >/dev/null && mkfs.ntfs -F -f -q ntfs3.img >/dev/null 2>&1 ||
   { echo "cannot make the images"; exit 1; }
 t0=$(date +%s.%N)
-out=$(timeout 900 qemu-system-x86_64 -cpu max -m 1024 -nographic -no-reboot -nic none \
+out=$(timeout "${RIVAK_VM_TIMEOUT:-900}" qemu-system-x86_64 -cpu max -m 1024 -nographic -no-reboot -nic none \
   -kernel "$kdir"/boot/vmlinuz-* -initrd "$kdir/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 script=$here/vm_test.sh rivak=$rivak" \
+  -append "console=ttyS0 quiet panic=-1 script=$script files=$files rivak=$rivak" \
   -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
   -drive file=vfat.img,if=virtio,format=raw -drive file=exfat.img,if=virtio,format=raw \
   -drive file=ntfs3.img,if=virtio,format=raw 2>&1 | tr -d '\r')
 t1=$(date +%s.%N)
 if grep -q '^BOOTED' <<<"$out"; then sed -n '/^BOOTED/,$p' <<<"$out"; else echo "$out"; fi | grep -v '^ROW '
 grep -q '^GUEST DONE' <<<"$out" || { echo "the test machine did not run to its end"; exit 1; }
+(($# > 2)) && exit "$(grep -m1 -o '^GUEST DONE [0-9]*' <<<"$out" | cut -d' ' -f3)"
 echo "test machine: booted in $(grep -m1 -o 'BOOTED [0-9.]*' <<<"$out" | cut -d' ' -f2) s, ran $(awk "BEGIN{print $t1 - $t0}") s"
 
 declare -A restored
