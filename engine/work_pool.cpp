@@ -1,5 +1,6 @@
 #include "engine/work_pool.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace rivak {
@@ -31,6 +32,9 @@ void WorkPool::ForEach(std::size_t count, const std::function<void(std::size_t)>
         task_ = &task;
         count_ = count;
         next_ = 0;
+        // Neighbours go to one thread: entries listed together lie together
+        // on the disk (an inode table block), which two threads would share.
+        grain_ = std::clamp<std::size_t>(count / (4 * Threads()), 1, kMostGrain);
         error_ = nullptr;
         ++round_;
     }
@@ -59,13 +63,15 @@ void WorkPool::Serve() {
 void WorkPool::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (task_ && next_ < count_) {
-        const std::size_t i = next_++;
+        const std::size_t first = next_;
+        const std::size_t end = std::min(count_, first + grain_);
+        next_ = end;
         ++busy_;
         const auto* task = task_;
         lock.unlock();
         std::exception_ptr error;
         try {
-            (*task)(i);
+            for (std::size_t i = first; i < end; ++i) (*task)(i);
         } catch (...) {
             error = std::current_exception();
         }

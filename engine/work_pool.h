@@ -1,7 +1,8 @@
 #pragma once
 // Threads that share out the entries of one folder: ForEach hands out the
-// indices one at a time, works on them on the calling thread too, and
-// returns when every one is done. A pool of one runs everything inline.
+// indices a few neighbours at a time, works on them on the calling thread
+// too, and returns when every one is done. A pool of one runs everything
+// inline.
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -32,7 +33,8 @@ private:
     std::mutex mutex_;
     std::condition_variable start_, finished_;
     const std::function<void(std::size_t)>* task_ = nullptr;
-    std::size_t count_ = 0, next_ = 0, busy_ = 0;
+    static constexpr std::size_t kMostGrain = 64;
+    std::size_t count_ = 0, next_ = 0, busy_ = 0, grain_ = 1;
     std::size_t round_ = 0;
     bool closing_ = false;
     std::exception_ptr error_;

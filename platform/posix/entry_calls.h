@@ -3,6 +3,7 @@
 // O_PATH descriptor, which opens nothing: the f* calls refuse it, but the
 // path calls on its /proc/self/fd link reach that very inode without
 // resolving a name again (the link is the descriptor's own object).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -28,8 +29,16 @@ inline int SetAttr(int fd, bool pathOnly, const char* name, const void* value, s
 inline int RemoveAttr(int fd, bool pathOnly, const char* name) {
     return pathOnly ? removexattr(ProcFdPath(fd).c_str(), name) : fremovexattr(fd, name);
 }
+// /proc/self/fd, opened once: a mode is changed by the descriptor's one
+// name there, not by the whole path looked up again each time.
+int ProcFdFolder();
+
 inline int ChangeMode(int fd, bool pathOnly, mode_t mode) {
-    return pathOnly ? chmod(ProcFdPath(fd).c_str(), mode) : fchmod(fd, mode);
+    if (!pathOnly) return fchmod(fd, mode);
+    char name[16];
+    std::snprintf(name, sizeof name, "%d", fd);
+    const int folder = ProcFdFolder();
+    return folder == -1 ? chmod(ProcFdPath(fd).c_str(), mode) : fchmodat(folder, name, mode, 0);
 }
 
 }  // namespace rivak::posix

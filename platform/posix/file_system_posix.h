@@ -270,6 +270,7 @@ private:
     // The walk's folders (folder_walk_posix.cpp).
     int Descriptor(WalkFolder& f);
     int SharedDescriptor(WalkFolder& f);
+    int WalkDescriptor(WalkFolder& f);
     Looked* PlaceOf(WalkFolder& f, const FolderEntry& entry);
     Looked* Recorded(WalkFolder& f, const FolderEntry& entry);
     void Touch(WalkFolder& f);

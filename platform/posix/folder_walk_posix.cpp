@@ -20,9 +20,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "platform/posix/entry_calls.h"
 #include "platform/posix/file_system_posix.h"
@@ -110,12 +112,26 @@ private:
 };
 }  // namespace
 
+// Each thread holds its own: threads that share one open file bump one
+// count on every call, which costs them more than the call.
+int ProcFdFolder() {
+    thread_local const UniqueFd folder(open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return folder.get();
+}
+
 Report* PosixFileSystem::Reporter() const { return recording ? recording : settings_.report; }
 
 PosixFileSystem::Looked::Looked() = default;
 PosixFileSystem::Looked::Looked(Looked&&) noexcept = default;
 PosixFileSystem::Looked& PosixFileSystem::Looked::operator=(Looked&&) noexcept = default;
 PosixFileSystem::Looked::~Looked() = default;
+
+namespace {
+std::uint64_t NextSerial() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+}  // namespace
 
 struct PosixFileSystem::WalkFolder final : OpenFolder {
     WalkFolder* parent = nullptr;  // null for a folder reached by a path
@@ -128,6 +144,12 @@ struct PosixFileSystem::WalkFolder final : OpenFolder {
     std::size_t openSlot = 0;  // where openWalk_ holds it then
     Path shown;                // its path, once a report needed it during its visit
     std::vector<Looked> looked;
+    // The store of the entries on the folder's own device, chosen by the
+    // first of them: the same for all (the reader depends on the folder).
+    std::atomic<AttributeStore*> mount{nullptr}, within{nullptr};
+    // Which folder this is, for the workers' own descriptors of it.
+    std::uint64_t serial = NextSerial();
+    std::thread::id opener = std::this_thread::get_id();
     PosixFileSystem* owner = nullptr;
     ~WalkFolder() override {
         if (owner) owner->Forget(*this);
@@ -218,6 +240,23 @@ int PosixFileSystem::Descriptor(WalkFolder& f) {
 int PosixFileSystem::SharedDescriptor(WalkFolder& f) {
     std::lock_guard<std::mutex> lock(walkFolders_);
     return Descriptor(f);
+}
+
+// The listing opened the folder, and nothing lets its descriptor go while
+// its entries are looked up and changed: the other folders' calls come
+// from the engine's thread between visits.
+// A worker opens the folder for itself once (ProcFdFolder says why), from
+// the folder's own descriptor.
+int PosixFileSystem::WalkDescriptor(WalkFolder& f) {
+    const int shared = f.fd ? f.fd.get() : SharedDescriptor(f);
+    if (shared == -1 || std::this_thread::get_id() == f.opener) return shared;
+    thread_local std::uint64_t folder = 0;
+    thread_local UniqueFd own;
+    if (folder != f.serial || !own) {
+        own.reset(openat(shared, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        folder = own ? f.serial : 0;
+    }
+    return own ? own.get() : shared;
 }
 
 // The folder's path, for what is told of it and its entries: the one the
@@ -330,7 +369,11 @@ PosixFileSystem::Looked* PosixFileSystem::PlaceOf(WalkFolder& f, const FolderEnt
     Looked& place = f.looked[(index - 1) % f.looked.size()];
     if (place.index == index) return &place;
     if (place.fd) --keptEntries_;
-    place = Looked{};
+    place.fd.reset();
+    place.told.reset();
+    place.store = nullptr;
+    place.saved.reset();
+    place.record.valid = false;
     place.index = index;
     return &place;
 }
@@ -350,7 +393,7 @@ bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
     if (!place) return false;
     Looked& looked = *place;
     const Recording into(looked.told.get());
-    const int dirfd = SharedDescriptor(f);
+    const int dirfd = WalkDescriptor(f);
     if (dirfd == -1) {
         const int error = errno;
         Fail(Shown(f) + '/' + entry.name, error == ELOOP ? Problem::SwappedForLink : Problem::Access, error);
@@ -420,8 +463,14 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
     e.pathOnly = true;
     // The first entry of a device chooses its store (SelectStore takes
     // O_PATH) and names the mount by the entry's path.
-    if (!stores_.count(e.dev)) e.path = path();
-    AttributeStore& mount = StoreFor(e);
+    const bool own = e.dev == f.dev;
+    AttributeStore* chosen = own ? f.mount.load(std::memory_order_acquire) : nullptr;
+    if (!chosen) {
+        e.path = path();
+        chosen = &StoreFor(e);
+        if (own) f.mount.store(chosen, std::memory_order_release);
+    }
+    AttributeStore& mount = *chosen;
     if (mount.Opens()) {
         UniqueFd opened(S_ISDIR(sx.stx_mode) ? openat(e.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
                                              : open(ProcFdPath(e.fd.get()).c_str(),
@@ -434,9 +483,11 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
         e.pathOnly = false;
     }
     const StoreFolder holder{dirfd, f.dev, f.ino};
-    {
+    e.store = own ? f.within.load(std::memory_order_acquire) : nullptr;
+    if (!e.store) {
         std::lock_guard<std::mutex> lock(sharedState_);
         e.store = &mount.Within(View(e), holder);
+        if (own) f.within.store(e.store, std::memory_order_release);
     }
     const auto fail = [&](Problem p, int error) { Fail(path(), p, error); };
     const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
@@ -468,7 +519,7 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
     Looked& l = *place;
     if (!l.store) return false;
     e.path = Shown(f) + '/' + entry.name;
-    const int dirfd = SharedDescriptor(f);
+    const int dirfd = WalkDescriptor(f);
     if (dirfd == -1) {
         const int error = errno;
         Fail(e.path, error == ELOOP ? Problem::SwappedForLink : Problem::Access, error);
