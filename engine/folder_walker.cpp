@@ -118,7 +118,7 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
             path += sub.entry.name;
         }
         child.entered = Enter(top.entered.folder.get(), sub, path, level + static_cast<std::int32_t>(stack.size()));
-        Subfolder().entry.name.swap(sub.entry.name);  // walked: its name is not needed any more
+        Path().swap(sub.entry.name);  // walked: its name is not needed any more
         if (child.entered.leftOut) stack.back().complete = false;
         if (!child.entered.subfolders.empty()) {
             stack.push_back(std::move(child));

@@ -7,16 +7,34 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include <cstdio>
+#include <cstring>
 
 namespace rivak::posix {
 
+// A descriptor's number as text, written out by hand: the walk makes one
+// for every call on every entry.
+inline char* Decimal(char* end, int n) {
+    *--end = 0;
+    unsigned u = n < 0 ? 0u : static_cast<unsigned>(n);
+    do {
+        *--end = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    return end;
+}
+
 class ProcFdPath {
 public:
-    explicit ProcFdPath(int fd) { std::snprintf(text_, sizeof text_, "/proc/self/fd/%d", fd); }
+    explicit ProcFdPath(int fd) {
+        char digits[16];
+        const char* number = Decimal(digits + sizeof digits, fd);
+        std::memcpy(text_, kPrefix, sizeof kPrefix - 1);
+        std::memcpy(text_ + sizeof kPrefix - 1, number, digits + sizeof digits - number);
+    }
     const char* c_str() const { return text_; }
 
 private:
+    static constexpr char kPrefix[] = "/proc/self/fd/";
     char text_[32];
 };
 
@@ -35,10 +53,10 @@ int ProcFdFolder();
 
 inline int ChangeMode(int fd, bool pathOnly, mode_t mode) {
     if (!pathOnly) return fchmod(fd, mode);
-    char name[16];
-    std::snprintf(name, sizeof name, "%d", fd);
+    char digits[16];
     const int folder = ProcFdFolder();
-    return folder == -1 ? chmod(ProcFdPath(fd).c_str(), mode) : fchmodat(folder, name, mode, 0);
+    return folder == -1 ? chmod(ProcFdPath(fd).c_str(), mode)
+                        : fchmodat(folder, Decimal(digits + sizeof digits, fd), mode, 0);
 }
 
 }  // namespace rivak::posix

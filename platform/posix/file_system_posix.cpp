@@ -101,7 +101,7 @@ void PosixFileSystem::Fail(const Path& path, Problem problem, int error) {
 // A mount with no known place for attributes is told in full once; an
 // entry's recorder leaves that to the moment the entry is told (Tell).
 Problem PosixFileSystem::OnMount(Problem p, dev_t dev) {
-    if (Reporter() != settings_.report || (p != Problem::NotStorable && p != Problem::NotStorableAgain)) return p;
+    if (OnWalkEntry() || (p != Problem::NotStorable && p != Problem::NotStorableAgain)) return p;
     return notStorableTold_.insert(dev).second ? Problem::NotStorable : Problem::NotStorableAgain;
 }
 

@@ -115,6 +115,11 @@ struct PosixSettings {
 
 class PosixFileSystem final : public FileSystem {
 public:
+    // What the calls on one entry of a walk tell, kept until it is told.
+    class Recorder;
+    // Whether this thread's calls are about an entry of a walk.
+    static bool OnWalkEntry();
+
     explicit PosixFileSystem(PosixSettings settings);
     ~PosixFileSystem() override;
 
@@ -215,7 +220,6 @@ private:
         bool listed = false;
     };
     struct WalkFolder;
-    class Recorder;
     // What a listing found of an entry, kept until the engine decides it.
     struct Looked {
         Looked();

@@ -99,16 +99,17 @@ private:
 };
 
 namespace {
-// The recorder of the entry the calls on this thread are about, if any.
-thread_local Report* recording = nullptr;
+// Where the calls on this thread keep what they tell of the entry they are
+// about, if any; the recorder is made when there is something to keep.
+thread_local std::unique_ptr<PosixFileSystem::Recorder>* recording = nullptr;
 
 class Recording {
 public:
-    explicit Recording(Report* r) : before_(std::exchange(recording, r)) {}
+    explicit Recording(std::unique_ptr<PosixFileSystem::Recorder>& into) : before_(std::exchange(recording, &into)) {}
     ~Recording() { recording = before_; }
 
 private:
-    Report* before_;
+    std::unique_ptr<PosixFileSystem::Recorder>* before_;
 };
 }  // namespace
 
@@ -119,7 +120,13 @@ int ProcFdFolder() {
     return folder.get();
 }
 
-Report* PosixFileSystem::Reporter() const { return recording ? recording : settings_.report; }
+bool PosixFileSystem::OnWalkEntry() { return recording != nullptr; }
+
+Report* PosixFileSystem::Reporter() const {
+    if (!recording) return settings_.report;
+    if (!*recording) *recording = std::make_unique<Recorder>();
+    return recording->get();
+}
 
 PosixFileSystem::Looked::Looked() = default;
 PosixFileSystem::Looked::Looked(Looked&&) noexcept = default;
@@ -378,11 +385,9 @@ PosixFileSystem::Looked* PosixFileSystem::PlaceOf(WalkFolder& f, const FolderEnt
     return &place;
 }
 
-// The entry's place, with what its calls tell kept there.
+// The entry's place, where what its calls tell is kept.
 PosixFileSystem::Looked* PosixFileSystem::Recorded(WalkFolder& f, const FolderEntry& entry) {
-    Looked* place = PlaceOf(f, entry);
-    if (place && !place->told) place->told = std::make_unique<Recorder>();
-    return place;
+    return PlaceOf(f, entry);
 }
 
 // Any worker: the entry is looked up through its folder's descriptor, which
@@ -392,7 +397,7 @@ bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
     Looked* place = Recorded(f, entry);
     if (!place) return false;
     Looked& looked = *place;
-    const Recording into(looked.told.get());
+    const Recording into(looked.told);
     const int dirfd = WalkDescriptor(f);
     if (dirfd == -1) {
         const int error = errno;
@@ -435,13 +440,10 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
                                FolderEntry& out, Looked& looked) {
     const auto path = [&] { return Shown(f) + '/' + name; };
     UniqueFd fd(openat(dirfd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) {
-        if (errno != ENOENT && errno != ENOTDIR) Fail(path(), Problem::Access, errno);
-        return false;
-    }
     struct statx sx;
-    if (statx(fd.get(), "", AT_EMPTY_PATH, kEntryStatx, &sx) != 0) {
-        Fail(path(), Problem::Access, errno);
+    if (!fd || statx(fd.get(), "", AT_EMPTY_PATH, kEntryStatx, &sx) != 0) {
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) Fail(path(), Problem::Access, error);
         return false;
     }
     if (!S_ISREG(sx.stx_mode) && !S_ISDIR(sx.stx_mode)) {
@@ -476,7 +478,8 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
                                              : open(ProcFdPath(e.fd.get()).c_str(),
                                                     O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!opened) {
-            Fail(path(), Problem::Access, errno);
+            const int error = errno;
+            Fail(path(), Problem::Access, error);
             return false;
         }
         e.fd = std::move(opened);
@@ -573,7 +576,7 @@ bool PosixFileSystem::Change(OpenFolder& folder, const FolderEntry& entry, Attri
     Looked* place = Recorded(f, entry);
     if (!place) return false;
     Looked& looked = *place;
-    const Recording into(looked.told.get());
+    const Recording into(looked.told);
     Entry e;
     if (!entry.word || !Take(f, entry, e)) return false;
     return Apply(e, word);
@@ -594,7 +597,7 @@ bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub,
     auto& f = static_cast<WalkFolder&>(folder);
     Looked* place = Recorded(f, sub);
     if (!place) return false;
-    const Recording into(place->told.get());
+    const Recording into(place->told);
     const int dirfd = SharedDescriptor(f);
     if (dirfd == -1) return false;
     UniqueFd fd(openat(dirfd, sub.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
