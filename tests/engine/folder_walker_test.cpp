@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <mutex>
 
 #include "test_support.h"
 
@@ -360,6 +361,98 @@ TEST_F(FolderWalker, LargeFolderIsProcessedWhole) {
     EXPECT_EQ(rig.engine.ProcessedCount(), n + 1) << "the folder and every file in it";
     EXPECT_EQ(rig.W(P("big", N("f") + Num(n - 1))), 0u);
     EXPECT_EQ(rig.progress.counterAtHide, Num(n + 1));
+}
+
+// Lets four workers in, one call at a time, and looks three entries ahead:
+// a walk's stretches and slices over the fake. Keeps the order in which
+// the entries are told, and the words shortcuts' targets are found with.
+class FourWorkers final : public ForwardingFileSystem {
+public:
+    FourWorkers(std::unique_ptr<FileSystem> inner, std::vector<Path>& told)
+        : ForwardingFileSystem(std::move(inner)), told_(told) {}
+    bool LookUp(OpenFolder& f, FolderEntry& e) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return ForwardingFileSystem::LookUp(f, e);
+    }
+    bool Change(OpenFolder& f, const FolderEntry& e, AttributeWord w) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return ForwardingFileSystem::Change(f, e, w);
+    }
+    bool SubfolderHolds(OpenFolder& f, const FolderEntry& e, const Path& n) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return ForwardingFileSystem::SubfolderHolds(f, e, n);
+    }
+    void Tell(OpenFolder& f, FolderEntry& e) override {
+        told_.push_back(e.name);
+        ForwardingFileSystem::Tell(f, e);
+    }
+    // A shortcut's target, as the path call finds it.
+    bool SetAttributes(const FsObject& o, AttributeWord w) override {
+        told_.push_back(o.path + N(" was ") + Num(static_cast<int>(o.word.value_or(0))));
+        return ForwardingFileSystem::SetAttributes(o, w);
+    }
+    unsigned Workers() const override { return 4; }
+    std::size_t LookAhead() const override { return 3; }
+
+private:
+    std::mutex mutex_;
+    std::vector<Path>& told_;
+};
+
+// However many workers, a batch ends with the words, the count and the
+// order of telling of one worker, and of the walk without stretches: a
+// shortcut to an entry of its own folder (before and after it), one to a
+// folder, a customised folder, system files, more entries than a stretch.
+TEST(FolderWalkerJobs, WorkersChangeNothingButTheSpeed) {
+    const auto build = [](MemoryFileSystem& fs) {
+        fs.AddFolder(P("t"), RO | H);
+        // Listed in this order; a stretch is three entries: each shortcut
+        // shares one with its target, decided just before it.
+        for (int i = 0; i < 9; ++i) {
+            fs.AddFile(P("t", N("f") + Num(i)), i % 3 ? RO | H : attr::kSystem | H);
+            if (i == 1) fs.AddShortcut(P("t", N("a.lnk")), P("t", N("f1")));
+        }
+        fs.AddShortcut(P("t", N("z.lnk")), P("t", N("f8")));
+        fs.AddFolder(P("t", N("sub")), RO);
+        fs.AddFile(P("t", N("sub"), N("desktop.ini")), H | attr::kSystem);
+        fs.AddFolder(P("t", N("sub"), N("deep")), RO | H);
+        fs.AddFile(P("t", N("sub"), N("deep"), N("g")), RO);
+        fs.AddShortcut(P("t", N("to-deep.lnk")), P("t", N("sub"), N("deep")));
+    };
+    struct Run {
+        std::map<Path, AttributeWord> words;
+        std::int64_t count = 0;
+        std::uint64_t writes = 0;
+        std::vector<Path> told;
+    };
+    const auto run = [&](unsigned jobs, bool wrapped) {
+        MemoryFileSystem fs;
+        build(fs);
+        Run r;
+        TestOptions options;
+        RecordingProgress progress;
+        AttributeEngine engine(options, fs.Shortcuts(), progress, [&]() -> std::unique_ptr<FileSystem> {
+            if (!wrapped) return fs.Open();
+            return std::make_unique<FourWorkers>(fs.Open(), r.told);
+        });
+        engine.jobs = jobs;
+        engine.paths = {P("t")};
+        engine.RunBatch();
+        r.count = engine.ProcessedCount();
+        r.writes = fs.counters().writes;
+        for (const Path& p : {P("t"), P("t", N("sub")), P("t", N("sub"), N("deep")), P("t", N("sub"), N("deep"), N("g"))})
+            r.words[p] = fs.Word(p).value();
+        for (int i = 0; i < 9; ++i) r.words[P("t", N("f") + Num(i))] = fs.Word(P("t", N("f") + Num(i))).value();
+        return r;
+    };
+    const Run plain = run(1, false), one = run(1, true), four = run(4, true);
+    EXPECT_EQ(one.words, plain.words);
+    EXPECT_EQ(one.count, plain.count);
+    EXPECT_EQ(four.words, plain.words);
+    EXPECT_EQ(four.count, plain.count);
+    EXPECT_EQ(four.told, one.told);
+    EXPECT_EQ(four.writes, plain.writes);
+    EXPECT_EQ(plain.words.at(P("t", N("sub"))), D | RO) << "desktop.ini keeps the mark";
 }
 
 }  // namespace
