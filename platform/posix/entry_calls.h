@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "platform/posix/unique_fd.h"
+
 namespace rivak::posix {
 
 // A descriptor's number as text, written out by hand: the walk makes one
@@ -47,6 +49,14 @@ inline int SetAttr(int fd, bool pathOnly, const char* name, const void* value, s
 inline int RemoveAttr(int fd, bool pathOnly, const char* name) {
     return pathOnly ? removexattr(ProcFdPath(fd).c_str(), name) : fremovexattr(fd, name);
 }
+// The object an O_PATH descriptor holds, opened for reading: a folder as
+// "." below it, a file through its /proc/self/fd link, which reopens that
+// very inode and never resolves a name again.
+inline UniqueFd OpenThrough(int pathFd, mode_t mode) {
+    if (S_ISDIR(mode)) return UniqueFd(openat(pathFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return UniqueFd(open(ProcFdPath(pathFd).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+}
+
 // /proc/self/fd, opened once: a mode is changed by the descriptor's one
 // name there, not by the whole path looked up again each time.
 int ProcFdFolder();

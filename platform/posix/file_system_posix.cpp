@@ -1,5 +1,6 @@
 #include "platform/posix/file_system_posix.h"
 
+#include "platform/posix/entry_calls.h"
 #include "platform/posix/path_names.h"
 
 #include <dirent.h>
@@ -33,14 +34,6 @@ int StatxFd(int fd, struct statx& sx) {
 
 bool IsFileOrFolder(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
-// The object an O_PATH descriptor holds, opened for reading: a folder as
-// "." below it, a file through its /proc/self/fd link, which reopens that
-// very inode and never resolves a name again.
-UniqueFd OpenThrough(int pathFd, mode_t mode) {
-    if (S_ISDIR(mode)) return UniqueFd(openat(pathFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const std::string self = "/proc/self/fd/" + std::to_string(pathFd);
-    return UniqueFd(open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-}
 
 }  // namespace
 
@@ -201,6 +194,12 @@ bool PosixFileSystem::Inspect(Entry& e) {
         return false;
     }
     if (!IsFileOrFolder(sx.stx_mode)) return false;
+    FromStatx(e, sx);
+    return true;
+}
+
+// A file or folder, as statx shows it.
+void PosixFileSystem::FromStatx(Entry& e, const struct statx& sx) {
     e.found = true;
     e.folder = S_ISDIR(sx.stx_mode);
     e.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
@@ -209,8 +208,6 @@ bool PosixFileSystem::Inspect(Entry& e) {
     e.links = sx.stx_nlink;
     e.owner = sx.stx_uid;
     e.size = sx.stx_size;
-    e.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    return true;
 }
 
 // The word as the entry's mount keeps it, by the store chosen for the mount
@@ -309,12 +306,7 @@ std::optional<FsObject> PosixFileSystem::GetFolder(const Path& path) {
 bool PosixFileSystem::SetAttributes(const FsObject& object, AttributeWord word) {
     Entry& e = Locate(object.path);
     if (!e.found || e.folder != object.folder || !e.KnownWord() || !e.store) return false;
-    if (settings_.list) {
-        if (Report* r = Reporter()) r->Listed(object.path, e.store->Knows() ? e.KnownWord() : std::nullopt);
-        if (settings_.save) SaveListed(e);
-        return true;
-    }
-    if (settings_.save) return Defer(e, word);
+    if (settings_.list || settings_.save) return Apply(e, word);
     const bool ok = Write(e, word);
     entry_ = Entry{};  // what is on disk now is read again when asked
     return ok;

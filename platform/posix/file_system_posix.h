@@ -181,9 +181,6 @@ public:
     std::size_t OpenFolders() const { return open_ + walkOpen_; }
     // The most the chain holds open at once, its root aside, and the walk.
     static constexpr std::size_t kOpenLevels = 48;
-    // The most entry descriptors the walk keeps between a listing and the
-    // changes; the others are looked up again (and checked) to be changed.
-    static constexpr std::size_t kKeptEntries = 96;
 
 private:
     struct Entry {
@@ -198,7 +195,6 @@ private:
         nlink_t links = 0;
         uid_t owner = 0;
         std::uint64_t size = 0;
-        bool mountRoot = false;
         AttributeStore* store = nullptr;  // of the entry's mount
         bool readable = false;
         bool pathOnly = false;   // fd is O_PATH: the store's calls go through its /proc link
@@ -217,7 +213,6 @@ private:
         UniqueFd fd;  // closed when the level left the descriptor cache
         dev_t dev = 0;
         ino_t ino = 0;
-        bool listed = false;
     };
     struct WalkFolder;
     // What a listing found of an entry, kept until the engine decides it.
@@ -228,16 +223,7 @@ private:
         ~Looked();
         std::size_t index = 0;           // of the entry in the listing that has this place
         std::unique_ptr<Recorder> told;  // what its look-up and change had to tell, in order
-        UniqueFd fd;  // O_PATH, or open for reading where the store needs it; may be closed
-        AttributeStore* store = nullptr;
-        dev_t dev = 0;
-        ino_t ino = 0;
-        mode_t mode = 0;
-        nlink_t links = 0;
-        bool dotName = false;
-        bool pathOnly = false;
-        std::optional<SavedState> saved;
-        RecordCache record;
+        Entry entry;                     // no store: none looked up, or taken to be changed
     };
     // A followed path, and what its name gave the first time.
     struct Named {
@@ -254,6 +240,7 @@ private:
     int NamedFd(const Path& path);
     bool HoldsNamed(const Path& folder, const std::string& name, const Path& shortcut);
     bool Inspect(Entry& e);
+    static void FromStatx(Entry& e, const struct statx& sx);
     void ReadRecord(Entry& e, const StoreFolder& holder = {});
     bool StatFolder(const Path& folder, struct statx& sx);
     int FolderFd(const Path& folder);
@@ -276,7 +263,6 @@ private:
     int SharedDescriptor(WalkFolder& f);
     int WalkDescriptor(WalkFolder& f);
     Looked* PlaceOf(WalkFolder& f, const FolderEntry& entry);
-    Looked* Recorded(WalkFolder& f, const FolderEntry& entry);
     void Touch(WalkFolder& f);
     void Forget(WalkFolder& f);
     const Path& Shown(WalkFolder& f);

@@ -375,26 +375,18 @@ PosixFileSystem::Looked* PosixFileSystem::PlaceOf(WalkFolder& f, const FolderEnt
     if (index == 0 || f.looked.empty()) return nullptr;
     Looked& place = f.looked[(index - 1) % f.looked.size()];
     if (place.index == index) return &place;
-    if (place.fd) --keptEntries_;
-    place.fd.reset();
+    if (place.entry.fd) --keptEntries_;
+    place.entry = Entry{};
     place.told.reset();
-    place.store = nullptr;
-    place.saved.reset();
-    place.record.valid = false;
     place.index = index;
     return &place;
-}
-
-// The entry's place, where what its calls tell is kept.
-PosixFileSystem::Looked* PosixFileSystem::Recorded(WalkFolder& f, const FolderEntry& entry) {
-    return PlaceOf(f, entry);
 }
 
 // Any worker: the entry is looked up through its folder's descriptor, which
 // the listing opened; what goes wrong is kept for Tell.
 bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Looked* place = Recorded(f, entry);
+    Looked* place = PlaceOf(f, entry);
     if (!place) return false;
     Looked& looked = *place;
     const Recording into(looked.told);
@@ -404,10 +396,8 @@ bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
         Fail(Shown(f) + '/' + entry.name, error == ELOOP ? Problem::SwappedForLink : Problem::Access, error);
         return false;
     }
-    if (looked.fd) {
-        looked.fd.reset();
-        --keptEntries_;
-    }
+    if (looked.entry.fd) --keptEntries_;
+    looked.entry = Entry{};
     const std::uint32_t says = entry.looked ? 0 : entry.slot & kSaysMask;
     const unsigned char type = says == kSaysFile ? DT_REG : says == kSaysFolder ? DT_DIR : DT_UNKNOWN;
     return LookUpIn(f, dirfd, entry.name, type, entry, looked);
@@ -419,7 +409,7 @@ void PosixFileSystem::Tell(OpenFolder& folder, FolderEntry& entry) {
     if (!place) return;
     Looked& looked = *place;
     if (!looked.told || !settings_.report) return;
-    looked.told->Replay(*settings_.report, [&] { return notStorableTold_.insert(looked.dev).second; });
+    looked.told->Replay(*settings_.report, [&] { return notStorableTold_.insert(looked.entry.dev).second; });
     looked.told.reset();
 }
 
@@ -451,15 +441,8 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
         if (S_ISLNK(sx.stx_mode) && type != DT_UNKNOWN) Fail(path(), Problem::SwappedForLink, ELOOP);
         return false;
     }
-    Entry e;
-    e.found = true;
-    e.folder = S_ISDIR(sx.stx_mode);
-    e.dev = DevOf(sx);
-    e.ino = sx.stx_ino;
-    e.mode = sx.stx_mode & 07777;
-    e.links = sx.stx_nlink;
-    e.owner = sx.stx_uid;
-    e.size = sx.stx_size;
+    Entry& e = looked.entry;
+    FromStatx(e, sx);
     e.dotName = name[0] == '.';
     e.fd = std::move(fd);
     e.pathOnly = true;
@@ -474,43 +457,37 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
     }
     AttributeStore& mount = *chosen;
     if (mount.Opens()) {
-        UniqueFd opened(S_ISDIR(sx.stx_mode) ? openat(e.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                             : open(ProcFdPath(e.fd.get()).c_str(),
-                                                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        UniqueFd opened = OpenThrough(e.fd.get(), sx.stx_mode);
         if (!opened) {
             const int error = errno;
             Fail(path(), Problem::Access, error);
+            e = Entry{};
             return false;
         }
         e.fd = std::move(opened);
         e.pathOnly = false;
     }
     const StoreFolder holder{dirfd, f.dev, f.ino};
-    e.store = own ? f.within.load(std::memory_order_acquire) : nullptr;
-    if (!e.store) {
+    AttributeStore* store = own ? f.within.load(std::memory_order_acquire) : nullptr;
+    if (!store) {
         std::lock_guard<std::mutex> lock(sharedState_);
-        e.store = &mount.Within(View(e), holder);
-        if (own) f.within.store(e.store, std::memory_order_release);
+        store = &mount.Within(View(e), holder);
+        if (own) f.within.store(store, std::memory_order_release);
     }
     const auto fail = [&](Problem p, int error) { Fail(path(), p, error); };
+    e.store = store;
     const std::optional<AttributeWord> word = StoredWord(e, View(e), fail, settings_.save ? &e.saved : nullptr);
+    e.path = Path();
 
     out.folder = e.folder;
     out.word = word;
     out.looked = true;
     out.shared = !e.folder && e.links > 1;
     out.key = FolderKey{static_cast<std::uint64_t>(e.dev), static_cast<std::uint64_t>(e.ino)};
-    looked.store = e.store;
-    looked.dev = e.dev;
-    looked.ino = e.ino;
-    looked.mode = e.mode;
-    looked.links = e.links;
-    looked.dotName = e.dotName;
-    looked.pathOnly = e.pathOnly;
-    looked.saved = std::move(e.saved);
-    looked.record = std::move(e.record);
-    if (keptEntries_.fetch_add(1) < lookAhead_ + 2 * kOpenLevels) looked.fd = std::move(e.fd);
-    else --keptEntries_;
+    if (keptEntries_.fetch_add(1) >= lookAhead_ + 2 * kOpenLevels) {
+        --keptEntries_;
+        e.fd.reset();
+    }
     return true;
 }
 
@@ -518,9 +495,9 @@ bool PosixFileSystem::LookUpIn(WalkFolder& f, int dirfd, const std::string& name
 // go: by its name, which must still give the entry listed.
 bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
     Looked* place = PlaceOf(f, entry);
-    if (!place) return false;
-    Looked& l = *place;
-    if (!l.store) return false;
+    if (!place || !place->entry.store) return false;
+    e = std::move(place->entry);
+    place->entry.store = nullptr;  // taken
     e.path = Shown(f) + '/' + entry.name;
     const int dirfd = WalkDescriptor(f);
     if (dirfd == -1) {
@@ -528,8 +505,7 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
         Fail(e.path, error == ELOOP ? Problem::SwappedForLink : Problem::Access, error);
         return false;
     }
-    if (l.fd) {
-        e.fd = std::move(l.fd);
+    if (e.fd) {
         --keptEntries_;
     } else {
         UniqueFd fd(openat(dirfd, entry.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -538,42 +514,25 @@ bool PosixFileSystem::Take(WalkFolder& f, const FolderEntry& entry, Entry& e) {
             if (errno != ENOENT) Fail(e.path, Problem::Access, errno);
             return false;
         }
-        if (DevOf(sx) != l.dev || sx.stx_ino != l.ino) {
+        if (DevOf(sx) != e.dev || sx.stx_ino != e.ino) {
             Fail(e.path, Problem::SwappedForLink, ELOOP);
             return false;
         }
-        if (!l.pathOnly) {
-            fd.reset(S_ISDIR(sx.stx_mode) ? openat(fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                          : open(ProcFdPath(fd.get()).c_str(),
-                                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-            if (!fd) {
-                Fail(e.path, Problem::Access, errno);
-                return false;
-            }
+        e.fd = e.pathOnly ? std::move(fd) : OpenThrough(fd.get(), sx.stx_mode);
+        if (!e.fd) {
+            Fail(e.path, Problem::Access, errno);
+            return false;
         }
-        e.fd = std::move(fd);
     }
-    e.found = true;
-    e.folder = entry.folder;
-    e.dev = l.dev;
-    e.ino = l.ino;
-    e.mode = l.mode;
-    e.links = l.links;
-    e.dotName = l.dotName;
-    e.pathOnly = l.pathOnly;
-    e.store = l.store;
     e.readable = entry.word.has_value();
     e.word = entry.word.value_or(0);
-    e.saved = std::move(l.saved);
-    e.record = std::move(l.record);
     e.holder = StoreFolder{dirfd, f.dev, f.ino};
-    l.store = nullptr;  // taken
     return true;
 }
 
 bool PosixFileSystem::Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Looked* place = Recorded(f, entry);
+    Looked* place = PlaceOf(f, entry);
     if (!place) return false;
     Looked& looked = *place;
     const Recording into(looked.told);
@@ -595,7 +554,7 @@ bool PosixFileSystem::Apply(Entry& e, AttributeWord word) {
 
 bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Looked* place = Recorded(f, sub);
+    Looked* place = PlaceOf(f, sub);
     if (!place) return false;
     const Recording into(place->told);
     const int dirfd = SharedDescriptor(f);
@@ -613,7 +572,7 @@ bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub,
 void PosixFileSystem::Visited(OpenFolder& folder) {
     auto& f = static_cast<WalkFolder&>(folder);
     for (Looked& l : f.looked)
-        if (l.fd) --keptEntries_;
+        if (l.entry.fd) --keptEntries_;
     std::vector<Looked>().swap(f.looked);
     Path().swap(f.shown);
 }
