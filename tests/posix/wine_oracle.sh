@@ -41,13 +41,19 @@ seen() {
   local p line bat
   bat=$(mktemp "$tmp/seen.XXXXXX.bat")
   { printf '@echo off\r\n'; for p in "$@"; do printf 'attrib "%s"\r\n' "$(winpath "$p")"; done; } >"$bat"
-  "$run" cmd /c "$(winpath "$bat")" 2>/dev/null | tr -d '\r' | while IFS= read -r line; do
+  # Under load, Wine's cmd now and then prints nothing of a batch: one more
+  # try before a path counts as unread.
+  local shown
+  shown=$("$run" cmd /c "$(winpath "$bat")" 2>/dev/null | tr -d '\r')
+  (($(grep -c 'Z:' <<<"$shown") < $#)) && shown=$("$run" cmd /c "$(winpath "$bat")" 2>/dev/null | tr -d '\r')
+  while IFS= read -r line; do
+    [[ $line == *Z:\\* ]] || continue
     local flags=${line%%Z:\\*} path=Z:\\${line#*Z:\\} out=""
     [[ $flags == *R* ]] && out+=R
     [[ $flags == *H* ]] && out+=H
     [[ $flags == *S* ]] && out+=S
     echo "$path ${out:--}"
-  done
+  done <<<"$shown"
 }
 expect() {  # expect PATH LETTERS OUTPUT
   local got
