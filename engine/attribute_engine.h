@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/file_system.h"
@@ -108,6 +109,26 @@ private:
         bool leftOut = false;
     };
 
+    // What the walk takes next if the folder being visited has no
+    // subfolders: its next sibling, whose path is the visited folder's
+    // first `base` characters and its name.
+    struct Upcoming {
+        OpenFolder* parent = nullptr;
+        const Subfolder* sub = nullptr;
+        std::size_t base = 0;
+        std::int32_t level = 0;
+    };
+    // The folder the walk takes next, listed and its first entries looked
+    // up on a worker while the engine changes and tells the one before.
+    struct Ahead {
+        std::unique_ptr<OpenFolder> folder;
+        OpenFolder* parent = nullptr;
+        Path name;  // in `parent`
+        Path path;
+        std::vector<FolderEntry> listing;
+        std::size_t lookedUp = 0;  // the listing's first entries, looked up
+        std::atomic<bool> enough{false};
+    };
     // An entry decided, waiting to be changed and told.
     struct Pending {
         FolderEntry* entry = nullptr;
@@ -137,8 +158,12 @@ private:
     void ApplyAttributes(const std::optional<FsObject>& item);
     void TellSystemFile(const Path& path);
     void Walk(const Path& folder, std::int32_t level);
-    Entered Enter(OpenFolder* parent, Subfolder& sub, const Path& path, std::int32_t level);
-    std::vector<Subfolder> Visit(OpenFolder& folder, const Path& path, bool rewrite);
+    Entered Enter(OpenFolder* parent, Subfolder& sub, const Path& path, std::int32_t level, const Upcoming& next);
+    std::vector<Subfolder> Visit(OpenFolder& folder, const Path& path, bool rewrite, std::int32_t level,
+                                 const Upcoming& next, std::unique_ptr<Ahead> ready);
+    void LookAheadTo(OpenFolder& parent, const Subfolder& sub, Path path, std::int32_t level);
+    std::unique_ptr<Ahead> TakeAhead(OpenFolder* parent, const Subfolder& sub);
+    void DropAhead();
     void LeaveOut(Walked* record, const Path& folder);
     void SettleLeftOut();
     bool On(Option option) const { return options().Value(option) == kChecked; }
@@ -157,6 +182,9 @@ private:
     std::vector<Pending> pending_;
     std::vector<FolderKey> shared_;  // the shared entries of the stretch decided so far
     std::unique_ptr<WorkPool> pool_;
+    std::unique_ptr<Ahead> ahead_;    // while its worker runs, and until the walk reaches it
+    // Entries with other names (links, mounts) changed while a folder was listed ahead.
+    std::unordered_set<FolderKey, KeyHash> changedMeanwhile_;
     // Every folder met in this batch, by its identity.
     std::unordered_map<FolderKey, Walked, KeyHash> walks_;
     // The folders the limit keeps out, in the order met; a slot is emptied

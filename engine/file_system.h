@@ -127,6 +127,10 @@ public:
     virtual unsigned Workers() const { return 1; }
     // Whether Change may run on several threads too (else only LookUp).
     virtual bool ChangesInParallel() const { return true; }
+    // Whether one worker may list the folder the walk takes next, open it
+    // (OpenSubfolder, on the engine's thread) and look up its entries while
+    // the others change and tell those of the folder before it.
+    virtual bool ListsAhead() const { return false; }
     // How many entries may be looked up before they are decided (each may
     // hold a descriptor meanwhile).
     virtual std::size_t LookAhead() const { return static_cast<std::size_t>(-1); }

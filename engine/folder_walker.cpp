@@ -31,11 +31,14 @@ void AttributeEngine::WalkFolder(const Path& folder, std::int32_t level) { Walk(
 // entries of a folder are processed once (a shortcut's target once for each
 // shortcut), and a tree without links is walked in the same order as ever.
 AttributeEngine::Entered AttributeEngine::Enter(OpenFolder* parent, Subfolder& sub, const Path& path,
-                                                std::int32_t level) {
+                                                std::int32_t level, const Upcoming& next) {
     Entered entered;
     if (!fs_) return entered;
     const bool beyond = level > maxDepth;
-    entered.folder = parent && sub.elsewhere.empty() ? fs_->OpenSubfolder(*parent, sub.entry) : fs_->OpenFolderAt(path);
+    std::unique_ptr<Ahead> ready = TakeAhead(parent, sub);
+    if (ready) entered.folder = std::move(ready->folder);
+    else if (parent && sub.elsewhere.empty()) entered.folder = fs_->OpenSubfolder(*parent, sub.entry);
+    else entered.folder = fs_->OpenFolderAt(path);
     const std::optional<FolderKey> key = entered.folder ? fs_->Identity(*entered.folder) : std::nullopt;
     Walked* record = nullptr;
     bool rewrite = true;
@@ -67,7 +70,7 @@ AttributeEngine::Entered AttributeEngine::Enter(OpenFolder* parent, Subfolder& s
         return entered;
     }
     entered.record = record;
-    if (entered.folder) entered.subfolders = Visit(*entered.folder, path, rewrite);
+    if (entered.folder) entered.subfolders = Visit(*entered.folder, path, rewrite, level, next, std::move(ready));
     if (entered.subfolders.empty() && record) record->complete = true;
     return entered;
 }
@@ -91,11 +94,16 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
         Path parentPath;               // the parent's path, when the folder lies elsewhere
         bool complete = true;          // nothing below was left out so far
     };
+    // Whatever ends the walk, a folder listed ahead is let go first.
+    struct AheadLetGo {
+        AttributeEngine& engine;
+        ~AheadLetGo() { engine.DropAhead(); }
+    } letGo{*this};
     Path path = folder;
     std::vector<Frame> stack;
     Frame first;
     Subfolder named{FolderEntry{}, folder};
-    first.entered = Enter(nullptr, named, path, level);
+    first.entered = Enter(nullptr, named, path, level, Upcoming{});
     if (!first.entered.subfolders.empty()) stack.push_back(std::move(first));
     while (!stack.empty()) {
         Frame& top = stack.back();
@@ -109,15 +117,19 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
             continue;
         }
         Subfolder& sub = top.entered.subfolders[top.next++];
+        const std::int32_t depth = level + static_cast<std::int32_t>(stack.size());
         Frame child;
+        Upcoming next;
         if (!sub.elsewhere.empty()) {
             child.parentPath = std::exchange(path, sub.elsewhere);
         } else {
             child.parentLength = path.size();
             path += kPathSeparator;
             path += sub.entry.name;
+            if (top.next < top.entered.subfolders.size())
+                next = Upcoming{top.entered.folder.get(), &top.entered.subfolders[top.next], child.parentLength, depth};
         }
-        child.entered = Enter(top.entered.folder.get(), sub, path, level + static_cast<std::int32_t>(stack.size()));
+        child.entered = Enter(top.entered.folder.get(), sub, path, depth, next);
         Path().swap(sub.entry.name);  // walked: its name is not needed any more
         if (child.entered.leftOut) stack.back().complete = false;
         if (!child.entered.subfolders.empty()) {
@@ -136,9 +148,24 @@ void AttributeEngine::Walk(const Path& folder, std::int32_t level) {
 // in order, changed (on every worker), then told in order. A shortcut's
 // target is another path, which may be an entry of this very folder: what
 // was decided before it is changed and told first.
-std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folder, const Path& path, bool rewrite) {
-    listing_.clear();
-    fs_->List(folder, path, listing_);
+std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folder, const Path& path, bool rewrite,
+                                                               std::int32_t level, const Upcoming& next,
+                                                               std::unique_ptr<Ahead> ready) {
+    std::size_t lookedUp = 0;  // entries the worker that listed ahead looked up
+    if (ready) {
+        listing_.swap(ready->listing);
+        lookedUp = ready->lookedUp;
+        // Another name of an entry, changed since it was looked up.
+        for (std::size_t i = 0; i < lookedUp && !changedMeanwhile_.empty(); ++i) {
+            FolderEntry& entry = listing_[i];
+            if (entry.looked && (entry.shared || entry.folder) && changedMeanwhile_.count(entry.key))
+                entry.looked = fs_->LookUp(folder, entry);
+        }
+        changedMeanwhile_.clear();
+    } else {
+        listing_.clear();
+        fs_->List(folder, path, listing_);
+    }
     const bool follow = On(Option::FollowShortcuts);
     const std::size_t stretch = std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch));
     std::vector<Subfolder> subfolders;
@@ -148,7 +175,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
         CheckStop();
         pool_->ForEach(end - start, [&](std::size_t i) {
             FolderEntry& entry = listing_[start + i];
-            if (!entry.looked) entry.looked = fs_->LookUp(folder, entry);
+            if (!entry.looked && start + i >= lookedUp) entry.looked = fs_->LookUp(folder, entry);
         });
         for (std::size_t i = start; i < end; ++i) {
             FolderEntry& entry = listing_[i];
@@ -178,11 +205,73 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
             if (entry.folder) subfolders.push_back(Subfolder{entry, Path()});
             if (pool_->Threads() == 1 || !fs_->ChangesInParallel()) Settle(folder, path);
         }
+        if (end == listing_.size() && rewrite) {
+            // The folder the walk takes next: the first subfolder, else the next sibling.
+            if (!subfolders.empty())
+                LookAheadTo(folder, subfolders.front(), path + kPathSeparator + subfolders.front().entry.name, level + 1);
+            else if (next.sub)
+                LookAheadTo(*next.parent, *next.sub, path.substr(0, next.base) + kPathSeparator + next.sub->entry.name,
+                            next.level);
+        }
         Settle(folder, path);
         shared_.clear();
     }
     fs_->Visited(folder);
     return subfolders;
+}
+
+// Lists the folder the walk takes next, and looks up its first entries, on
+// a worker, while this thread changes and tells the entries before it.
+// Only a folder first met, within the limit: its walk is sure to come next.
+// Its look-ups see nothing this thread changes meanwhile but through other
+// names of the same file or folder (links, mounts): those are looked up
+// again when it is reached.
+void AttributeEngine::LookAheadTo(OpenFolder& parent, const Subfolder& sub, Path path, std::int32_t level) {
+    if (pool_->Threads() < 2 || !fs_->ListsAhead() || !sub.elsewhere.empty() || level > maxDepth) return;
+    auto ahead = std::make_unique<Ahead>();
+    ahead->folder = fs_->OpenSubfolder(parent, sub.entry);
+    if (!ahead->folder) return;
+    const std::optional<FolderKey> key = fs_->Identity(*ahead->folder);
+    if (!key || walks_.count(*key)) return;
+    ahead->parent = &parent;
+    ahead->name = sub.entry.name;
+    ahead->path = std::move(path);
+    Ahead& run = *ahead;
+    ahead_ = std::move(ahead);
+    const std::size_t stretch = std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch));
+    pool_->Start([this, &run, stretch] {
+        fs_->List(*run.folder, run.path, run.listing);
+        const std::size_t count = std::min(run.listing.size(), stretch);
+        for (std::size_t i = 0; i < count && !run.enough.load(std::memory_order_relaxed) && !Stopping(); ++i) {
+            FolderEntry& entry = run.listing[i];
+            if (!entry.looked) entry.looked = fs_->LookUp(*run.folder, entry);
+            run.lookedUp = i + 1;
+        }
+    });
+}
+
+// The folder listed ahead, once its worker is done, if it is the one the
+// walk reaches now; else it goes.
+std::unique_ptr<AttributeEngine::Ahead> AttributeEngine::TakeAhead(OpenFolder* parent, const Subfolder& sub) {
+    if (!ahead_) return nullptr;
+    ahead_->enough = true;
+    pool_->Join();
+    std::unique_ptr<Ahead> ahead = std::move(ahead_);
+    if (ahead->parent == parent && sub.elsewhere.empty() && ahead->name == sub.entry.name) return ahead;
+    changedMeanwhile_.clear();
+    return nullptr;
+}
+
+void AttributeEngine::DropAhead() {
+    if (!ahead_) return;
+    ahead_->enough = true;
+    try {
+        pool_->Join();
+    } catch (...) {
+        // The walk ends anyway: what went wrong there is not this walk's.
+    }
+    ahead_.reset();
+    changedMeanwhile_.clear();
 }
 
 // An entry of the listing decided as Process decides a path: a file (a
@@ -245,6 +334,7 @@ void AttributeEngine::Settle(OpenFolder& folder, const Path& path) {
 }
 
 void AttributeEngine::Tell(OpenFolder& folder, const Path& path, Pending& p) {
+    if (ahead_ && p.change && (p.entry->shared || p.entry->folder)) changedMeanwhile_.insert(p.entry->key);
     fs_->Tell(folder, *p.entry);
     if (p.systemLeftAlone && events) events->SystemFileLeftAlone(path + kPathSeparator + p.entry->name);
 }

@@ -46,13 +46,57 @@ void WorkPool::ForEach(std::size_t count, const std::function<void(std::size_t)>
     if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
 }
 
+void WorkPool::Start(std::function<void()> task) {
+    if (threads_.empty()) {
+        try {
+            task();
+        } catch (...) {
+            asideError_ = std::current_exception();
+        }
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        aside_ = std::move(task);
+        asideRunning_ = true;
+    }
+    start_.notify_one();
+}
+
+void WorkPool::Join() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [&] { return !asideRunning_; });
+    if (asideError_) std::rethrow_exception(std::exchange(asideError_, nullptr));
+}
+
+void WorkPool::RunAside(std::unique_lock<std::mutex>& lock) {
+    std::function<void()> task = std::move(aside_);
+    aside_ = nullptr;
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+        task();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    task = nullptr;
+    lock.lock();
+    asideError_ = error;
+    asideRunning_ = false;
+    finished_.notify_all();
+}
+
 void WorkPool::Serve() {
     std::size_t seen = 0;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            start_.wait(lock, [&] { return closing_ || (round_ != seen && task_ && next_ < count_); });
+            start_.wait(lock, [&] { return closing_ || aside_ || (round_ != seen && task_ && next_ < count_); });
             if (closing_) return;
+            if (aside_) {
+                RunAside(lock);
+                continue;
+            }
             seen = round_;
         }
         Work();

@@ -171,6 +171,7 @@ public:
     unsigned Workers() const override { return 64; }
     // A save file's batches are gathered in the order the changes come.
     bool ChangesInParallel() const override { return !settings_.save; }
+    bool ListsAhead() const override { return true; }
     std::size_t LookAhead() const override { return lookAhead_; }
     bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) override;
     bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) override;
@@ -265,6 +266,8 @@ private:
     Looked* PlaceOf(WalkFolder& f, const FolderEntry& entry);
     void Touch(WalkFolder& f);
     void Forget(WalkFolder& f);
+    void Drop(WalkFolder& f);
+    void TellListing(WalkFolder& f);
     const Path& Shown(WalkFolder& f);
     bool LookUpIn(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
                   Looked& looked);

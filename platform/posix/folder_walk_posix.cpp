@@ -148,6 +148,8 @@ struct PosixFileSystem::WalkFolder final : OpenFolder {
     UniqueFd fd;
     bool listed = false;       // fd has been read to its end once
     bool cached = false;       // counted in openWalk_ (fd open)
+    bool visiting = false;     // listed, not yet visited: its descriptor stays
+    std::unique_ptr<Recorder> listTold;  // what its listing had to tell
     std::size_t openSlot = 0;  // where openWalk_ holds it then
     Path shown;                // its path, once a report needed it during its visit
     std::vector<Looked> looked;
@@ -165,8 +167,10 @@ struct PosixFileSystem::WalkFolder final : OpenFolder {
 
 // ---- the walk's folders ------------------------------------------------------
 
+// A folder listed ahead may go without its visit: what it had to tell goes too.
 void PosixFileSystem::Forget(WalkFolder& f) {
-    Visited(f);
+    Drop(f);
+    std::lock_guard<std::mutex> lock(walkFolders_);
     f.fd.reset();
     if (!f.cached) return;
     f.cached = false;
@@ -175,7 +179,8 @@ void PosixFileSystem::Forget(WalkFolder& f) {
 }
 
 // Marks `f` used last; when too many folders hold a descriptor, the one
-// used longest ago lets its go.
+// used longest ago lets its go, unless it is listed and not yet visited
+// (the entries' calls use its descriptor, unlocked). Under walkFolders_.
 void PosixFileSystem::Touch(WalkFolder& f) {
     if (f.cached && f.openSlot + 1 == openWalk_.size()) return;
     if (f.cached) openWalk_[f.openSlot] = nullptr;
@@ -186,7 +191,7 @@ void PosixFileSystem::Touch(WalkFolder& f) {
     std::size_t i = 0;
     while (walkOpen_ > kOpenLevels && i < openWalk_.size()) {
         WalkFolder* old = openWalk_[i++];
-        if (!old || old == &f) continue;
+        if (!old || old == &f || old->visiting) continue;
         openWalk_[i - 1] = nullptr;
         old->fd.reset();
         old->cached = false;
@@ -250,8 +255,7 @@ int PosixFileSystem::SharedDescriptor(WalkFolder& f) {
 }
 
 // The listing opened the folder, and nothing lets its descriptor go while
-// its entries are looked up and changed: the other folders' calls come
-// from the engine's thread between visits.
+// its entries are looked up and changed (Touch).
 // A worker opens the folder for itself once (ProcFdFolder says why), from
 // the folder's own descriptor.
 int PosixFileSystem::WalkDescriptor(WalkFolder& f) {
@@ -283,6 +287,7 @@ const Path& PosixFileSystem::Shown(WalkFolder& f) {
 }
 
 std::unique_ptr<OpenFolder> PosixFileSystem::OpenFolderAt(const Path& path) {
+    // Only the engine's thread, with no folder listed ahead.
     entry_ = Entry{};  // a path looked up before is read afresh after a walk
     const int fd = FolderFd(path);
     UniqueFd own(fd == -1 ? -1 : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -299,11 +304,13 @@ std::unique_ptr<OpenFolder> PosixFileSystem::OpenFolderAt(const Path& path) {
     f->dev = DevOf(sx);
     f->ino = sx.stx_ino;
     f->fd = std::move(own);
+    std::lock_guard<std::mutex> lock(walkFolders_);
     Touch(*f);
     return f;
 }
 
 std::unique_ptr<OpenFolder> PosixFileSystem::OpenSubfolder(OpenFolder& parent, const FolderEntry& sub) {
+    entry_ = Entry{};  // a path looked up before is read afresh after this walk changed it
     auto f = std::make_unique<WalkFolder>();
     f->owner = this;
     f->parent = &static_cast<WalkFolder&>(parent);
@@ -320,13 +327,19 @@ std::optional<FolderKey> PosixFileSystem::Identity(OpenFolder& folder) {
 
 // Every name is read first and sorted as bytes, as `LC_ALL=C ls` sorts, so
 // that two runs over one tree tell it in the same order; then each entry is
-// looked up, in that order.
+// looked up, in that order. On any thread (a folder listed ahead): what it
+// has to tell waits for the engine to tell the folder's entries.
 bool PosixFileSystem::List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) {
     auto& f = static_cast<WalkFolder&>(folder);
-    Visited(f);  // a folder listed again (a linked folder) reads afresh
-    entry_ = Entry{};
+    Drop(f);  // a folder listed again (a linked folder) reads afresh
+    const Recording into(f.listTold);
     f.shown = path;
-    const int fd = Descriptor(f);
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(walkFolders_);
+        fd = Descriptor(f);
+        f.visiting = fd != -1;
+    }
     if (fd == -1 || (f.listed && lseek(fd, 0, SEEK_SET) != 0)) {
         if (errno == ELOOP) Fail(Shown(f), Problem::SwappedForLink, errno);
         else Fail(Shown(f), Problem::Listing, errno);
@@ -405,6 +418,7 @@ bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
 
 void PosixFileSystem::Tell(OpenFolder& folder, FolderEntry& entry) {
     auto& f = static_cast<WalkFolder&>(folder);
+    TellListing(f);
     Looked* place = PlaceOf(f, entry);
     if (!place) return;
     Looked& looked = *place;
@@ -569,8 +583,22 @@ bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub,
     return holds;
 }
 
+void PosixFileSystem::TellListing(WalkFolder& f) {
+    if (!f.listTold) return;
+    if (settings_.report) f.listTold->Replay(*settings_.report, [] { return true; });
+    f.listTold.reset();
+}
+
 void PosixFileSystem::Visited(OpenFolder& folder) {
     auto& f = static_cast<WalkFolder&>(folder);
+    TellListing(f);
+    Drop(f);
+    std::lock_guard<std::mutex> lock(walkFolders_);
+    f.visiting = false;
+}
+
+void PosixFileSystem::Drop(WalkFolder& f) {
+    f.listTold.reset();
     for (Looked& l : f.looked)
         if (l.entry.fd) --keptEntries_;
     std::vector<Looked>().swap(f.looked);
