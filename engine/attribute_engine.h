@@ -161,7 +161,10 @@ private:
     Entered Enter(OpenFolder* parent, Subfolder& sub, const Path& path, std::int32_t level, const Upcoming& next);
     std::vector<Subfolder> Visit(OpenFolder& folder, const Path& path, bool rewrite, std::int32_t level,
                                  const Upcoming& next, std::unique_ptr<Ahead> ready);
-    void LookAheadTo(OpenFolder& parent, const Subfolder& sub, Path path, std::int32_t level);
+    bool HoldsShortcut(std::size_t start, std::size_t end) const;
+    void LookAheadFrom(OpenFolder& folder, const Path& path, std::int32_t level, const Upcoming& next,
+                       const std::vector<Subfolder>& subfolders, std::size_t start, std::size_t end);
+    void LookAheadTo(OpenFolder& parent, const FolderEntry& sub, Path path, std::int32_t level);
     std::unique_ptr<Ahead> TakeAhead(OpenFolder* parent, const Subfolder& sub);
     void DropAhead();
     void LeaveOut(Walked* record, const Path& folder);

@@ -177,6 +177,13 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
             FolderEntry& entry = listing_[start + i];
             if (!entry.looked && start + i >= lookedUp) entry.looked = fs_->LookUp(folder, entry);
         });
+        // The next folder is listed ahead as soon as nothing left to decide
+        // here can change what it holds: after a shortcut's target, if any.
+        bool ahead = end == listing_.size() && rewrite;
+        if (ahead && !(follow && HoldsShortcut(start, end))) {
+            LookAheadFrom(folder, path, level, next, subfolders, start, end);
+            ahead = false;
+        }
         for (std::size_t i = start; i < end; ++i) {
             FolderEntry& entry = listing_[i];
             if (!entry.looked) {
@@ -205,19 +212,35 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
             if (entry.folder) subfolders.push_back(Subfolder{entry, Path()});
             if (pool_->Threads() == 1 || !fs_->ChangesInParallel()) Settle(folder, path);
         }
-        if (end == listing_.size() && rewrite) {
-            // The folder the walk takes next: the first subfolder, else the next sibling.
-            if (!subfolders.empty())
-                LookAheadTo(folder, subfolders.front(), path + kPathSeparator + subfolders.front().entry.name, level + 1);
-            else if (next.sub)
-                LookAheadTo(*next.parent, *next.sub, path.substr(0, next.base) + kPathSeparator + next.sub->entry.name,
-                            next.level);
-        }
+        if (ahead) LookAheadFrom(folder, path, level, next, subfolders, end, end);
         Settle(folder, path);
         shared_.clear();
     }
     fs_->Visited(folder);
     return subfolders;
+}
+
+bool AttributeEngine::HoldsShortcut(std::size_t start, std::size_t end) const {
+    for (std::size_t i = start; i < end; ++i)
+        if (listing_[i].looked && !listing_[i].folder && IsShortcutName(listing_[i].name)) return true;
+    return false;
+}
+
+// The folder the walk takes next: the first subfolder (decided, or still to
+// be decided from `start` on), else the next sibling.
+void AttributeEngine::LookAheadFrom(OpenFolder& folder, const Path& path, std::int32_t level, const Upcoming& next,
+                                    const std::vector<Subfolder>& subfolders, std::size_t start, std::size_t end) {
+    const FolderEntry* first = nullptr;
+    if (!subfolders.empty()) {
+        if (!subfolders.front().elsewhere.empty()) return;
+        first = &subfolders.front().entry;
+    }
+    for (std::size_t i = start; !first && i < end; ++i)
+        if (listing_[i].looked && listing_[i].folder) first = &listing_[i];
+    if (first) LookAheadTo(folder, *first, path + kPathSeparator + first->name, level + 1);
+    else if (next.sub && next.sub->elsewhere.empty())
+        LookAheadTo(*next.parent, next.sub->entry, path.substr(0, next.base) + kPathSeparator + next.sub->entry.name,
+                    next.level);
 }
 
 // Lists the folder the walk takes next, and looks up its first entries, on
@@ -226,15 +249,15 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
 // Its look-ups see nothing this thread changes meanwhile but through other
 // names of the same file or folder (links, mounts): those are looked up
 // again when it is reached.
-void AttributeEngine::LookAheadTo(OpenFolder& parent, const Subfolder& sub, Path path, std::int32_t level) {
-    if (pool_->Threads() < 2 || !fs_->ListsAhead() || !sub.elsewhere.empty() || level > maxDepth) return;
+void AttributeEngine::LookAheadTo(OpenFolder& parent, const FolderEntry& sub, Path path, std::int32_t level) {
+    if (pool_->Threads() < 2 || !fs_->ListsAhead() || level > maxDepth) return;
     auto ahead = std::make_unique<Ahead>();
-    ahead->folder = fs_->OpenSubfolder(parent, sub.entry);
+    ahead->folder = fs_->OpenSubfolder(parent, sub);
     if (!ahead->folder) return;
     const std::optional<FolderKey> key = fs_->Identity(*ahead->folder);
     if (!key || walks_.count(*key)) return;
     ahead->parent = &parent;
-    ahead->name = sub.entry.name;
+    ahead->name = sub.name;
     ahead->path = std::move(path);
     Ahead& run = *ahead;
     ahead_ = std::move(ahead);

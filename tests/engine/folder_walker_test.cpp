@@ -370,6 +370,10 @@ class FourWorkers final : public ForwardingFileSystem {
 public:
     FourWorkers(std::unique_ptr<FileSystem> inner, std::vector<Path>& told)
         : ForwardingFileSystem(std::move(inner)), told_(told) {}
+    bool List(OpenFolder& f, const Path& p, std::vector<FolderEntry>& e) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return ForwardingFileSystem::List(f, p, e);
+    }
     bool LookUp(OpenFolder& f, FolderEntry& e) override {
         const std::lock_guard<std::mutex> lock(mutex_);
         return ForwardingFileSystem::LookUp(f, e);
@@ -393,6 +397,7 @@ public:
     }
     unsigned Workers() const override { return 4; }
     std::size_t LookAhead() const override { return 3; }
+    bool ListsAhead() const override { return true; }
 
 private:
     std::mutex mutex_;
