@@ -114,6 +114,8 @@ public:
     virtual bool Change(OpenFolder& folder, const FolderEntry& entry, AttributeWord word) = 0;
     // Whether the listed folder `sub` holds a file of this name (HoldsFile).
     virtual bool SubfolderHolds(OpenFolder& folder, const FolderEntry& sub, const Path& name) = 0;
+    // What List had to tell, told now: it may have run on a worker.
+    virtual void TellListing(OpenFolder& folder) { (void)folder; }
     // What LookUp and Change had to tell of the entry, told now: they may
     // run on other threads, and the engine tells entries in walk order.
     virtual void Tell(OpenFolder& folder, FolderEntry& entry) { (void)folder, (void)entry; }

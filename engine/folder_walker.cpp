@@ -166,6 +166,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
         listing_.clear();
         fs_->List(folder, path, listing_);
     }
+    fs_->TellListing(folder);
     const bool follow = On(Option::FollowShortcuts);
     const std::size_t stretch = std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch));
     std::vector<Subfolder> subfolders;

@@ -167,6 +167,7 @@ public:
     std::optional<FolderKey> Identity(OpenFolder& folder) override;
     bool List(OpenFolder& folder, const Path& path, std::vector<FolderEntry>& entries) override;
     bool LookUp(OpenFolder& folder, FolderEntry& entry) override;
+    void TellListing(OpenFolder& folder) override;
     void Tell(OpenFolder& folder, FolderEntry& entry) override;
     unsigned Workers() const override { return 64; }
     // A save file's batches are gathered in the order the changes come.
@@ -267,7 +268,6 @@ private:
     void Touch(WalkFolder& f);
     void Forget(WalkFolder& f);
     void Drop(WalkFolder& f);
-    void TellListing(WalkFolder& f);
     const Path& Shown(WalkFolder& f);
     bool LookUpIn(WalkFolder& f, int dirfd, const std::string& name, unsigned char type, FolderEntry& out,
                   Looked& looked);

@@ -418,7 +418,6 @@ bool PosixFileSystem::LookUp(OpenFolder& folder, FolderEntry& entry) {
 
 void PosixFileSystem::Tell(OpenFolder& folder, FolderEntry& entry) {
     auto& f = static_cast<WalkFolder&>(folder);
-    TellListing(f);
     Looked* place = PlaceOf(f, entry);
     if (!place) return;
     Looked& looked = *place;
@@ -583,7 +582,8 @@ bool PosixFileSystem::SubfolderHolds(OpenFolder& folder, const FolderEntry& sub,
     return holds;
 }
 
-void PosixFileSystem::TellListing(WalkFolder& f) {
+void PosixFileSystem::TellListing(OpenFolder& folder) {
+    auto& f = static_cast<WalkFolder&>(folder);
     if (!f.listTold) return;
     if (settings_.report) f.listTold->Replay(*settings_.report, [] { return true; });
     f.listTold.reset();
@@ -591,7 +591,6 @@ void PosixFileSystem::TellListing(WalkFolder& f) {
 
 void PosixFileSystem::Visited(OpenFolder& folder) {
     auto& f = static_cast<WalkFolder&>(folder);
-    TellListing(f);
     Drop(f);
     std::lock_guard<std::mutex> lock(walkFolders_);
     f.visiting = false;

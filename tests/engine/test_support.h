@@ -74,6 +74,7 @@ public:
     std::optional<FolderKey> Identity(OpenFolder& f) override { return inner_->Identity(f); }
     bool List(OpenFolder& f, const Path& p, std::vector<FolderEntry>& e) override { return inner_->List(f, p, e); }
     bool LookUp(OpenFolder& f, FolderEntry& e) override { return inner_->LookUp(f, e); }
+    void TellListing(OpenFolder& f) override { inner_->TellListing(f); }
     void Tell(OpenFolder& f, FolderEntry& e) override { inner_->Tell(f, e); }
     unsigned Workers() const override { return inner_->Workers(); }
     std::size_t LookAhead() const override { return inner_->LookAhead(); }
