@@ -1,6 +1,7 @@
 #pragma once
 // The batch procedures: entry processor, folder walker and batch run. One
 // object serves the whole run; the file-system object lives for one batch.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -161,7 +162,9 @@ private:
     Entered Enter(OpenFolder* parent, Subfolder& sub, const Path& path, std::int32_t level, const Upcoming& next);
     std::vector<Subfolder> Visit(OpenFolder& folder, const Path& path, bool rewrite, std::int32_t level,
                                  const Upcoming& next, std::unique_ptr<Ahead> ready);
+    static bool IsShortcut(const FolderEntry& entry);
     bool HoldsShortcut(std::size_t start, std::size_t end) const;
+    std::size_t Stretch() const { return std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch)); }
     void LookAheadFrom(OpenFolder& folder, const Path& path, std::int32_t level, const Upcoming& next,
                        const std::vector<Subfolder>& subfolders, std::size_t start, std::size_t end);
     void LookAheadTo(OpenFolder& parent, const FolderEntry& sub, Path path, std::int32_t level);

@@ -168,7 +168,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
     }
     fs_->TellListing(folder);
     const bool follow = On(Option::FollowShortcuts);
-    const std::size_t stretch = std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch));
+    const std::size_t stretch = Stretch();
     std::vector<Subfolder> subfolders;
     Path full;
     for (std::size_t start = 0; start < listing_.size(); start += stretch) {
@@ -191,7 +191,7 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
                 pending_.push_back(Pending{&entry});
                 continue;
             }
-            if (follow && !entry.folder && IsShortcutName(entry.name)) {
+            if (follow && IsShortcut(entry)) {
                 full = path + kPathSeparator + entry.name;
                 // A shortcut that cannot be read stays as it is, as for listed paths.
                 if (std::optional<Path> target = shortcuts_.Target(full)) {
@@ -221,9 +221,11 @@ std::vector<AttributeEngine::Subfolder> AttributeEngine::Visit(OpenFolder& folde
     return subfolders;
 }
 
+bool AttributeEngine::IsShortcut(const FolderEntry& entry) { return !entry.folder && IsShortcutName(entry.name); }
+
 bool AttributeEngine::HoldsShortcut(std::size_t start, std::size_t end) const {
     for (std::size_t i = start; i < end; ++i)
-        if (listing_[i].looked && !listing_[i].folder && IsShortcutName(listing_[i].name)) return true;
+        if (listing_[i].looked && IsShortcut(listing_[i])) return true;
     return false;
 }
 
@@ -262,7 +264,7 @@ void AttributeEngine::LookAheadTo(OpenFolder& parent, const FolderEntry& sub, Pa
     ahead->path = std::move(path);
     Ahead& run = *ahead;
     ahead_ = std::move(ahead);
-    const std::size_t stretch = std::max<std::size_t>(1, std::min(fs_->LookAhead(), kStretch));
+    const std::size_t stretch = Stretch();
     pool_->Start([this, &run, stretch] {
         fs_->List(*run.folder, run.path, run.listing);
         const std::size_t count = std::min(run.listing.size(), stretch);

@@ -47,14 +47,6 @@ void WorkPool::ForEach(std::size_t count, const std::function<void(std::size_t)>
 }
 
 void WorkPool::Start(std::function<void()> task) {
-    if (threads_.empty()) {
-        try {
-            task();
-        } catch (...) {
-            asideError_ = std::current_exception();
-        }
-        return;
-    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         aside_ = std::move(task);

@@ -26,8 +26,8 @@ public:
     unsigned Threads() const { return static_cast<unsigned>(threads_.size()) + 1; }
     // The first exception a task throws comes out here, once all are done.
     void ForEach(std::size_t count, const std::function<void(std::size_t)>& task);
-    // Runs `task` on one of the threads (a pool of one: at once, here).
-    // Join waits for it and gives its exception; one task at a time.
+    // Runs `task` on one of the threads (a pool of more than one), and Join
+    // waits for it and gives its exception; one task at a time.
     void Start(std::function<void()> task);
     void Join();
 
